@@ -1,0 +1,195 @@
+// The stand-ins for wmic, netsh, ipconfig and powershell: one program,
+// installed under each of these names, that acts by the name it is run as.
+#include "simmachine.h"
+#include "simregistry.h"
+#include "standin.h"
+
+#include <QFileInfo>
+#include <QHostAddress>
+#include <QRegularExpression>
+#include <QStringList>
+#include <algorithm>
+#include <csignal>
+#include <cstdio>
+#include <sys/resource.h>
+#include <unistd.h>
+
+namespace {
+
+int failWith(const char *message)
+{
+    std::fputs(message, stdout);
+    std::fputs("\r\n", stdout);
+    return 1;
+}
+
+// Sleeps for up to 120 s, but ends early once the caller is gone, so that
+// killed test runs leave no stray programs behind.
+int hang()
+{
+    const pid_t parent = getppid();
+    for (int tenths = 0; tenths < 1200 && getppid() == parent; ++tenths)
+        usleep(100 * 1000);
+    return 0;
+}
+
+[[noreturn]] void crash()
+{
+    const rlimit noCore = {0, 0};
+    setrlimit(RLIMIT_CORE, &noCore);
+    std::signal(SIGSEGV, SIG_DFL);
+    std::raise(SIGSEGV);
+    _exit(139);
+}
+
+QStringList adapterGuids(const SimRegistry &registry)
+{
+    QStringList guids;
+    for (const QString &subkey : SimRegistry::subkeys(registry.findKey(simkeys::networkConnections)))
+        guids.append(subkey.toUpper());
+    return guids;
+}
+
+int wmic(const SimRegistry &registry, const QStringList &arguments)
+{
+    const QStringList expected = {QStringLiteral("nic"), QStringLiteral("where"),
+                                  QStringLiteral("GUID is not null"), QStringLiteral("get"),
+                                  QStringLiteral("GUID")};
+    if (arguments != expected)
+        return failWith("Invalid query.");
+    const QStringList guids = adapterGuids(registry);
+    int width = 4;
+    for (const QString &guid : guids)
+        width = std::max(width, int(guid.size()));
+    QByteArray output = QStringLiteral("GUID").leftJustified(width + 2).toUtf8() + "\r\r\n";
+    for (const QString &guid : guids)
+        output += guid.leftJustified(width + 2).toUtf8() + "\r\r\n";
+    output += "\r\r\n";
+    std::fwrite(output.constData(), 1, output.size(), stdout);
+    return 0;
+}
+
+int powershell(const SimRegistry &registry, const QStringList &arguments)
+{
+    const QStringList expected = {
+        QStringLiteral("-NoProfile"), QStringLiteral("-NonInteractive"), QStringLiteral("-Command"),
+        QStringLiteral("Get-NetAdapter -IncludeHidden | ForEach-Object { $_.InterfaceGuid }")};
+    if (arguments != expected)
+        return failWith("The term is not recognized as the name of a cmdlet.");
+    for (const QString &guid : adapterGuids(registry))
+        std::printf("%s\r\n", qPrintable(guid));
+    return 0;
+}
+
+int ipconfig(const QStringList &arguments)
+{
+    if (arguments != QStringList(QStringLiteral("/flushdns")))
+        return failWith("Error: unrecognized or incomplete command line.");
+    std::fputs("\r\nWindows IP Configuration\r\n\r\nSuccessfully flushed the DNS Resolver Cache.\r\n",
+               stdout);
+    return 0;
+}
+
+bool isAddressOf(const QString &text, QAbstractSocket::NetworkLayerProtocol protocol)
+{
+    // QHostAddress forgives surrounding blanks; netsh does not.
+    return !text.isEmpty() && text == text.trimmed() && QHostAddress(text).protocol() == protocol;
+}
+
+// The interface's key below Tcpip or Tcpip6, found by its connection name.
+QString stackKeyOfConnection(const SimRegistry &registry, const QString &interfacesKey,
+                             const QString &name)
+{
+    const QString connections = registry.findKey(simkeys::networkConnections);
+    for (const QString &guid : SimRegistry::subkeys(connections)) {
+        const QString connection = registry.findKey(simkeys::networkConnections + QLatin1Char('\\') +
+                                                    guid + QStringLiteral("\\Connection"));
+        const QString connectionName = SimRegistry::readValue(connection, QStringLiteral("Name"));
+        if (!connectionName.isEmpty() && connectionName.compare(name, Qt::CaseInsensitive) == 0)
+            return registry.findKey(interfacesKey + QLatin1Char('\\') + guid);
+    }
+    return QString();
+}
+
+// netsh interface ipv4|ipv6 set dns name= NAME static ADDRESS primary validate=no
+// netsh interface ipv4|ipv6 add dns name= NAME ADDRESS index=N
+int netsh(const SimRegistry &registry, const QStringList &a)
+{
+    const bool setForm = a.size() == 10 && a.at(2) == QLatin1String("set") &&
+                         a.at(6) == QLatin1String("static") && a.at(8) == QLatin1String("primary") &&
+                         a.at(9) == QLatin1String("validate=no");
+    const bool addForm = a.size() == 8 && a.at(2) == QLatin1String("add") &&
+                         a.at(7).startsWith(QLatin1String("index="));
+    if ((!setForm && !addForm) || a.at(0) != QLatin1String("interface") ||
+        (a.at(1) != QLatin1String("ipv4") && a.at(1) != QLatin1String("ipv6")) ||
+        a.at(3) != QLatin1String("dns") || a.at(4) != QLatin1String("name="))
+        return failWith("The following command was not found.");
+
+    const bool ipv4 = a.at(1) == QLatin1String("ipv4");
+    const QString key = stackKeyOfConnection(
+        registry, ipv4 ? simkeys::tcpipInterfaces : simkeys::tcpip6Interfaces, a.at(5));
+    if (key.isEmpty())
+        return failWith("The filename, directory name, or volume label syntax is incorrect.");
+
+    const QString address = setForm ? a.at(7) : a.at(6);
+    const bool clearing = setForm && address.compare(QLatin1String("none"), Qt::CaseInsensitive) == 0;
+    if (!clearing &&
+        !isAddressOf(address, ipv4 ? QAbstractSocket::IPv4Protocol : QAbstractSocket::IPv6Protocol))
+        return failWith("The parameter is incorrect.");
+
+    QStringList servers;
+    if (addForm) {
+        bool ok = false;
+        const int index = a.at(7).mid(int(qstrlen("index="))).toInt(&ok);
+        if (!ok || index < 1)
+            return failWith("The parameter is incorrect.");
+        servers = SimRegistry::readValue(key, QStringLiteral("NameServer"))
+                      .split(QRegularExpression(QStringLiteral("[,\\s]+")), Qt::SkipEmptyParts);
+        if (servers.contains(address))
+            return failWith("The object already exists.");
+        servers.insert(std::min(index - 1, int(servers.size())), address);
+    } else if (!clearing) {
+        servers.append(address);
+    }
+    if (!SimRegistry::writeValue(key, QStringLiteral("NameServer"), servers.join(QLatin1Char(','))))
+        return failWith("Access is denied.");
+    return 0;
+}
+
+int actNormally(const QString &name, const SimRegistry &registry, const QStringList &arguments)
+{
+    if (name == QLatin1String("wmic"))
+        return wmic(registry, arguments);
+    if (name == QLatin1String("powershell"))
+        return powershell(registry, arguments);
+    if (name == QLatin1String("netsh"))
+        return netsh(registry, arguments);
+    if (name == QLatin1String("ipconfig"))
+        return ipconfig(arguments);
+    std::fprintf(stderr, "%s: not a stand-in name\n", qPrintable(name));
+    return 127;
+}
+
+} // namespace
+
+int main(int argc, char **argv)
+{
+    const QString name = QFileInfo(QString::fromLocal8Bit(argv[0])).fileName();
+    QStringList arguments;
+    for (int i = 1; i < argc; ++i)
+        arguments.append(QString::fromUtf8(argv[i]));
+
+    const QString root = SimRegistry::rootFromEnvironment();
+    appendToJournal(root, name, arguments);
+
+    const QString action = faultAction(root, name, arguments);
+    if (action == QLatin1String("fail"))
+        return failWith("The requested operation failed.");
+    if (action == QLatin1String("hang"))
+        return hang();
+    if (action == QLatin1String("crash"))
+        crash();
+    if (action == QLatin1String("noop"))
+        return 0;
+    return actNormally(name, SimRegistry(root), arguments);
+}

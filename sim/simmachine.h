@@ -1,0 +1,36 @@
+#pragma once
+
+#include <QList>
+#include <QString>
+
+// Registry key paths of a Windows machine that the simulation fills in and
+// the stand-in programs read.
+namespace simkeys {
+extern const QString tcpipInterfaces;
+extern const QString tcpip6Interfaces;
+extern const QString networkConnections; // one subkey per adapter GUID
+extern const QString adapterClass;       // one subkey per installed adapter
+} // namespace simkeys
+
+// One network interface of a simulated machine.
+struct SimInterface
+{
+    QString guid;             // upper case, with braces
+    QString name;             // connection name; empty: no "Name" value
+    QString pnpInstanceId;    // "PnPInstanceId" of the connection key
+    QString matchingDeviceId; // "MatchingDeviceId" of its adapter-class subkey
+    QString ipv4Servers;      // "NameServer" below Tcpip; empty: value not written
+    QString ipv6Servers;      // "NameServer" below Tcpip6
+    bool lowerCaseStackKeys = false;
+};
+
+// The fixed sample network that `tarnwick-sim create ROOT --sample` writes.
+QList<SimInterface> sampleInterfaces();
+
+// `count` ordinary interfaces, static IPv4 servers on every other one.
+QList<SimInterface> generatedInterfaces(int count);
+
+// Writes the interfaces into the registry below ROOT/registry, with
+// `adapterCount` adapter-class subkeys in all (extra ones belong to no
+// interface).
+void writeRegistry(const QString &root, const QList<SimInterface> &interfaces, int adapterCount);

@@ -1,0 +1,100 @@
+#include "simregistry.h"
+
+#include <QDir>
+#include <QFile>
+#include <QSaveFile>
+#include <algorithm>
+
+namespace {
+
+QStringList sortedEntries(const QString &directory, QDir::Filters filters)
+{
+    if (directory.isEmpty())
+        return {};
+    QStringList names = QDir(directory).entryList(filters | QDir::NoDotAndDotDot | QDir::Hidden);
+    std::sort(names.begin(), names.end());
+    return names;
+}
+
+// The stored name in the directory that equals the wanted one ignoring case.
+QString matchingEntry(const QString &directory, const QString &wanted, QDir::Filters filters)
+{
+    const QStringList names = sortedEntries(directory, filters);
+    const auto found = std::find_if(names.begin(), names.end(), [&](const QString &name) {
+        return name.compare(wanted, Qt::CaseInsensitive) == 0;
+    });
+    return found == names.end() ? QString() : *found;
+}
+
+QStringList keyPathComponents(const QString &keyPath)
+{
+    return keyPath.split(QLatin1Char('\\'), Qt::SkipEmptyParts);
+}
+
+} // namespace
+
+QString SimRegistry::rootFromEnvironment()
+{
+    return QString::fromLocal8Bit(qgetenv("TARNWICK_SIM_ROOT"));
+}
+
+SimRegistry::SimRegistry(const QString &root)
+    : registryDirectory(root.isEmpty() ? QString() : root + QStringLiteral("/registry"))
+{
+}
+
+QString SimRegistry::findKey(const QString &keyPath) const
+{
+    if (registryDirectory.isEmpty())
+        return QString();
+    QString directory = registryDirectory;
+    for (const QString &component : keyPathComponents(keyPath)) {
+        const QString stored = matchingEntry(directory, component, QDir::Dirs);
+        if (stored.isEmpty())
+            return QString();
+        directory += QLatin1Char('/') + stored;
+    }
+    return QDir(directory).exists() ? directory : QString();
+}
+
+QString SimRegistry::createKey(const QString &keyPath) const
+{
+    QString directory = registryDirectory;
+    for (const QString &component : keyPathComponents(keyPath)) {
+        const QString stored = matchingEntry(directory, component, QDir::Dirs);
+        directory += QLatin1Char('/') + (stored.isEmpty() ? component : stored);
+    }
+    QDir().mkpath(directory);
+    return directory;
+}
+
+QStringList SimRegistry::subkeys(const QString &keyDirectory)
+{
+    return sortedEntries(keyDirectory, QDir::Dirs);
+}
+
+QStringList SimRegistry::valueNames(const QString &keyDirectory)
+{
+    return sortedEntries(keyDirectory, QDir::Files);
+}
+
+QString SimRegistry::readValue(const QString &keyDirectory, const QString &name)
+{
+    const QString stored = matchingEntry(keyDirectory, name, QDir::Files);
+    if (stored.isEmpty())
+        return QString();
+    QFile file(keyDirectory + QLatin1Char('/') + stored);
+    if (!file.open(QIODevice::ReadOnly))
+        return QString();
+    return QString::fromUtf8(file.readAll());
+}
+
+bool SimRegistry::writeValue(const QString &keyDirectory, const QString &name, const QString &text)
+{
+    const QString stored = matchingEntry(keyDirectory, name, QDir::Files);
+    QSaveFile file(keyDirectory + QLatin1Char('/') + (stored.isEmpty() ? name : stored));
+    if (!file.open(QIODevice::WriteOnly))
+        return false;
+    file.write(text.toUtf8());
+    return file.commit();
+}

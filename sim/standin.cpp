@@ -1,0 +1,32 @@
+#include "standin.h"
+
+#include <QFile>
+#include <QTextStream>
+
+void appendToJournal(const QString &root, const QString &name, const QStringList &arguments)
+{
+    QFile journal(root + QStringLiteral("/journal"));
+    if (!journal.open(QIODevice::WriteOnly | QIODevice::Append))
+        return;
+    const QStringList fields = QStringList(name) + arguments;
+    journal.write((fields.join(QLatin1Char('\t')) + QLatin1Char('\n')).toUtf8());
+}
+
+QString faultAction(const QString &root, const QString &name, const QStringList &arguments)
+{
+    QFile rules(root + QStringLiteral("/faults/") + name);
+    if (!rules.open(QIODevice::ReadOnly))
+        return QString();
+    const QString joined = arguments.join(QLatin1Char(' '));
+    QTextStream in(&rules);
+    QString rule;
+    while (in.readLineInto(&rule)) {
+        if (rule.trimmed().isEmpty())
+            continue;
+        const int blank = rule.indexOf(QLatin1Char(' '));
+        const QString text = blank < 0 ? QString() : rule.mid(blank + 1);
+        if (text.isEmpty() || joined.contains(text))
+            return blank < 0 ? rule : rule.left(blank);
+    }
+    return QString();
+}

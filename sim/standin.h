@@ -1,0 +1,16 @@
+#pragma once
+
+#include <QString>
+#include <QStringList>
+
+// Shared behaviour of the stand-ins for Windows system commands: every call
+// is written to ROOT/journal, and ROOT/faults/<name> may make it misbehave.
+
+// One line per call: the name, then each argument, TAB-separated.
+void appendToJournal(const QString &root, const QString &name, const QStringList &arguments);
+
+// The action of the first rule in ROOT/faults/<name> that applies to a call
+// with these arguments ("fail", "hang", "crash", "noop"), or "" for none.
+// A rule is "ACTION" or "ACTION TEXT"; it applies when it has no TEXT or when
+// TEXT occurs in the arguments joined by single blanks.
+QString faultAction(const QString &root, const QString &name, const QStringList &arguments);

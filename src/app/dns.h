@@ -1,0 +1,32 @@
+#pragma once
+
+#include <QObject>
+#include <QString>
+#include <QStringList>
+
+// What the command line asked for, and the run of that mode.
+class Dns : public QObject
+{
+    Q_OBJECT
+
+public:
+    enum Mode { Unknown = 0, Reset = 1, Vpn = 2, User = 3 };
+
+    // argc and argv as they stand after the application object took them.
+    Dns(int argc, char **argv);
+
+    // True when mode and arguments do not fit together; the warning
+    // "Invalid command line arguments" is written once per process.
+    bool isInvalid();
+
+    // Performs the mode; false only for an invalid command line.
+    bool run();
+
+private:
+    const QString vpnDnsGroup = QStringLiteral("VpnDns");
+    const QString userDnsGroup = QStringLiteral("UserDns");
+    const QString argsSeparator = QStringLiteral(";");
+    Mode mode = Unknown;
+    QStringList args;
+    bool resetToDefaults = false;
+};

@@ -1,0 +1,131 @@
+#include "logger.h"
+
+#include "logline.h"
+#include "utils/paths.h"
+#include "utils/protectedfolder.h"
+
+#include <QCoreApplication>
+#include <QDebug>
+#include <QDesktopServices>
+#include <QFileInfo>
+#include <QTextStream>
+#include <QUrl>
+
+namespace {
+
+// Process-wide stream into the log file; it only borrows the file.
+QTextStream logStream;
+
+const QString clipboardNoise = QStringLiteral("Retrying to obtain clipboard.");
+
+// The vendor folder, looked up again for as long as it is not found.
+QString logRootPath()
+{
+    static QString cachedRoot;
+    if (cachedRoot.isEmpty())
+        cachedRoot = vendorFolderPath();
+    return cachedRoot;
+}
+
+void logMessageHandler(QtMsgType type, const QMessageLogContext &context, const QString &message)
+{
+    const QString simplified = message.simplified();
+    if (simplified.isEmpty() || message.contains(clipboardNoise))
+        return;
+    const QString line = qFormatLogMessage(type, context, simplified);
+    Logger::instance();
+    logStream << line << Qt::endl;
+    logStream.flush();
+}
+
+} // namespace
+
+void removeOldLogFiles(const QDir &folder, int maxLogFiles, const QString &suffix)
+{
+    const QFileInfoList entries =
+        folder.entryInfoList(QDir::Files | QDir::NoDotAndDotDot, QDir::Time);
+    int count = 0;
+    for (const QFileInfo &entry : entries) {
+        if (entry.completeSuffix() != suffix)
+            continue;
+        if (++count >= maxLogFiles)
+            QFile::remove(entry.filePath());
+    }
+}
+
+Logger::Logger()
+{
+    setObjectName(QStringLiteral("Logger"));
+}
+
+Logger::~Logger()
+{
+    // Messages raised after this point go to Qt's default output instead of a
+    // closed file.
+    if (initialized) {
+        qInstallMessageHandler(nullptr);
+        logStream.setDevice(nullptr);
+    }
+}
+
+Logger *Logger::instance()
+{
+    static Logger logger;
+    logger.init();
+    return &logger;
+}
+
+bool Logger::init()
+{
+    if (initialized)
+        return true;
+
+    const QString root = logRootPath();
+    // Without a vendor folder the log stays on Qt's default output: setting up
+    // in the current directory would delete other programs' log files there.
+    if (root.isEmpty())
+        return false;
+
+    QDir folder(root);
+    if (!folder.exists(logFolderName) && !makeProtectedFolder(root)) {
+        qWarning().noquote() << objectName() << ": "
+                             << "Log folder does not exists or cannot be created: " << root
+                             << ", " << logFolderName;
+        return false;
+    }
+    if (!folder.cd(logFolderName)) {
+        qWarning().noquote() << objectName() << ": " << "Cannot change path to log folder: " << root
+                             << ", " << logFolderName;
+        return false;
+    }
+
+    removeOldLogFiles(folder, maxLogFiles, logSuffix);
+
+    logFileName = QStringLiteral("%1.%2").arg(
+        QFileInfo(QCoreApplication::applicationFilePath()).baseName(), logSuffix);
+    qSetMessagePattern(
+        QStringLiteral("%{time %1}\t%{type}%2%{message}").arg(timeFormat, QStringLiteral("\t")));
+
+    logFile.setFileName(folder.filePath(logFileName));
+    if (!logFile.open(QIODevice::WriteOnly | QIODevice::Append))
+        return false;
+    logFile.setTextModeEnabled(true);
+
+    logStream.setDevice(&logFile);
+    initialized = true;
+    qInstallMessageHandler(logMessageHandler);
+    logFolderPath = folder.path();
+    return true;
+}
+
+void Logger::openLogFolder()
+{
+    const QString text = QStringLiteral("file:///") + logFolderPath;
+    if (!QDesktopServices::openUrl(QUrl::fromLocalFile(logFolderPath)))
+        qWarning() << "Can't open openUrl" << text;
+}
+
+void Logger::qmlLog(QString objectName, QString message)
+{
+    logInfo(objectName, message);
+}

@@ -1,0 +1,43 @@
+#pragma once
+
+#include <QDir>
+#include <QFile>
+#include <QObject>
+#include <QString>
+
+// Sends every Qt message of the process into the log file in the vendor
+// folder, one line per message: local time, TAB, message type, TAB, the
+// message with its white space simplified.
+class Logger : public QObject
+{
+    Q_OBJECT
+
+public:
+    // The one Logger; every call tries the set-up until it has succeeded.
+    static Logger *instance();
+    ~Logger() override;
+
+    // Sets logging up: log folder, clean-up, line pattern, log file, handler.
+    // True when logging is set up, now or by an earlier call.
+    bool init();
+
+    // For a QML front-end that shares this class.
+    Q_INVOKABLE void openLogFolder();
+    Q_INVOKABLE void qmlLog(QString objectName, QString message);
+
+private:
+    Logger();
+
+    int maxLogFiles = 10;
+    QFile logFile;
+    QString logFileName;
+    QString timeFormat = QStringLiteral("yyyy-MM-dd hh:mm:ss");
+    QString logFolderName = QStringLiteral("./");
+    QString logSuffix = QStringLiteral("log");
+    QString logFolderPath;
+    bool initialized = false;
+};
+
+// Counting the files of the folder whose complete suffix is `suffix`, newest
+// first, deletes the one that reaches `maxLogFiles` and every older one.
+void removeOldLogFiles(const QDir &folder, int maxLogFiles, const QString &suffix);

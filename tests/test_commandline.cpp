@@ -1,0 +1,85 @@
+#include "testmachine.h"
+
+#include <QtTest>
+
+// The built tarnwick-dns in a fresh simulated machine: which command lines it
+// accepts, its exit codes and what it logs about them.
+class TestCommandLine : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void acceptsOrRejects_data();
+    void acceptsOrRejects();
+    void logsIntoTheVendorFolder();
+};
+
+void TestCommandLine::acceptsOrRejects_data()
+{
+    QTest::addColumn<QStringList>("arguments");
+    QTest::addColumn<int>("exitCode");
+    QTest::addColumn<QString>("firstLine");
+
+    const QString invalid = QStringLiteral("warning\tDns: Invalid command line arguments");
+    QTest::newRow("no words") << QStringList{} << 255 << invalid;
+    QTest::newRow("vpn alone") << QStringList{"vpn"} << 255 << invalid;
+    QTest::newRow("user alone") << QStringList{"user"} << 255 << invalid;
+    QTest::newRow("unknown word") << QStringList{"switch"} << 255 << invalid;
+    QTest::newRow("unknown word with entries") << QStringList{"switch", "a@b"} << 255 << invalid;
+    QTest::newRow("mode word in capitals") << QStringList{"VPN", "a@b"} << 255 << invalid;
+    QTest::newRow("Reset capitalised") << QStringList{"Reset"} << 255 << invalid;
+
+    QTest::newRow("reset") << QStringList{"reset"} << 0
+                           << "info\tDns: Initialized with 'Reset' mode";
+    QTest::newRow("reset drops further words")
+        << QStringList{"reset", "x", "y"} << 0 << "info\tDns: Initialized with 'Reset' mode";
+    QTest::newRow("user with two words")
+        << QStringList{"user", "a", "b"} << 0
+        << "info\tDns: Initialized with 'User DNS' mode and args 'a b'";
+    QTest::newRow("vpn with an empty word")
+        << QStringList{"vpn", ""} << 0 << "info\tDns: Initialized with 'VPN DNS' mode and args ''";
+}
+
+void TestCommandLine::acceptsOrRejects()
+{
+    QFETCH(QStringList, arguments);
+    QFETCH(int, exitCode);
+    QFETCH(QString, firstLine);
+
+    TestMachine machine;
+    QVERIFY(machine.isValid());
+    const TestMachine::Run run = machine.runTool(arguments);
+    QCOMPARE(run.exitCode, exitCode);
+
+    const QStringList lines = machine.logLines();
+    QCOMPARE(lines.value(0), firstLine);
+    if (exitCode == 0) {
+        QCOMPARE(lines.value(1), QStringLiteral("info\tDns: Process started"));
+        QCOMPARE(lines.last(), QStringLiteral("info\tDns: Process finished"));
+        QCOMPARE(run.standardError, QByteArray());
+    } else {
+        // Checked up to three times, warned about once; nothing else is done.
+        QCOMPARE(lines.size(), 1);
+        QCOMPARE(run.standardError.count('\n'), 1);
+        QVERIFY(run.standardError.startsWith("usage: tarnwick-dns"));
+    }
+}
+
+void TestCommandLine::logsIntoTheVendorFolder()
+{
+    TestMachine machine;
+    QVERIFY(machine.isValid());
+    QVERIFY(!QFileInfo::exists(machine.vendorFolder()));
+    QCOMPARE(machine.runTool({QStringLiteral("reset")}).exitCode, 0);
+    QCOMPARE(machine.runTool({QStringLiteral("user")}).exitCode, 255);
+
+    // One log file, continued by the second run, in the folder the first made.
+    QCOMPARE(QDir(machine.vendorFolder()).entryList(QDir::Files).filter(QStringLiteral(".log")),
+             QStringList{QStringLiteral("tarnwick-dns.log")});
+    const QStringList lines = machine.logLines();
+    QCOMPARE(lines.first(), QStringLiteral("info\tDns: Initialized with 'Reset' mode"));
+    QCOMPARE(lines.last(), QStringLiteral("warning\tDns: Invalid command line arguments"));
+}
+
+QTEST_GUILESS_MAIN(TestCommandLine)
+#include "test_commandline.moc"

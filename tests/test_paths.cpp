@@ -1,0 +1,61 @@
+#include "utils/paths.h"
+
+#include <QtTest>
+
+class TestPaths : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void findsVendorFolder_data();
+    void findsVendorFolder();
+    void dataFilePathInTheProgramDataLocation();
+    void dataFilePathWithoutProgramData();
+};
+
+void TestPaths::findsVendorFolder_data()
+{
+    QTest::addColumn<QStringList>("locations");
+    QTest::addColumn<QString>("folder");
+
+    QTest::newRow("among others")
+        << QStringList{"C:/Users/u/AppData/Local", "C:/ProgramData", "C:/Tools"}
+        << "C:/ProgramData/Tarnwick";
+    QTest::newRow("first of two wins")
+        << QStringList{"D:/ProgramData", "C:/ProgramData"} << "D:/ProgramData/Tarnwick";
+    QTest::newRow("inside a longer name")
+        << QStringList{"D:/OldProgramData/x"} << "D:/OldProgramData/x/Tarnwick";
+    QTest::newRow("separators kept") << QStringList{"C:\\ProgramData"} << "C:\\ProgramData/Tarnwick";
+    QTest::newRow("other letter case") << QStringList{"C:/programdata"} << "";
+    QTest::newRow("no locations") << QStringList{} << "";
+}
+
+void TestPaths::findsVendorFolder()
+{
+    QFETCH(QStringList, locations);
+    QFETCH(QString, folder);
+    QCOMPARE(vendorFolderIn(locations), folder);
+}
+
+void TestPaths::dataFilePathInTheProgramDataLocation()
+{
+    QTemporaryDir machine;
+    const QString programData = machine.path() + QStringLiteral("/ProgramData");
+    qputenv("XDG_DATA_HOME", programData.toUtf8());
+    QCOMPARE(dataFolderPath(), programData + QStringLiteral("/Tarnwick"));
+    QCOMPARE(dnsDataFilePath(), programData + QStringLiteral("/Tarnwick/dns.dat"));
+}
+
+void TestPaths::dataFilePathWithoutProgramData()
+{
+    QTemporaryDir home;
+    qputenv("XDG_DATA_HOME", (home.path() + QStringLiteral("/share")).toUtf8());
+    qputenv("XDG_DATA_DIRS", "/usr/share");
+    QTest::ignoreMessage(QtWarningMsg, "Utils: Can't find log data path!");
+    QCOMPARE(dnsDataFilePath(), QStringLiteral("/dns.dat"));
+    QTest::ignoreMessage(QtWarningMsg, "Utils: Can't find 'ProgramData' path!");
+    QCOMPARE(vendorFolderPath(), QString());
+}
+
+QTEST_GUILESS_MAIN(TestPaths)
+#include "test_paths.moc"

@@ -1,0 +1,148 @@
+#include "testmachine.h"
+
+#include "simregistry.h"
+
+#include <QDir>
+#include <QFile>
+#include <QProcess>
+#include <QTextStream>
+
+namespace sample {
+const QString ethernet = QStringLiteral("{6F1C2A10-8B3E-4C55-9D21-0A1B2C3D4E01}");
+const QString wifi = QStringLiteral("{6F1C2A10-8B3E-4C55-9D21-0A1B2C3D4E02}");
+const QString ethernet2 = QStringLiteral("{6f1c2a10-8b3e-4c55-9d21-0a1b2c3d4e03}");
+const QString tap = QStringLiteral("{6F1C2A10-8B3E-4C55-9D21-0A1B2C3D4E04}");
+const QString kernelDebug = QStringLiteral("{6F1C2A10-8B3E-4C55-9D21-0A1B2C3D4E05}");
+const QString unnamed = QStringLiteral("{6F1C2A10-8B3E-4C55-9D21-0A1B2C3D4E06}");
+} // namespace sample
+
+namespace {
+
+const QString controlSet = QStringLiteral("HKEY_LOCAL_MACHINE\\SYSTEM\\CurrentControlSet\\");
+
+QStringList fileLines(const QString &path)
+{
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly))
+        return {};
+    return QString::fromUtf8(file.readAll()).split(QLatin1Char('\n'), Qt::SkipEmptyParts);
+}
+
+QString stackKey(const QString &id, bool ipv4)
+{
+    return (ipv4 ? QStringLiteral("Services\\Tcpip\\Parameters\\Interfaces\\")
+                 : QStringLiteral("Services\\Tcpip6\\Parameters\\Interfaces\\")) +
+           id;
+}
+
+} // namespace
+
+TestMachine::TestMachine(const QStringList &createArguments)
+{
+    QProcess create;
+    create.start(QStringLiteral(TARNWICK_SIM_PATH),
+                 QStringList{QStringLiteral("create"), root()} + createArguments);
+    valid = create.waitForFinished(60000) && create.exitStatus() == QProcess::NormalExit &&
+            create.exitCode() == 0;
+}
+
+QProcessEnvironment TestMachine::environment() const
+{
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    environment.insert(QStringLiteral("TARNWICK_SIM_ROOT"), root());
+    environment.insert(QStringLiteral("XDG_DATA_HOME"), root() + QStringLiteral("/ProgramData"));
+    environment.insert(QStringLiteral("PATH"), root() + QStringLiteral("/bin:") +
+                                                   environment.value(QStringLiteral("PATH")));
+    return environment;
+}
+
+void TestMachine::enter() const
+{
+    const QProcessEnvironment inside = environment();
+    for (const QString &name : {QStringLiteral("TARNWICK_SIM_ROOT"),
+                                QStringLiteral("XDG_DATA_HOME"), QStringLiteral("PATH")})
+        qputenv(name.toUtf8().constData(), inside.value(name).toUtf8());
+}
+
+TestMachine::Run TestMachine::runTool(const QStringList &arguments) const
+{
+    QProcess tool;
+    tool.setProcessEnvironment(environment());
+    tool.start(QStringLiteral(TARNWICK_DNS_PATH), arguments);
+    Run run;
+    if (tool.waitForFinished(180000) && tool.exitStatus() == QProcess::NormalExit)
+        run.exitCode = tool.exitCode();
+    run.standardError = tool.readAllStandardError();
+    return run;
+}
+
+QString TestMachine::show() const
+{
+    QProcess show;
+    show.start(QStringLiteral(TARNWICK_SIM_PATH), {QStringLiteral("show"), root()});
+    show.waitForFinished(60000);
+    return QString::fromUtf8(show.readAllStandardOutput());
+}
+
+QStringList TestMachine::logLines() const
+{
+    QStringList lines;
+    for (const QString &line : fileLines(logFilePath()))
+        lines.append(line.section(QLatin1Char('\t'), 1));
+    return lines;
+}
+
+QStringList TestMachine::journal() const
+{
+    return fileLines(root() + QStringLiteral("/journal"));
+}
+
+QStringList TestMachine::journalOf(const QString &program) const
+{
+    QStringList lines;
+    for (const QString &line : journal()) {
+        if (line.section(QLatin1Char('\t'), 0, 0) == program)
+            lines.append(line);
+    }
+    return lines;
+}
+
+void TestMachine::clearJournal() const
+{
+    QFile(root() + QStringLiteral("/journal")).resize(0);
+}
+
+void TestMachine::setFaults(const QString &program, const QStringList &rules) const
+{
+    QFile file(root() + QStringLiteral("/faults/") + program);
+    if (file.open(QIODevice::WriteOnly))
+        file.write((rules.join(QLatin1Char('\n')) + QLatin1Char('\n')).toUtf8());
+}
+
+void TestMachine::clearFaults(const QString &program) const
+{
+    QFile::remove(root() + QStringLiteral("/faults/") + program);
+}
+
+QString TestMachine::registryValue(const QString &keyBelowControlSet, const QString &name) const
+{
+    return SimRegistry::readValue(SimRegistry(root()).findKey(controlSet + keyBelowControlSet),
+                                  name);
+}
+
+void TestMachine::setRegistryValue(const QString &keyBelowControlSet, const QString &name,
+                                   const QString &text) const
+{
+    SimRegistry::writeValue(SimRegistry(root()).createKey(controlSet + keyBelowControlSet), name,
+                            text);
+}
+
+QString TestMachine::nameServer(const QString &id, bool ipv4) const
+{
+    return registryValue(stackKey(id, ipv4), QStringLiteral("NameServer"));
+}
+
+void TestMachine::setNameServer(const QString &id, bool ipv4, const QString &servers) const
+{
+    setRegistryValue(stackKey(id, ipv4), QStringLiteral("NameServer"), servers);
+}

@@ -1,0 +1,70 @@
+#pragma once
+
+#include <QProcessEnvironment>
+#include <QString>
+#include <QStringList>
+#include <QTemporaryDir>
+
+// A fresh simulated Windows machine in a temporary directory, made by the
+// built tarnwick-sim, with helpers to run the built tools inside it and to
+// read what they left behind.
+class TestMachine
+{
+public:
+    struct Run
+    {
+        int exitCode = -1;
+        QByteArray standardError;
+    };
+
+    // `createArguments` follow "tarnwick-sim create ROOT".
+    explicit TestMachine(const QStringList &createArguments = {QStringLiteral("--sample")});
+
+    bool isValid() const { return valid; }
+    QString root() const { return directory.path() + QStringLiteral("/machine"); }
+    QString vendorFolder() const { return root() + QStringLiteral("/ProgramData/Tarnwick"); }
+    QString dataFilePath() const { return vendorFolder() + QStringLiteral("/dns.dat"); }
+    QString logFilePath() const { return vendorFolder() + QStringLiteral("/tarnwick-dns.log"); }
+
+    // The variables that `tarnwick-sim env` exports.
+    QProcessEnvironment environment() const;
+    // Points this process at the machine, for in-process tests.
+    void enter() const;
+
+    // Runs the built tarnwick-dns inside the machine and waits for it.
+    Run runTool(const QStringList &arguments) const;
+    // `tarnwick-sim show`.
+    QString show() const;
+
+    // Log lines without their time stamp: "<type>\t<message>".
+    QStringList logLines() const;
+    // Journal lines, fields separated by TAB.
+    QStringList journal() const;
+    QStringList journalOf(const QString &program) const;
+    void clearJournal() const;
+
+    void setFaults(const QString &program, const QStringList &rules) const;
+    void clearFaults(const QString &program) const;
+
+    // A registry value below HKEY_LOCAL_MACHINE\SYSTEM\CurrentControlSet.
+    QString registryValue(const QString &keyBelowControlSet, const QString &name) const;
+    void setRegistryValue(const QString &keyBelowControlSet, const QString &name,
+                          const QString &text) const;
+    // "NameServer" of an interface's Tcpip (ipv4) or Tcpip6 key.
+    QString nameServer(const QString &id, bool ipv4) const;
+    void setNameServer(const QString &id, bool ipv4, const QString &servers) const;
+
+private:
+    QTemporaryDir directory;
+    bool valid = false;
+};
+
+// The GUIDs of the sample machine's interfaces.
+namespace sample {
+extern const QString ethernet;      // static IPv4 servers
+extern const QString wifi;          // DHCP only
+extern const QString ethernet2;     // IPv4 and IPv6, lower-case keys
+extern const QString tap;           // the VPN's TAP adapter
+extern const QString kernelDebug;   // never listed
+extern const QString unnamed;       // no connection name, never listed
+} // namespace sample
