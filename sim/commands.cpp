@@ -45,7 +45,8 @@ int hang()
 QStringList adapterGuids(const SimRegistry &registry)
 {
     QStringList guids;
-    for (const QString &subkey : SimRegistry::subkeys(registry.findKey(simkeys::networkConnections)))
+    for (const QString &subkey :
+         SimRegistry::subkeys(registry.findKey(simkeys::networkConnections)))
         guids.append(subkey.toUpper());
     return guids;
 }
@@ -85,8 +86,9 @@ int ipconfig(const QStringList &arguments)
 {
     if (arguments != QStringList(QStringLiteral("/flushdns")))
         return failWith("Error: unrecognized or incomplete command line.");
-    std::fputs("\r\nWindows IP Configuration\r\n\r\nSuccessfully flushed the DNS Resolver Cache.\r\n",
-               stdout);
+    std::fputs(
+        "\r\nWindows IP Configuration\r\n\r\nSuccessfully flushed the DNS Resolver Cache.\r\n",
+        stdout);
     return 0;
 }
 
@@ -102,8 +104,9 @@ QString stackKeyOfConnection(const SimRegistry &registry, const QString &interfa
 {
     const QString connections = registry.findKey(simkeys::networkConnections);
     for (const QString &guid : SimRegistry::subkeys(connections)) {
-        const QString connection = registry.findKey(simkeys::networkConnections + QLatin1Char('\\') +
-                                                    guid + QStringLiteral("\\Connection"));
+        const QString connection =
+            registry.findKey(simkeys::networkConnections + QLatin1Char('\\') + guid +
+                             QStringLiteral("\\Connection"));
         const QString connectionName = SimRegistry::readValue(connection, QStringLiteral("Name"));
         if (!connectionName.isEmpty() && connectionName.compare(name, Qt::CaseInsensitive) == 0)
             return registry.findKey(interfacesKey + QLatin1Char('\\') + guid);
@@ -115,9 +118,9 @@ QString stackKeyOfConnection(const SimRegistry &registry, const QString &interfa
 // netsh interface ipv4|ipv6 add dns name= NAME ADDRESS index=N
 int netsh(const SimRegistry &registry, const QStringList &a)
 {
-    const bool setForm = a.size() == 10 && a.at(2) == QLatin1String("set") &&
-                         a.at(6) == QLatin1String("static") && a.at(8) == QLatin1String("primary") &&
-                         a.at(9) == QLatin1String("validate=no");
+    const bool setForm =
+        a.size() == 10 && a.at(2) == QLatin1String("set") && a.at(6) == QLatin1String("static") &&
+        a.at(8) == QLatin1String("primary") && a.at(9) == QLatin1String("validate=no");
     const bool addForm = a.size() == 8 && a.at(2) == QLatin1String("add") &&
                          a.at(7).startsWith(QLatin1String("index="));
     if ((!setForm && !addForm) || a.at(0) != QLatin1String("interface") ||
@@ -132,7 +135,8 @@ int netsh(const SimRegistry &registry, const QStringList &a)
         return failWith("The filename, directory name, or volume label syntax is incorrect.");
 
     const QString address = setForm ? a.at(7) : a.at(6);
-    const bool clearing = setForm && address.compare(QLatin1String("none"), Qt::CaseInsensitive) == 0;
+    const bool clearing =
+        setForm && address.compare(QLatin1String("none"), Qt::CaseInsensitive) == 0;
     if (!clearing &&
         !isAddressOf(address, ipv4 ? QAbstractSocket::IPv4Protocol : QAbstractSocket::IPv6Protocol))
         return failWith("The parameter is incorrect.");

@@ -3,14 +3,16 @@
 #include "simregistry.h"
 
 namespace simkeys {
-const QString tcpipInterfaces =
-    QStringLiteral("HKEY_LOCAL_MACHINE\\SYSTEM\\CurrentControlSet\\Services\\Tcpip\\Parameters\\Interfaces");
+const QString tcpipInterfaces = QStringLiteral(
+    "HKEY_LOCAL_MACHINE\\SYSTEM\\CurrentControlSet\\Services\\Tcpip\\Parameters\\Interfaces");
 const QString tcpip6Interfaces = QStringLiteral(
     "HKEY_LOCAL_MACHINE\\SYSTEM\\CurrentControlSet\\Services\\Tcpip6\\Parameters\\Interfaces");
-const QString networkConnections = QStringLiteral(
-    "HKEY_LOCAL_MACHINE\\SYSTEM\\CurrentControlSet\\Control\\Network\\{4D36E972-E325-11CE-BFC1-08002BE10318}");
-const QString adapterClass = QStringLiteral(
-    "HKEY_LOCAL_MACHINE\\SYSTEM\\CurrentControlSet\\Control\\Class\\{4D36E972-E325-11CE-BFC1-08002BE10318}");
+const QString networkConnections =
+    QStringLiteral("HKEY_LOCAL_MACHINE\\SYSTEM\\CurrentControlSet\\Control\\Network\\{4D36E972-"
+                   "E325-11CE-BFC1-08002BE10318}");
+const QString adapterClass =
+    QStringLiteral("HKEY_LOCAL_MACHINE\\SYSTEM\\CurrentControlSet\\Control\\Class\\{4D36E972-E325-"
+                   "11CE-BFC1-08002BE10318}");
 } // namespace simkeys
 
 namespace {
@@ -39,8 +41,7 @@ QString adapterSubkeyName(int index)
 void writeStackKey(const SimRegistry &registry, const QString &interfacesKey,
                    const SimInterface &interface, const QString &servers)
 {
-    const QString subkey =
-        interface.lowerCaseStackKeys ? interface.guid.toLower() : interface.guid;
+    const QString subkey = interface.lowerCaseStackKeys ? interface.guid.toLower() : interface.guid;
     const QString key = registry.createKey(interfacesKey + QLatin1Char('\\') + subkey);
     SimRegistry::writeValue(key, QStringLiteral("EnableDHCP"), QStringLiteral("1"));
     if (!servers.isEmpty())
@@ -63,7 +64,8 @@ void writeAdapter(const SimRegistry &registry, int index, const QString &deviceI
 {
     const QString key =
         registry.createKey(simkeys::adapterClass + QLatin1Char('\\') + adapterSubkeyName(index));
-    SimRegistry::writeValue(key, QStringLiteral("DriverDesc"), QStringLiteral("Network adapter %1").arg(index));
+    SimRegistry::writeValue(key, QStringLiteral("DriverDesc"),
+                            QStringLiteral("Network adapter %1").arg(index));
     SimRegistry::writeValue(key, QStringLiteral("MatchingDeviceId"), deviceId);
     SimRegistry::writeValue(key, QStringLiteral("NetCfgInstanceId"), instanceId);
 }
@@ -73,13 +75,13 @@ void writeAdapter(const SimRegistry &registry, int index, const QString &deviceI
 QList<SimInterface> sampleInterfaces()
 {
     QList<SimInterface> interfaces;
-    interfaces.append(
-        sampleInterface(1, QStringLiteral("Ethernet"), QStringLiteral("192.0.2.53,192.0.2.54"), {}));
+    interfaces.append(sampleInterface(1, QStringLiteral("Ethernet"),
+                                      QStringLiteral("192.0.2.53,192.0.2.54"), {}));
     interfaces.append(sampleInterface(2, QStringLiteral("Wi-Fi"), {}, {}));
 
-    SimInterface ethernet2 = sampleInterface(3, QStringLiteral("Ethernet 2"),
-                                             QStringLiteral("198.51.100.53"),
-                                             QStringLiteral("2001:db8::53"));
+    SimInterface ethernet2 =
+        sampleInterface(3, QStringLiteral("Ethernet 2"), QStringLiteral("198.51.100.53"),
+                        QStringLiteral("2001:db8::53"));
     ethernet2.lowerCaseStackKeys = true;
     interfaces.append(ethernet2);
 
@@ -103,8 +105,8 @@ QList<SimInterface> generatedInterfaces(int count)
     QList<SimInterface> interfaces;
     for (int i = 1; i <= count; ++i) {
         SimInterface interface;
-        interface.guid = QStringLiteral("{00000000-0000-4000-8000-%1}")
-                             .arg(i, 12, 10, QLatin1Char('0'));
+        interface.guid =
+            QStringLiteral("{00000000-0000-4000-8000-%1}").arg(i, 12, 10, QLatin1Char('0'));
         interface.name = QStringLiteral("Ethernet %1").arg(i);
         interface.pnpInstanceId = QStringLiteral("PCI\\VEN_8086&DEV_15B8\\4&%1").arg(i);
         interface.matchingDeviceId = ethernetDevice;

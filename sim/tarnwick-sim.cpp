@@ -57,11 +57,13 @@ bool installProgramsAndLibraries(const QString &root)
         !dir.mkpath(QStringLiteral("faults")) || !dir.mkpath(QStringLiteral("ProgramData")))
         return false;
     for (const QString &name : standinNames) {
-        if (!installFile(QStringLiteral(TARNWICK_STANDIN_PATH), root + QStringLiteral("/bin/") + name))
+        if (!installFile(QStringLiteral(TARNWICK_STANDIN_PATH),
+                         root + QStringLiteral("/bin/") + name))
             return false;
     }
     QFile journal(root + QStringLiteral("/journal"));
-    return installFile(QStringLiteral(TARNWICK_DNSAPI_PATH), root + QStringLiteral("/lib/libdnsapi.so")) &&
+    return installFile(QStringLiteral(TARNWICK_DNSAPI_PATH),
+                       root + QStringLiteral("/lib/libdnsapi.so")) &&
            installFile(QStringLiteral(TARNWICK_DNSAPI_NOFUNCTION_PATH),
                        root + QStringLiteral("/lib/libdnsapi-nofunction.so")) &&
            journal.open(QIODevice::WriteOnly);
@@ -84,7 +86,8 @@ int create(const QStringList &words)
     if (words.size() == 2 && words.at(1) == QLatin1String("--sample")) {
         interfaces = sampleInterfaces();
         adapters = interfaces.size();
-    } else if (words.at(1) == QLatin1String("--interfaces") && (words.size() == 3 || words.size() == 5)) {
+    } else if (words.at(1) == QLatin1String("--interfaces") &&
+               (words.size() == 3 || words.size() == 5)) {
         int count = 0;
         if (!parseCount(words.at(2), &count))
             return usage();
@@ -149,7 +152,8 @@ bool isTapAdapter(const SimRegistry &registry, const QString &id)
     const QString classKey = registry.findKey(simkeys::adapterClass);
     for (const QString &subkey : SimRegistry::subkeys(classKey)) {
         const QString adapter = classKey + QLatin1Char('/') + subkey;
-        if (SimRegistry::readValue(adapter, QStringLiteral("MatchingDeviceId")) == QLatin1String("tap0901") &&
+        if (SimRegistry::readValue(adapter, QStringLiteral("MatchingDeviceId")) ==
+                QLatin1String("tap0901") &&
             SimRegistry::readValue(adapter, QStringLiteral("NetCfgInstanceId"))
                     .compare(id, Qt::CaseInsensitive) == 0)
             return true;
@@ -171,11 +175,14 @@ int show(const QString &root)
             registry.findKey(simkeys::networkConnections + QLatin1Char('\\') + id +
                              QStringLiteral("\\Connection")),
             QStringLiteral("Name"));
-        const QString ipv6Key = registry.findKey(simkeys::tcpip6Interfaces + QLatin1Char('\\') + id);
-        rows.append({id, name.isEmpty() ? QStringLiteral("-") : QLatin1Char('"') + name + QLatin1Char('"'),
-                     isTapAdapter(registry, id) ? QStringLiteral("yes") : QStringLiteral("no"),
-                     orDash(SimRegistry::readValue(ipv4Key + QLatin1Char('/') + id, QStringLiteral("NameServer"))),
-                     orDash(SimRegistry::readValue(ipv6Key, QStringLiteral("NameServer")))});
+        const QString ipv6Key =
+            registry.findKey(simkeys::tcpip6Interfaces + QLatin1Char('\\') + id);
+        rows.append(
+            {id, name.isEmpty() ? QStringLiteral("-") : QLatin1Char('"') + name + QLatin1Char('"'),
+             isTapAdapter(registry, id) ? QStringLiteral("yes") : QStringLiteral("no"),
+             orDash(SimRegistry::readValue(ipv4Key + QLatin1Char('/') + id,
+                                           QStringLiteral("NameServer"))),
+             orDash(SimRegistry::readValue(ipv6Key, QStringLiteral("NameServer")))});
     }
 
     QVector<int> widths(rows.first().size(), 0);

@@ -65,16 +65,15 @@ void TestLogger::removesOldLogFiles_data()
     QTest::addColumn<QStringList>("kept");
 
     QTest::newRow("nine newest kept of twelve")
-        << QStringList{"a.log", "b.log", "c.log", "d.log", "e.log", "f.log", "g.log", "h.log",
-                       "i.log", "j.log", "k.log", "l.log", "x.txt", "y.log.1"}
-        << 10
-        << QStringList{"d.log", "e.log", "f.log", "g.log", "h.log", "i.log", "j.log", "k.log",
-                       "l.log", "x.txt", "y.log.1"};
+        << QStringList{"a.log", "b.log", "c.log", "d.log", "e.log", "f.log", "g.log",
+                       "h.log", "i.log", "j.log", "k.log", "l.log", "x.txt", "y.log.1"}
+        << 10 << QStringList{"d.log", "e.log", "f.log", "g.log", "h.log",  "i.log",
+                             "j.log", "k.log", "l.log", "x.txt", "y.log.1"};
     QTest::newRow("other suffixes neither counted nor deleted")
         << QStringList{"old.log", "a.b.log", "A.LOG", "new.log"} << 2
         << QStringList{"A.LOG", "a.b.log", "new.log"};
-    QTest::newRow("fewer than the bound") << QStringList{"a.log", "b.log"} << 10
-                                          << QStringList{"a.log", "b.log"};
+    QTest::newRow("fewer than the bound")
+        << QStringList{"a.log", "b.log"} << 10 << QStringList{"a.log", "b.log"};
 }
 
 void TestLogger::removesOldLogFiles()
@@ -110,9 +109,8 @@ void TestLogger::setUpKeptTheNewestLogFiles()
 {
     // Thirteen log files counted, this process's own the newest: it and the
     // eight next newest stay.
-    QCOMPARE(fileNames(vendorFolder),
-             (QStringList{"e.log", "f.log", "g.log", "h.log", "i.log", "j.log", "k.log", "l.log",
-                          "test_logger.log"}));
+    QCOMPARE(fileNames(vendorFolder), (QStringList{"e.log", "f.log", "g.log", "h.log", "i.log",
+                                                   "j.log", "k.log", "l.log", "test_logger.log"}));
 }
 
 void TestLogger::continuesAnExistingLogFile()
@@ -126,13 +124,17 @@ void TestLogger::writesOneSimplifiedLinePerMessage_data()
     QTest::addColumn<QString>("message");
     QTest::addColumn<QString>("written");
 
-    QTest::newRow("info") << int(QtInfoMsg) << "Dns: Process started" << "info\tDns: Process started";
-    QTest::newRow("warning") << int(QtWarningMsg) << "Dns: Bad" << "warning\tDns: Bad";
-    QTest::newRow("critical") << int(QtCriticalMsg) << "X: y" << "critical\tX: y";
-    QTest::newRow("line breaks and runs of blanks")
-        << int(QtInfoMsg) << "  a\n  b\t\tc  " << "info\ta b c";
+    QTest::newRow("info") << int(QtInfoMsg) << "Dns: Process started"
+                          << "info\tDns: Process started";
+    QTest::newRow("warning") << int(QtWarningMsg) << "Dns: Bad"
+                             << "warning\tDns: Bad";
+    QTest::newRow("critical") << int(QtCriticalMsg) << "X: y"
+                              << "critical\tX: y";
+    QTest::newRow("line breaks and runs of blanks") << int(QtInfoMsg) << "  a\n  b\t\tc  "
+                                                    << "info\ta b c";
     QTest::newRow("clipboard words in other case")
-        << int(QtInfoMsg) << "retrying to obtain clipboard." << "info\tretrying to obtain clipboard.";
+        << int(QtInfoMsg) << "retrying to obtain clipboard."
+        << "info\tretrying to obtain clipboard.";
 }
 
 void TestLogger::writesOneSimplifiedLinePerMessage()
@@ -150,7 +152,8 @@ void TestLogger::writesOneSimplifiedLinePerMessage()
         qCritical().noquote() << message;
 
     QCOMPARE(logLines().size(), before + 1);
-    const QRegularExpression form(QStringLiteral("^(\\d{4}-\\d\\d-\\d\\d \\d\\d:\\d\\d:\\d\\d)\\t(.*)$"));
+    const QRegularExpression form(
+        QStringLiteral("^(\\d{4}-\\d\\d-\\d\\d \\d\\d:\\d\\d:\\d\\d)\\t(.*)$"));
     const QRegularExpressionMatch match = form.match(lastLine());
     QVERIFY2(match.hasMatch(), qPrintable(lastLine()));
     QCOMPARE(match.captured(2), written);

@@ -18,14 +18,15 @@ void TestPaths::findsVendorFolder_data()
     QTest::addColumn<QStringList>("locations");
     QTest::addColumn<QString>("folder");
 
-    QTest::newRow("among others")
-        << QStringList{"C:/Users/u/AppData/Local", "C:/ProgramData", "C:/Tools"}
-        << "C:/ProgramData/Tarnwick";
+    QTest::newRow("among others") << QStringList{"C:/Users/u/AppData/Local", "C:/ProgramData",
+                                                 "C:/Tools"}
+                                  << "C:/ProgramData/Tarnwick";
     QTest::newRow("first of two wins")
         << QStringList{"D:/ProgramData", "C:/ProgramData"} << "D:/ProgramData/Tarnwick";
     QTest::newRow("inside a longer name")
         << QStringList{"D:/OldProgramData/x"} << "D:/OldProgramData/x/Tarnwick";
-    QTest::newRow("separators kept") << QStringList{"C:\\ProgramData"} << "C:\\ProgramData/Tarnwick";
+    QTest::newRow("separators kept")
+        << QStringList{"C:\\ProgramData"} << "C:\\ProgramData/Tarnwick";
     QTest::newRow("other letter case") << QStringList{"C:/programdata"} << "";
     QTest::newRow("no locations") << QStringList{} << "";
 }

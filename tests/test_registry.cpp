@@ -55,14 +55,20 @@ void TestRegistry::matchesNamesIgnoringCase_data()
     QTest::addColumn<QString>("valueName");
     QTest::addColumn<QString>("value");
 
-    QTest::newRow("as stored") << interfaces + "\\{B}" << "NameServer" << "192.0.2.1,192.0.2.2";
-    QTest::newRow("key in other case") << interfaces + "\\{b}" << "NameServer"
+    QTest::newRow("as stored") << interfaces + "\\{B}"
+                               << "NameServer"
+                               << "192.0.2.1,192.0.2.2";
+    QTest::newRow("key in other case") << interfaces + "\\{b}"
+                                       << "NameServer"
                                        << "192.0.2.1,192.0.2.2";
     QTest::newRow("path in other case")
         << "hkey_local_machine\\system\\currentcontrolset\\services\\tcpip\\parameters\\"
            "interfaces\\{a2}"
-        << "nameserver" << "2001:db8::1";
-    QTest::newRow("empty value") << interfaces + "\\{A}" << "NameServer" << "";
+        << "nameserver"
+        << "2001:db8::1";
+    QTest::newRow("empty value") << interfaces + "\\{A}"
+                                 << "NameServer"
+                                 << "";
 }
 
 void TestRegistry::matchesNamesIgnoringCase()

@@ -61,10 +61,10 @@ private:
 
 // The GUIDs of the sample machine's interfaces.
 namespace sample {
-extern const QString ethernet;      // static IPv4 servers
-extern const QString wifi;          // DHCP only
-extern const QString ethernet2;     // IPv4 and IPv6, lower-case keys
-extern const QString tap;           // the VPN's TAP adapter
-extern const QString kernelDebug;   // never listed
-extern const QString unnamed;       // no connection name, never listed
+extern const QString ethernet;    // static IPv4 servers
+extern const QString wifi;        // DHCP only
+extern const QString ethernet2;   // IPv4 and IPv6, lower-case keys
+extern const QString tap;         // the VPN's TAP adapter
+extern const QString kernelDebug; // never listed
+extern const QString unnamed;     // no connection name, never listed
 } // namespace sample

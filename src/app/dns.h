@@ -10,7 +10,13 @@ class Dns : public QObject
     Q_OBJECT
 
 public:
-    enum Mode { Unknown = 0, Reset = 1, Vpn = 2, User = 3 };
+    enum Mode
+    {
+        Unknown = 0,
+        Reset = 1,
+        Vpn = 2,
+        User = 3
+    };
 
     // argc and argv as they stand after the application object took them.
     Dns(int argc, char **argv);

@@ -89,13 +89,14 @@ bool Logger::init()
     QDir folder(root);
     if (!folder.exists(logFolderName) && !makeProtectedFolder(root)) {
         qWarning().noquote() << objectName() << ": "
-                             << "Log folder does not exists or cannot be created: " << root
-                             << ", " << logFolderName;
+                             << "Log folder does not exists or cannot be created: " << root << ", "
+                             << logFolderName;
         return false;
     }
     if (!folder.cd(logFolderName)) {
-        qWarning().noquote() << objectName() << ": " << "Cannot change path to log folder: " << root
-                             << ", " << logFolderName;
+        qWarning().noquote() << objectName() << ": "
+                             << "Cannot change path to log folder: " << root << ", "
+                             << logFolderName;
         return false;
     }
 

@@ -30,7 +30,8 @@ bool makeProtectedFolder(const QString &path)
 
     // Created with the access list in one step, so that nobody can slip in
     // between creation and protection.
-    const BOOL created = CreateDirectoryW(reinterpret_cast<LPCWSTR>(nativePath.utf16()), &attributes);
+    const BOOL created =
+        CreateDirectoryW(reinterpret_cast<LPCWSTR>(nativePath.utf16()), &attributes);
     const DWORD error = created ? ERROR_SUCCESS : GetLastError();
     LocalFree(attributes.lpSecurityDescriptor);
     return created || error == ERROR_ALREADY_EXISTS;

@@ -1,0 +1,257 @@
+#include "dnsmanager.h"
+
+#include "adapterlist.h"
+#include "flush.h"
+#include "logging/logline.h"
+#include "netshcommand.h"
+#include "servers.h"
+#include "systemcommand.h"
+#include "utils/registry.h"
+#include "utils/text.h"
+
+#include <QDebug>
+#include <algorithm>
+
+namespace {
+
+const int commandTimeoutMs = 30000;
+
+const QString connectionKeyTemplate = QStringLiteral(
+    "HKEY_LOCAL_MACHINE\\SYSTEM\\CurrentControlSet\\Control\\Network\\{4D36E972-E325-11CE-BFC1-"
+    "08002BE10318}\\%1\\Connection");
+const QString kernelDebugAdapter = QStringLiteral("ROOT\\KDNIC\\0000");
+
+const QStringList wmicArguments = {QStringLiteral("nic"), QStringLiteral("where"),
+                                   QStringLiteral("GUID is not null"), QStringLiteral("get"),
+                                   QStringLiteral("GUID")};
+// wmic is no longer installed by default on current Windows 11.
+const QStringList powershellArguments = {
+    QStringLiteral("-NoProfile"), QStringLiteral("-NonInteractive"), QStringLiteral("-Command"),
+    QStringLiteral("Get-NetAdapter -IncludeHidden | ForEach-Object { $_.InterfaceGuid }")};
+
+// The GUIDs a listing command reports, or "" with the reason it reported none.
+QSet<QString> listGuids(const QString &command, const QStringList &arguments, QString *problem)
+{
+    const CommandOutcome outcome = runSystemCommand(command, arguments, commandTimeoutMs);
+    const QSet<QString> guids = parseAdapterGuids(outcome.output);
+    if (!outcome.succeeded())
+        *problem = outcome.failureText(commandTimeoutMs);
+    else if (guids.isEmpty())
+        *problem = QStringLiteral("no adapter listed");
+    return problem->isEmpty() ? guids : QSet<QString>();
+}
+
+} // namespace
+
+DnsManager::DnsManager(QObject *parent) : QObject(parent)
+{
+    setObjectName(QStringLiteral("DnsManager"));
+    connect(&process, &ChildProcess::processFinished, this, &DnsManager::onProcessFinished);
+}
+
+void DnsManager::refreshInterfaces()
+{
+    loadInterfaces();
+    logInterfaces();
+}
+
+QSet<QString> DnsManager::adapterGuids()
+{
+    QString problem;
+    QSet<QString> guids = listGuids(QStringLiteral("wmic"), wmicArguments, &problem);
+    if (problem.isEmpty())
+        return guids;
+    logWarning(
+        objectName(),
+        QStringLiteral("Listing adapters with wmic failed (%1), trying powershell").arg(problem));
+
+    problem.clear();
+    guids = listGuids(QStringLiteral("powershell"), powershellArguments, &problem);
+    if (!problem.isEmpty()) {
+        logWarning(
+            objectName(),
+            QStringLiteral("Listing adapters with powershell failed (%1), no interface is listed")
+                .arg(problem));
+    }
+    return guids;
+}
+
+void DnsManager::loadInterfaces()
+{
+    inventory.clear();
+    const QSet<QString> guids = adapterGuids();
+    QList<InterfaceInfo> ipv4Records;
+    QList<InterfaceInfo> ipv6Records;
+    readNameServers(ipv4Records, guids, true);
+    readNameServers(ipv6Records, guids, false);
+
+    // The two stacks are paired by interface ID, never by position: a
+    // positional pairing would hand one interface another's IPv6 servers.
+    QList<InterfaceInfo> paired;
+    for (const InterfaceInfo &ipv4Record : ipv4Records) {
+        const auto ipv6Record = std::find_if(
+            ipv6Records.cbegin(), ipv6Records.cend(), [&](const InterfaceInfo &record) {
+                return record.id().compare(ipv4Record.id(), Qt::CaseInsensitive) == 0;
+            });
+        if (ipv6Record == ipv6Records.cend())
+            break;
+        paired.append(InterfaceInfo(ipv4Record.id(), ipv4Record.name(), ipv4Record.ipv4Dns(),
+                                    ipv6Record->ipv6Dns()));
+    }
+    if (paired.size() != ipv4Records.size() || ipv4Records.size() != ipv6Records.size()) {
+        qCritical().noquote() << objectName() << ": "
+                              << "DNS internal issue: Ipv4/Ipv6 mismatch";
+        return;
+    }
+    inventory = paired;
+}
+
+void DnsManager::readNameServers(QList<InterfaceInfo> &records, const QSet<QString> &guids,
+                                 bool ipv4)
+{
+    RegistryKey interfacesKey(ipv4 ? ipv4InterfacesKey : ipv6InterfacesKey);
+    for (const QString &id : interfacesKey.subkeys()) {
+        const QString name = connectionName(id);
+        if (name.isEmpty() || !guids.contains(id.toUpper()))
+            continue;
+        interfacesKey.enter(id);
+        const QStringList servers = splitNameServerValue(interfacesKey.value(nameServerKey));
+        interfacesKey.leave();
+        records.append(ipv4 ? InterfaceInfo(id, name, servers, {})
+                            : InterfaceInfo(id, name, {}, servers));
+    }
+}
+
+QString DnsManager::connectionName(const QString &id)
+{
+    const RegistryKey connection(connectionKeyTemplate.arg(id));
+    if (connection.value(QStringLiteral("PnPInstanceId")) == kernelDebugAdapter)
+        return QString();
+    return connection.value(QStringLiteral("Name"));
+}
+
+void DnsManager::logInterfaces()
+{
+    for (const InterfaceInfo &record : qAsConst(inventory)) {
+        logInfo(objectName(),
+                QStringLiteral("ID: %1, name: '%2', VPN connection: '%3', IPv4 DNS: ")
+                        .arg(record.id(), record.name(), boolToString(record.isVpn())) +
+                    serverListForLog(record.ipv4Dns()) + QStringLiteral(", IPv6 DNS: ") +
+                    serverListForLog(record.ipv6Dns()));
+    }
+}
+
+QStringList DnsManager::interfaceDnsEntries() const
+{
+    QStringList entries;
+    for (const InterfaceInfo &record : inventory)
+        entries.append(interfaceEntry(record.id(), record.ipv4Dns(), record.ipv6Dns()));
+    return entries;
+}
+
+QString DnsManager::readNameServer(const QString &id, bool ipv4) const
+{
+    const QString key = (ipv4 ? ipv4InterfacesKey : ipv6InterfacesKey) + QLatin1Char('\\') + id;
+    return RegistryKey(key).value(nameServerKey);
+}
+
+bool DnsManager::replaceDnsSettings(const QString &id, const QString &name, const QString &servers,
+                                    bool ipv4)
+{
+    const QString before = readNameServer(id, ipv4);
+    if (before == servers) {
+        logDnsReplacement(id, name, before, servers, QStringLiteral(", skipped"));
+        return true;
+    }
+
+    // An empty request clears the list: "none" is netsh's word for that.
+    const QStringList entries =
+        servers.isEmpty() ? QStringList(QStringLiteral("none")) : splitServers(servers);
+    for (int position = 0; position < entries.size(); ++position) {
+        const QStringList arguments = netshDnsArguments(ipv4, name, entries.at(position), position);
+        const CommandOutcome outcome =
+            runSystemCommand(QStringLiteral("netsh"), arguments, commandTimeoutMs);
+        if (outcome.succeeded())
+            continue;
+        const QString output = outcome.started && !outcome.timedOut
+                                   ? QString::fromUtf8(outcome.output).simplified()
+                                   : outcome.failureText(commandTimeoutMs);
+        logInfo(objectName(),
+                QStringLiteral("Subprocess (%1) finished with status: '%2', output: '%3'")
+                    .arg(arguments.join(QLatin1Char(' ')), boolToString(false), output));
+    }
+
+    const bool result = readNameServer(id, ipv4) == servers;
+    logDnsReplacement(id, name, before, servers,
+                      QStringLiteral(", status: '%1'").arg(boolToString(result)));
+    return result;
+}
+
+void DnsManager::logDnsReplacement(const QString &id, const QString &name, const QString &before,
+                                   const QString &requested, const QString &suffix)
+{
+    logInfo(objectName(),
+            QStringLiteral("Replace DNS settings for ID: %1, name: '%2' (%3) -> (%4)%5")
+                .arg(id, name, before, requested, suffix));
+}
+
+void DnsManager::applyDnsSettings(const QStringList &ipv4Servers, const QStringList &ipv6Servers,
+                                  bool fromVpn)
+{
+    for (const InterfaceInfo &record : qAsConst(inventory)) {
+        if (!fromVpn && record.isVpn())
+            continue;
+        replaceDnsSettings(record.id(), record.name(),
+                           joinServers(fromVpn ? ipv4Servers : record.ipv4Dns()), true);
+        replaceDnsSettings(record.id(), record.name(),
+                           joinServers(fromVpn ? ipv6Servers : record.ipv6Dns()), false);
+    }
+}
+
+void DnsManager::setDnsFromVpn(const QStringList &ipv4Servers, const QStringList &ipv6Servers)
+{
+    logInfo(objectName(),
+            QStringLiteral("Set DNS settings from VPN, IPv4 DNS: (%1), IPv6 DNS: (%2)")
+                .arg(joinServers(ipv4Servers), joinServers(ipv6Servers)));
+    applyDnsSettings(ipv4Servers, ipv6Servers, true);
+    flushDns();
+}
+
+void DnsManager::setDnsFromUser()
+{
+    logInfo(objectName(), QStringLiteral("Set DNS settings from user"));
+    applyDnsSettings({}, {}, false);
+    flushDns();
+}
+
+void DnsManager::mergeUserDns(const QList<InterfaceInfo> &saved)
+{
+    for (InterfaceInfo &record : inventory) {
+        const auto match =
+            std::find_if(saved.cbegin(), saved.cend(), [&](const InterfaceInfo &candidate) {
+                return candidate.id() == record.id();
+            });
+        if (match == saved.cend())
+            continue;
+        record.setIpv4Dns(match->ipv4Dns());
+        record.setIpv6Dns(match->ipv6Dns());
+    }
+}
+
+void DnsManager::flushDns()
+{
+    const bool ok = flushResolverCache();
+    logInfo(objectName(),
+            QStringLiteral("Flush DNS finished with status '%1'").arg(boolToString(ok)));
+    if (ok)
+        return;
+    logInfo(objectName(), QStringLiteral("Flush DNS (failback)"));
+    process.start(systemProgram(QStringLiteral("ipconfig")), {QStringLiteral("/flushdns")});
+}
+
+void DnsManager::onProcessFinished(bool status)
+{
+    logInfo(
+        objectName(),
+        QStringLiteral("Flush DNS process finished with status '%1'").arg(boolToString(status)));
+}

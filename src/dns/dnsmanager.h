@@ -1,0 +1,72 @@
+#pragma once
+
+#include "childprocess.h"
+#include "interfaceinfo.h"
+
+#include <QList>
+#include <QObject>
+#include <QSet>
+#include <QString>
+#include <QStringList>
+
+// The machine's network interfaces and their DNS servers: the inventory, read
+// from the adapter list and the registry, and the two plans that point every
+// interface at the VPN's servers or back at its own.
+class DnsManager : public QObject
+{
+    Q_OBJECT
+
+public:
+    explicit DnsManager(QObject *parent = nullptr);
+
+    // loadInterfaces(), then one log line per interface.
+    void refreshInterfaces();
+    // Rebuilds the inventory: the interfaces whose adapter is listed, that
+    // have a key in both TCP/IP stacks and a connection name.
+    void loadInterfaces();
+    void logInterfaces();
+
+    // The inventory itself; callers may change the server lists in place.
+    QList<InterfaceInfo> &interfaces() { return inventory; }
+    // One "ID@SERVERS" entry per inventory interface, in inventory order.
+    QStringList interfaceDnsEntries() const;
+
+    // Makes the interface's "NameServer" for the protocol equal to `servers`
+    // with netsh; true when it is equal afterwards (or was already).
+    bool replaceDnsSettings(const QString &id, const QString &name, const QString &servers,
+                            bool ipv4);
+
+    // Every interface, the VPN adapter included, gets these servers; then the
+    // resolver cache is flushed.
+    void setDnsFromVpn(const QStringList &ipv4Servers, const QStringList &ipv6Servers);
+    // Every non-VPN interface gets its own inventory lists; then the flush.
+    void setDnsFromUser();
+    // Each inventory interface takes both lists of the first saved record with
+    // its ID; the others keep theirs.
+    void mergeUserDns(const QList<InterfaceInfo> &saved);
+
+    // Flushes the resolver cache, falling back to "ipconfig /flushdns",
+    // which is started and not waited for.
+    void flushDns();
+
+protected slots:
+    void onProcessFinished(bool status);
+
+private:
+    QSet<QString> adapterGuids();
+    void readNameServers(QList<InterfaceInfo> &records, const QSet<QString> &guids, bool ipv4);
+    QString connectionName(const QString &id);
+    void applyDnsSettings(const QStringList &ipv4Servers, const QStringList &ipv6Servers,
+                          bool fromVpn);
+    QString readNameServer(const QString &id, bool ipv4) const;
+    void logDnsReplacement(const QString &id, const QString &name, const QString &before,
+                           const QString &requested, const QString &suffix);
+
+    ChildProcess process;
+    QList<InterfaceInfo> inventory;
+    const QString ipv4InterfacesKey = QStringLiteral(
+        "HKEY_LOCAL_MACHINE\\SYSTEM\\CurrentControlSet\\Services\\Tcpip\\Parameters\\Interfaces");
+    const QString ipv6InterfacesKey = QStringLiteral(
+        "HKEY_LOCAL_MACHINE\\SYSTEM\\CurrentControlSet\\Services\\Tcpip6\\Parameters\\Interfaces");
+    const QString nameServerKey = QStringLiteral("NameServer");
+};

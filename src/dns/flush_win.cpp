@@ -1,0 +1,36 @@
+#include "flush.h"
+
+#include "flushwarning.h"
+
+#include <windows.h>
+
+namespace {
+
+using FlushFunction = BOOL(WINAPI *)();
+
+} // namespace
+
+bool flushResolverCache()
+{
+    // Only from the system directory: the tool runs elevated, and a search
+    // through the current directory could load a planted dnsapi.dll.
+    HMODULE library = LoadLibraryExA("dnsapi.dll", nullptr, LOAD_LIBRARY_SEARCH_SYSTEM32);
+    if (!library) {
+        logFlushFailure(QStringLiteral("Failed loading dnsapi.dll"), GetLastError());
+        return false;
+    }
+    // Through a generic function pointer type, which is how GetProcAddress
+    // results are meant to be converted.
+    const auto flush = reinterpret_cast<FlushFunction>(
+        reinterpret_cast<void (*)()>(GetProcAddress(library, "DnsFlushResolverCache")));
+    if (!flush) {
+        logFlushFailure(QStringLiteral("Failed loading function for dnsapi.dll"), GetLastError());
+        FreeLibrary(library);
+        return false;
+    }
+    const BOOL result = flush();
+    if (result == 0)
+        logFlushFailure(QStringLiteral("Failed execute function"), GetLastError());
+    FreeLibrary(library);
+    return result != 0;
+}

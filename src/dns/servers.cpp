@@ -1,0 +1,44 @@
+#include "servers.h"
+
+#include "utils/text.h"
+
+#include <QRegularExpression>
+
+QString joinServers(const QStringList &servers)
+{
+    return servers.join(QLatin1Char(','));
+}
+
+QStringList splitServers(const QString &text)
+{
+    return text.split(QLatin1Char(','));
+}
+
+QStringList splitNameServerValue(const QString &value)
+{
+    static const QRegularExpression separators(QStringLiteral("[,\\s]+"));
+    return value.split(separators, Qt::SkipEmptyParts);
+}
+
+QString interfaceEntry(const QString &id, const QStringList &ipv4, const QStringList &ipv6)
+{
+    const QString servers =
+        joinNonEmpty({joinServers(ipv4), joinServers(ipv6)}, QStringLiteral(","));
+    return QStringLiteral("%1@%2").arg(id, servers);
+}
+
+QString serverListForLog(const QStringList &servers)
+{
+    return QLatin1Char('(') + servers.join(QStringLiteral(", ")) + QLatin1Char(')');
+}
+
+bool containsVpnDns(const QStringList &servers)
+{
+    return servers.contains(QStringLiteral("172.16.0.1")) ||
+           servers.contains(QStringLiteral("fd00:dead:beef:cafe::1"));
+}
+
+QStringList singleServerList(const QString &address)
+{
+    return address.isEmpty() ? QStringList() : QStringList(address);
+}

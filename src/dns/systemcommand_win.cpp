@@ -1,0 +1,33 @@
+#include "systemcommand.h"
+
+#include <QDir>
+#include <QHash>
+
+#include <windows.h>
+
+namespace {
+
+// Where each command lives below the system directory.
+const QHash<QString, QString> programsBelowSystemDirectory = {
+    {QStringLiteral("netsh"), QStringLiteral("netsh.exe")},
+    {QStringLiteral("ipconfig"), QStringLiteral("ipconfig.exe")},
+    {QStringLiteral("wmic"), QStringLiteral("wbem\\WMIC.exe")},
+    {QStringLiteral("powershell"), QStringLiteral("WindowsPowerShell\\v1.0\\powershell.exe")},
+};
+
+QString systemDirectory()
+{
+    wchar_t buffer[MAX_PATH];
+    const UINT length = GetSystemDirectoryW(buffer, MAX_PATH);
+    if (length == 0 || length >= MAX_PATH)
+        return QStringLiteral("C:\\Windows\\System32");
+    return QString::fromWCharArray(buffer, int(length));
+}
+
+} // namespace
+
+QString systemProgram(const QString &command)
+{
+    return systemDirectory() + QLatin1Char('\\') +
+           programsBelowSystemDirectory.value(command, command + QStringLiteral(".exe"));
+}

@@ -1,0 +1,132 @@
+#include "dns/childprocess.h"
+#include "messagecapture.h"
+#include "testmachine.h"
+
+#include <QElapsedTimer>
+#include <QtTest>
+
+// ChildProcess running the ipconfig stand-in of a fresh simulated machine.
+class TestChildProcess : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void init();
+    void reportsHowTheCommandEnded_data();
+    void reportsHowTheCommandEnded();
+    void unknownErrorValueGivesEmptyText();
+    void destructorWaitsForARunningCommand();
+    void destructorWithoutCommandIsSilent();
+    void startKillsTheRunningCommandFirst();
+
+private:
+    QScopedPointer<TestMachine> machine;
+};
+
+void TestChildProcess::init()
+{
+    machine.reset(new TestMachine);
+    QVERIFY(machine->isValid());
+    machine->enter();
+}
+
+void TestChildProcess::reportsHowTheCommandEnded_data()
+{
+    QTest::addColumn<QString>("fault");
+    QTest::addColumn<QString>("program");
+    QTest::addColumn<QList<bool>>("reports");
+    QTest::addColumn<QStringList>("warnings");
+
+    QTest::newRow("exit code 0") << ""
+                                 << "ipconfig" << QList<bool>{true} << QStringList{};
+    QTest::newRow("exit code 1") << "fail"
+                                 << "ipconfig" << QList<bool>{false} << QStringList{};
+    QTest::newRow("crash") << "crash"
+                           << "ipconfig" << QList<bool>{false}
+                           << QStringList{"warning\tChildProcess: Error occured: crashed"};
+    QTest::newRow("missing program")
+        << ""
+        << "no-such-program" << QList<bool>{}
+        << QStringList{"warning\tChildProcess: Error occured: failed to start"};
+}
+
+void TestChildProcess::reportsHowTheCommandEnded()
+{
+    QFETCH(QString, fault);
+    QFETCH(QString, program);
+    QFETCH(QList<bool>, reports);
+    QFETCH(QStringList, warnings);
+
+    if (!fault.isEmpty())
+        machine->setFaults("ipconfig", {fault});
+    MessageCapture messages;
+    QList<bool> reported;
+    {
+        ChildProcess child;
+        connect(&child, &ChildProcess::processFinished,
+                [&](bool success) { reported.append(success); });
+        child.start(program, {"/flushdns"});
+        // The end is seen while the destructor waits.
+    }
+    QCOMPARE(reported, reports);
+    QCOMPARE(messages.lines(), warnings);
+}
+
+void TestChildProcess::unknownErrorValueGivesEmptyText()
+{
+    MessageCapture messages;
+    ChildProcess child;
+    QVERIFY(QMetaObject::invokeMethod(&child, "onErrorOccurred",
+                                      Q_ARG(QProcess::ProcessError, QProcess::ProcessError(9))));
+    QCOMPARE(messages.lines(), QStringList{"warning\tChildProcess: Error occured:"});
+}
+
+void TestChildProcess::destructorWaitsForARunningCommand()
+{
+    machine->setFaults("ipconfig", {"hang"});
+    QElapsedTimer timer;
+    QList<bool> reported;
+    {
+        ChildProcess child;
+        connect(&child, &ChildProcess::processFinished,
+                [&](bool success) { reported.append(success); });
+        child.start("ipconfig", {"/flushdns"});
+        QTest::qWait(200);
+        timer.start();
+    }
+    // Waited the full 10 s, then destroyed the process object, which ends it.
+    QVERIFY2(timer.elapsed() >= 9500, qPrintable(QString::number(timer.elapsed())));
+    QVERIFY(reported.size() <= 1);
+}
+
+void TestChildProcess::destructorWithoutCommandIsSilent()
+{
+    MessageCapture messages;
+    QElapsedTimer timer;
+    timer.start();
+    {
+        ChildProcess child;
+    }
+    QVERIFY(timer.elapsed() < 1000);
+    QCOMPARE(messages.lines(), QStringList());
+}
+
+void TestChildProcess::startKillsTheRunningCommandFirst()
+{
+    machine->setFaults("ipconfig", {"hang /hang", "noop"});
+    QList<bool> reported;
+    {
+        ChildProcess child;
+        connect(&child, &ChildProcess::processFinished,
+                [&](bool success) { reported.append(success); });
+        child.start("ipconfig", {"/hang"});
+        QTest::qWait(200);
+        child.start("ipconfig", {"/flushdns"});
+    }
+    // The killed command's end, then the second command's success.
+    QCOMPARE(reported, (QList<bool>{false, true}));
+    QCOMPARE(machine->journalOf("ipconfig").size(), 2);
+}
+
+QTEST_GUILESS_MAIN(TestChildProcess)
+#include "test_childprocess.moc"

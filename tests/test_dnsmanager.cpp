@@ -1,0 +1,476 @@
+#include "dns/dnsmanager.h"
+#include "messagecapture.h"
+#include "testmachine.h"
+
+#include <QtTest>
+
+namespace {
+
+const QString tcpip6 = QStringLiteral("/registry/HKEY_LOCAL_MACHINE/SYSTEM/CurrentControlSet/"
+                                      "Services/Tcpip6/Parameters/Interfaces/");
+
+QString inventoryLine(const QString &id, const QString &name, bool vpn, const QString &ipv4,
+                      const QString &ipv6)
+{
+    return QStringLiteral("info\tDnsManager: ID: %1, name: '%2', VPN connection: '%3', IPv4 DNS: "
+                          "(%4), IPv6 DNS: (%5)")
+        .arg(id, name, vpn ? "true" : "false", ipv4, ipv6);
+}
+
+QStringList netshCalls(const TestMachine &machine)
+{
+    QStringList calls;
+    for (const QString &line : machine.journalOf("netsh"))
+        calls.append(line.section('\t', 1).replace('\t', ' '));
+    return calls;
+}
+
+void verifyLines(const QStringList &lines, const QStringList &patterns)
+{
+    QCOMPARE(lines.size(), patterns.size());
+    for (int i = 0; i < lines.size(); ++i) {
+        const QRegularExpression pattern(QRegularExpression::anchoredPattern(patterns.at(i)));
+        QVERIFY2(pattern.match(lines.at(i)).hasMatch(), qPrintable(lines.at(i)));
+    }
+}
+
+} // namespace
+
+// DnsManager against a fresh sample simulated machine per test.
+class TestDnsManager : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void init();
+    void inventoryOfTheSampleMachine();
+    void pairsTheStacksByInterfaceId();
+    void mismatchedStacksGiveNoInventory_data();
+    void mismatchedStacksGiveNoInventory();
+    void readsBlankSeparatedServers();
+    void fallsBackToPowershell_data();
+    void fallsBackToPowershell();
+    void replacesDnsSettings_data();
+    void replacesDnsSettings();
+    void mergesSavedServers_data();
+    void mergesSavedServers();
+    void plansRoundTripTheSampleMachine();
+    void plansOnAnEmptyInventoryStillFlush();
+    void flushesTheResolverCache_data();
+    void flushesTheResolverCache();
+
+private:
+    QScopedPointer<TestMachine> machine;
+};
+
+void TestDnsManager::init()
+{
+    machine.reset(new TestMachine);
+    QVERIFY(machine->isValid());
+    machine->enter();
+}
+
+void TestDnsManager::inventoryOfTheSampleMachine()
+{
+    MessageCapture messages;
+    DnsManager manager;
+    manager.refreshInterfaces();
+
+    // Kernel debug adapter and unnamed interface left out; the lower-case keys
+    // of Ethernet 2 sort last and keep their own case.
+    QCOMPARE(
+        messages.lines(),
+        (QStringList{
+            inventoryLine(sample::ethernet, "Ethernet", false, "192.0.2.53, 192.0.2.54", ""),
+            inventoryLine(sample::wifi, "Wi-Fi", false, "", ""),
+            inventoryLine(sample::tap, "Local Area Connection", true, "", ""),
+            inventoryLine(sample::ethernet2, "Ethernet 2", false, "198.51.100.53", "2001:db8::53"),
+        }));
+    QCOMPARE(manager.interfaceDnsEntries(),
+             (QStringList{sample::ethernet + "@192.0.2.53,192.0.2.54", sample::wifi + "@",
+                          sample::tap + "@", sample::ethernet2 + "@198.51.100.53,2001:db8::53"}));
+    QCOMPARE(machine->journal(), QStringList{"wmic\tnic\twhere\tGUID is not null\tget\tGUID"});
+}
+
+void TestDnsManager::pairsTheStacksByInterfaceId()
+{
+    // In upper case, Ethernet 2's IPv6 key sorts before the TAP adapter's,
+    // while its IPv4 key still sorts last.
+    QVERIFY(QDir().rename(machine->root() + tcpip6 + sample::ethernet2,
+                          machine->root() + tcpip6 + sample::ethernet2.toUpper()));
+    DnsManager manager;
+    manager.loadInterfaces();
+    QCOMPARE(manager.interfaceDnsEntries(),
+             (QStringList{sample::ethernet + "@192.0.2.53,192.0.2.54", sample::wifi + "@",
+                          sample::tap + "@", sample::ethernet2 + "@198.51.100.53,2001:db8::53"}));
+}
+
+void TestDnsManager::mismatchedStacksGiveNoInventory_data()
+{
+    QTest::addColumn<bool>("addOtherInterface");
+    QTest::newRow("one stack lacks an interface") << false;
+    QTest::newRow("same count, other interfaces") << true;
+}
+
+void TestDnsManager::mismatchedStacksGiveNoInventory()
+{
+    QFETCH(bool, addOtherInterface);
+    QVERIFY(QDir(machine->root() + tcpip6 + sample::wifi).removeRecursively());
+    if (addOtherInterface) {
+        const QString other = "{6F1C2A10-8B3E-4C55-9D21-0A1B2C3D4E07}";
+        machine->setRegistryValue("Control\\Network\\{4D36E972-E325-11CE-BFC1-08002BE10318}\\" +
+                                      other + "\\Connection",
+                                  "Name", "Ethernet 7");
+        machine->setNameServer(other, false, "2001:db8::7");
+    }
+    MessageCapture messages;
+    DnsManager manager;
+    manager.refreshInterfaces();
+    QCOMPARE(messages.lines(),
+             QStringList{"critical\tDnsManager : DNS internal issue: Ipv4/Ipv6 mismatch"});
+    QVERIFY(manager.interfaces().isEmpty());
+}
+
+void TestDnsManager::readsBlankSeparatedServers()
+{
+    machine->setNameServer(sample::ethernet, true, "1.1.1.1 8.8.8.8");
+    DnsManager manager;
+    manager.loadInterfaces();
+    QCOMPARE(manager.interfaceDnsEntries().first(), sample::ethernet + "@1.1.1.1,8.8.8.8");
+}
+
+void TestDnsManager::fallsBackToPowershell_data()
+{
+    QTest::addColumn<QString>("wmicFault");
+    QTest::addColumn<QString>("powershellFault");
+    QTest::addColumn<QStringList>("warnings");
+    QTest::addColumn<int>("interfaces");
+
+    const QString wmicWarning =
+        "warning\tDnsManager: Listing adapters with wmic failed (%1), trying powershell";
+    QTest::newRow("wmic missing") << "missing"
+                                  << "" << QStringList{wmicWarning.arg("failed to start")} << 4;
+    QTest::newRow("wmic fails") << "fail"
+                                << "" << QStringList{wmicWarning.arg("exited with code 1")} << 4;
+    QTest::newRow("wmic crashes") << "crash"
+                                  << "" << QStringList{wmicWarning.arg("crashed")} << 4;
+    QTest::newRow("wmic lists nothing")
+        << "noop"
+        << "" << QStringList{wmicWarning.arg("no adapter listed")} << 4;
+    QTest::newRow("both fail")
+        << "fail"
+        << "missing"
+        << QStringList{wmicWarning.arg("exited with code 1"),
+                       "warning\tDnsManager: Listing adapters with powershell failed (failed to "
+                       "start), no interface is listed"}
+        << 0;
+}
+
+void TestDnsManager::fallsBackToPowershell()
+{
+    QFETCH(QString, wmicFault);
+    QFETCH(QString, powershellFault);
+    QFETCH(QStringList, warnings);
+    QFETCH(int, interfaces);
+
+    for (const QString &program : {QStringLiteral("wmic"), QStringLiteral("powershell")}) {
+        const QString fault = program == "wmic" ? wmicFault : powershellFault;
+        if (fault == "missing")
+            QVERIFY(QFile::remove(machine->root() + "/bin/" + program));
+        else if (!fault.isEmpty())
+            machine->setFaults(program, {fault});
+    }
+    MessageCapture messages;
+    DnsManager manager;
+    manager.loadInterfaces();
+    QCOMPARE(messages.lines(), warnings);
+    QCOMPARE(manager.interfaces().size(), interfaces);
+    if (powershellFault.isEmpty()) {
+        QCOMPARE(machine->journalOf("powershell"),
+                 QStringList{"powershell\t-NoProfile\t-NonInteractive\t-Command\tGet-NetAdapter "
+                             "-IncludeHidden | ForEach-Object { $_.InterfaceGuid }"});
+    }
+}
+
+void TestDnsManager::replacesDnsSettings_data()
+{
+    QTest::addColumn<QString>("id");
+    QTest::addColumn<QString>("name");
+    QTest::addColumn<bool>("ipv4");
+    QTest::addColumn<QString>("servers");
+    QTest::addColumn<QString>("netshFault");
+    QTest::addColumn<QStringList>("calls");
+    QTest::addColumn<QStringList>("lines");
+    QTest::addColumn<bool>("result");
+    QTest::addColumn<QString>("after");
+
+    const QString line =
+        "info\tDnsManager: Replace DNS settings for ID: %1, name: '%2' (%3) -> (%4)%5";
+    const QString failed =
+        "info\tDnsManager: Subprocess (%1) finished with status: 'false', output: '%2'";
+    const QString e = sample::ethernet;
+    const QString setVpn =
+        "interface ipv4 set dns name= Ethernet static 172.16.0.1 primary validate=no";
+
+    QTest::newRow("already equal") << e << "Ethernet" << true << "192.0.2.53,192.0.2.54"
+                                   << "" << QStringList{}
+                                   << QStringList{line.arg(e, "Ethernet", "192.0.2.53,192.0.2.54",
+                                                           "192.0.2.53,192.0.2.54", ", skipped")}
+                                   << true << "192.0.2.53,192.0.2.54";
+    QTest::newRow("missing key, empty request")
+        << "{NONE}"
+        << "Ethernet" << true << ""
+        << "" << QStringList{} << QStringList{line.arg("{NONE}", "Ethernet", "", "", ", skipped")}
+        << true << "";
+    QTest::newRow("set then add")
+        << e << "Ethernet" << true << "172.16.0.1,172.16.0.2"
+        << "" << QStringList{setVpn, "interface ipv4 add dns name= Ethernet 172.16.0.2 index=2"}
+        << QStringList{line.arg(e, "Ethernet", "192.0.2.53,192.0.2.54", "172.16.0.1,172.16.0.2",
+                                ", status: 'true'")}
+        << true << "172.16.0.1,172.16.0.2";
+    QTest::newRow("empty request clears with none")
+        << e << "Ethernet" << true << ""
+        << ""
+        << QStringList{"interface ipv4 set dns name= Ethernet static none primary validate=no"}
+        << QStringList{line.arg(e, "Ethernet", "192.0.2.53,192.0.2.54", "", ", status: 'true'")}
+        << true << "";
+    QTest::newRow("ipv6 below Tcpip6, name with a blank")
+        << sample::ethernet2 << "Ethernet 2" << false << "fd00:dead:beef:cafe::1"
+        << ""
+        << QStringList{"interface ipv6 set dns name= Ethernet 2 static fd00:dead:beef:cafe::1 "
+                       "primary validate=no"}
+        << QStringList{line.arg(sample::ethernet2, "Ethernet 2", "2001:db8::53",
+                                "fd00:dead:beef:cafe::1", ", status: 'true'")}
+        << true << "fd00:dead:beef:cafe::1";
+    QTest::newRow("empty entry between two commas")
+        << e << "Ethernet" << true << "172.16.0.1,,172.16.0.2"
+        << ""
+        << QStringList{setVpn, "interface ipv4 add dns name= Ethernet  index=2",
+                       "interface ipv4 add dns name= Ethernet 172.16.0.2 index=3"}
+        // Log lines are simplified: the empty argument leaves one blank.
+        << QStringList{failed.arg("interface ipv4 add dns name= Ethernet index=2",
+                                  "The parameter is incorrect."),
+                       line.arg(e, "Ethernet", "192.0.2.53,192.0.2.54", "172.16.0.1,,172.16.0.2",
+                                ", status: 'false'")}
+        << false << "172.16.0.1,172.16.0.2";
+    QTest::newRow("failing netsh")
+        << e << "Ethernet" << true << "172.16.0.1"
+        << "fail" << QStringList{setVpn}
+        << QStringList{failed.arg(setVpn, "The requested operation failed."),
+                       line.arg(e, "Ethernet", "192.0.2.53,192.0.2.54", "172.16.0.1",
+                                ", status: 'false'")}
+        << false << "192.0.2.53,192.0.2.54";
+    QTest::newRow("crashing netsh")
+        << e << "Ethernet" << true << "172.16.0.1"
+        << "crash" << QStringList{setVpn}
+        << QStringList{failed.arg(setVpn, ""), line.arg(e, "Ethernet", "192.0.2.53,192.0.2.54",
+                                                        "172.16.0.1", ", status: 'false'")}
+        << false << "192.0.2.53,192.0.2.54";
+    QTest::newRow("netsh missing") << e << "Ethernet" << true << "172.16.0.1"
+                                   << "missing" << QStringList{}
+                                   << QStringList{failed.arg(setVpn, "failed to start"),
+                                                  line.arg(e, "Ethernet", "192.0.2.53,192.0.2.54",
+                                                           "172.16.0.1", ", status: 'false'")}
+                                   << false << "192.0.2.53,192.0.2.54";
+    QTest::newRow("failure that took effect all the same")
+        << e << "Ethernet" << true << "192.0.2.53"
+        << "fail index=2"
+        << QStringList{"interface ipv4 set dns name= Ethernet static 192.0.2.53 primary "
+                       "validate=no"}
+        << QStringList{line.arg(e, "Ethernet", "192.0.2.53,192.0.2.54", "192.0.2.53",
+                                ", status: 'true'")}
+        << true << "192.0.2.53";
+}
+
+void TestDnsManager::replacesDnsSettings()
+{
+    QFETCH(QString, id);
+    QFETCH(QString, name);
+    QFETCH(bool, ipv4);
+    QFETCH(QString, servers);
+    QFETCH(QString, netshFault);
+    QFETCH(QStringList, calls);
+    QFETCH(QStringList, lines);
+    QFETCH(bool, result);
+    QFETCH(QString, after);
+
+    if (netshFault == "missing")
+        QVERIFY(QFile::remove(machine->root() + "/bin/netsh"));
+    else if (!netshFault.isEmpty())
+        machine->setFaults("netsh", {netshFault});
+    MessageCapture messages;
+    DnsManager manager;
+    QCOMPARE(manager.replaceDnsSettings(id, name, servers, ipv4), result);
+    QCOMPARE(netshCalls(*machine), calls);
+    QCOMPARE(messages.lines(), lines);
+    QCOMPARE(machine->nameServer(id, ipv4), after);
+}
+
+void TestDnsManager::mergesSavedServers_data()
+{
+    QTest::addColumn<QStringList>("savedIds");
+    QTest::addColumn<QStringList>("entries");
+
+    const QString ethernetEntry = sample::ethernet + "@192.0.2.53,192.0.2.54";
+    QTest::newRow("first of two records with one ID")
+        << QStringList{sample::wifi, sample::wifi}
+        << QStringList{ethernetEntry, sample::wifi + "@10.0.0.1,2001:db8::1", sample::tap + "@",
+                       sample::ethernet2 + "@198.51.100.53,2001:db8::53"};
+    QTest::newRow("empty lists replace servers")
+        << QStringList{sample::ethernet}
+        << QStringList{sample::ethernet + "@", sample::wifi + "@", sample::tap + "@",
+                       sample::ethernet2 + "@198.51.100.53,2001:db8::53"};
+    QTest::newRow("IDs compared exactly, unknown ones ignored")
+        << QStringList{sample::ethernet2.toUpper(), "{UNKNOWN}"}
+        << QStringList{ethernetEntry, sample::wifi + "@", sample::tap + "@",
+                       sample::ethernet2 + "@198.51.100.53,2001:db8::53"};
+}
+
+void TestDnsManager::mergesSavedServers()
+{
+    QFETCH(QStringList, savedIds);
+    QFETCH(QStringList, entries);
+
+    QList<InterfaceInfo> saved;
+    for (int i = 0; i < savedIds.size(); ++i) {
+        if (savedIds.at(i) == sample::ethernet)
+            saved.append(InterfaceInfo(savedIds.at(i), {}, {}, {}));
+        else if (i == 0)
+            saved.append(InterfaceInfo(savedIds.at(i), {}, {"10.0.0.1"}, {"2001:db8::1"}));
+        else
+            saved.append(InterfaceInfo(savedIds.at(i), {}, {"10.9.9.9"}, {}));
+    }
+    DnsManager manager;
+    manager.loadInterfaces();
+    manager.mergeUserDns(saved);
+    QCOMPARE(manager.interfaceDnsEntries(), entries);
+    QVERIFY(manager.interfaces().at(2).isVpn());
+}
+
+void TestDnsManager::plansRoundTripTheSampleMachine()
+{
+    const QString before = machine->show();
+    QList<InterfaceInfo> saved;
+    {
+        DnsManager manager;
+        manager.refreshInterfaces();
+        saved = manager.interfaces();
+        manager.setDnsFromVpn({"172.16.0.1"}, {"fd00:dead:beef:cafe::1"});
+    }
+    for (const QString &id : {sample::ethernet, sample::wifi, sample::tap, sample::ethernet2}) {
+        QCOMPARE(machine->nameServer(id, true), QStringLiteral("172.16.0.1"));
+        QCOMPARE(machine->nameServer(id, false), QStringLiteral("fd00:dead:beef:cafe::1"));
+    }
+    QCOMPARE(machine->nameServer(sample::kernelDebug, true), QStringLiteral("192.0.2.99"));
+    QCOMPARE(netshCalls(*machine).size(), 8);
+    QCOMPARE(machine->journal().last(), QStringLiteral("dnsapi\tDnsFlushResolverCache"));
+
+    machine->clearJournal();
+    {
+        DnsManager manager;
+        manager.refreshInterfaces();
+        manager.mergeUserDns(saved);
+        manager.setDnsFromUser();
+    }
+    // Everything back but the TAP adapter, which the user plan never touches.
+    for (const QString &call : netshCalls(*machine))
+        QVERIFY2(!call.contains("Local Area Connection"), qPrintable(call));
+    QCOMPARE(machine->nameServer(sample::tap, true), QStringLiteral("172.16.0.1"));
+    machine->setNameServer(sample::tap, true, "");
+    machine->setNameServer(sample::tap, false, "");
+    QCOMPARE(machine->show(), before);
+}
+
+void TestDnsManager::plansOnAnEmptyInventoryStillFlush()
+{
+    machine->setFaults("wmic", {"noop"});
+    machine->setFaults("powershell", {"noop"});
+    MessageCapture messages;
+    {
+        DnsManager manager;
+        manager.loadInterfaces();
+        messages.clear();
+        manager.setDnsFromVpn({}, {"fd00:dead:beef:cafe::1"});
+        manager.setDnsFromUser();
+    }
+    QCOMPARE(messages.lines(),
+             (QStringList{"info\tDnsManager: Set DNS settings from VPN, IPv4 DNS: (), IPv6 DNS: "
+                          "(fd00:dead:beef:cafe::1)",
+                          "info\tDnsManager: Flush DNS finished with status 'true'",
+                          "info\tDnsManager: Set DNS settings from user",
+                          "info\tDnsManager: Flush DNS finished with status 'true'"}));
+    QCOMPARE(netshCalls(*machine), QStringList());
+}
+
+void TestDnsManager::flushesTheResolverCache_data()
+{
+    QTest::addColumn<QString>("library");
+    QTest::addColumn<QString>("ipconfigFault");
+    QTest::addColumn<QStringList>("lines");
+    QTest::addColumn<int>("ipconfigCalls");
+
+    const QString finished = "info\tDnsManager: Flush DNS finished with status '%1'";
+    const QString fallback = "info\tDnsManager: Flush DNS \\(failback\\)";
+    const QString processFinished = "info\tDnsManager: Flush DNS process finished with status '%1'";
+    QTest::newRow("direct flush") << ""
+                                  << "" << QStringList{finished.arg("true")} << 0;
+    QTest::newRow("library missing")
+        << "missing"
+        << ""
+        << QStringList{"warning\tDns: Failed loading dnsapi.dll: \\d+", finished.arg("false"),
+                       fallback, processFinished.arg("true")}
+        << 1;
+    QTest::newRow("library without the function")
+        << "nofunction"
+        << ""
+        << QStringList{"warning\tDns: Failed loading function for dnsapi.dll: \\d+",
+                       finished.arg("false"), fallback, processFinished.arg("true")}
+        << 1;
+    QTest::newRow("function fails, ipconfig fails")
+        << "fail"
+        << "fail"
+        << QStringList{"warning\tDns: Failed execute function: 5", finished.arg("false"), fallback,
+                       processFinished.arg("false")}
+        << 1;
+    QTest::newRow("ipconfig missing")
+        << "fail"
+        << "missing"
+        << QStringList{"warning\tDns: Failed execute function: 5", finished.arg("false"), fallback,
+                       "warning\tChildProcess: Error occured: failed to start"}
+        << 0;
+}
+
+void TestDnsManager::flushesTheResolverCache()
+{
+    QFETCH(QString, library);
+    QFETCH(QString, ipconfigFault);
+    QFETCH(QStringList, lines);
+    QFETCH(int, ipconfigCalls);
+
+    const QString libraryPath = machine->root() + "/lib/libdnsapi.so";
+    if (library == "missing") {
+        QVERIFY(QFile::remove(libraryPath));
+    } else if (library == "nofunction") {
+        QVERIFY(QFile::remove(libraryPath));
+        QVERIFY(QFile::copy(machine->root() + "/lib/libdnsapi-nofunction.so", libraryPath));
+    } else if (library == "fail") {
+        machine->setFaults("dnsapi", {"fail"});
+    }
+    if (ipconfigFault == "missing")
+        QVERIFY(QFile::remove(machine->root() + "/bin/ipconfig"));
+    else if (!ipconfigFault.isEmpty())
+        machine->setFaults("ipconfig", {ipconfigFault});
+
+    MessageCapture messages;
+    {
+        DnsManager manager;
+        manager.flushDns();
+    }
+    verifyLines(messages.lines(), lines);
+    QCOMPARE(machine->journalOf("ipconfig").size(), ipconfigCalls);
+    if (ipconfigCalls > 0)
+        QCOMPARE(machine->journalOf("ipconfig").first(), QStringLiteral("ipconfig\t/flushdns"));
+}
+
+QTEST_GUILESS_MAIN(TestDnsManager)
+#include "test_dnsmanager.moc"
