@@ -5,6 +5,7 @@
 #include <QDir>
 #include <QFile>
 #include <QProcess>
+#include <QSettings>
 #include <QTextStream>
 
 namespace sample {
@@ -64,11 +65,16 @@ void TestMachine::enter() const
         qputenv(name.toUtf8().constData(), inside.value(name).toUtf8());
 }
 
+void TestMachine::startTool(QProcess &process, const QStringList &arguments) const
+{
+    process.setProcessEnvironment(environment());
+    process.start(QStringLiteral(TARNWICK_DNS_PATH), arguments);
+}
+
 TestMachine::Run TestMachine::runTool(const QStringList &arguments) const
 {
     QProcess tool;
-    tool.setProcessEnvironment(environment());
-    tool.start(QStringLiteral(TARNWICK_DNS_PATH), arguments);
+    startTool(tool, arguments);
     Run run;
     if (tool.waitForFinished(180000) && tool.exitStatus() == QProcess::NormalExit)
         run.exitCode = tool.exitCode();
@@ -82,6 +88,16 @@ QString TestMachine::show() const
     show.start(QStringLiteral(TARNWICK_SIM_PATH), {QStringLiteral("show"), root()});
     show.waitForFinished(60000);
     return QString::fromUtf8(show.readAllStandardOutput());
+}
+
+QStringList TestMachine::dataFileGroups() const
+{
+    return QSettings(dataFilePath(), QSettings::IniFormat).childGroups();
+}
+
+QString TestMachine::dataFileValue(const QString &key) const
+{
+    return QSettings(dataFilePath(), QSettings::IniFormat).value(key).toString();
 }
 
 QStringList TestMachine::logLines() const

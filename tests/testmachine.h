@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QProcess>
 #include <QProcessEnvironment>
 #include <QString>
 #include <QStringList>
@@ -33,8 +34,14 @@ public:
 
     // Runs the built tarnwick-dns inside the machine and waits for it.
     Run runTool(const QStringList &arguments) const;
+    // Starts the built tarnwick-dns inside the machine without waiting.
+    void startTool(QProcess &process, const QStringList &arguments) const;
     // `tarnwick-sim show`.
     QString show() const;
+
+    // The data file's groups, and a value such as "UserDns/Args".
+    QStringList dataFileGroups() const;
+    QString dataFileValue(const QString &key) const;
 
     // Log lines without their time stamp: "<type>\t<message>".
     QStringList logLines() const;

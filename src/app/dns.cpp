@@ -1,6 +1,15 @@
 #include "dns.h"
 
+#include "dns/dnsmanager.h"
+#include "dns/servers.h"
+#include "entries.h"
 #include "logging/logline.h"
+#include "utils/paths.h"
+#include "utils/text.h"
+
+#include <QDir>
+#include <QFileInfo>
+#include <QSettings>
 
 namespace {
 
@@ -73,6 +82,137 @@ bool Dns::run()
     if (isInvalid())
         return false;
     logInfo(objectName(), QStringLiteral("Process started"));
+    if (mode == Reset)
+        reset();
+
+    DnsManager manager;
+    QList<InterfaceInfo> records;
+    QString lastIpv4;
+    QString lastIpv6;
+    for (const QString &word : qAsConst(args)) {
+        const ParsedEntry entry = parseInterfaceEntry(word);
+        for (const QString &item : entry.rejected)
+            logWarning(objectName(), QStringLiteral("Cannot parse DNS data (%1)").arg(item));
+        if (!entry.ipv4.isEmpty())
+            lastIpv4 = entry.ipv4.last();
+        if (!entry.ipv6.isEmpty())
+            lastIpv6 = entry.ipv6.last();
+        records.append(InterfaceInfo(entry.id, entry.id, entry.ipv4, entry.ipv6));
+    }
+
+    manager.refreshInterfaces();
+    QSettings settings(dnsDataFilePath(), QSettings::IniFormat);
+    if (mode == Vpn)
+        switchToVpn(manager, settings, lastIpv4, lastIpv6);
+    else
+        switchToUser(manager, settings, records);
+    syncDataFile(settings);
     logInfo(objectName(), QStringLiteral("Process finished"));
     return true;
+}
+
+void Dns::switchToVpn(DnsManager &manager, QSettings &settings, const QString &lastIpv4,
+                      const QString &lastIpv6)
+{
+    logInfo(objectName(), QStringLiteral("Switch to VPN DNS: %1, %2").arg(lastIpv4, lastIpv6));
+
+    // With "VpnDns" still there the last switch to the VPN was not undone (a
+    // reconnect): the servers in force are the VPN's, and the user's are the
+    // ones saved then.
+    QStringList entries = manager.interfaceDnsEntries();
+    if (settings.childGroups().contains(vpnDnsGroup))
+        entries = keepSavedEntries(savedEntries(settings), entries);
+
+    settings.remove(userDnsGroup);
+    settings.beginGroup(userDnsGroup);
+    settings.setValue(QStringLiteral("Args"), joinNonEmpty(entries, argsSeparator));
+    settings.endGroup();
+    settings.beginGroup(vpnDnsGroup);
+    settings.setValue(QStringLiteral("IPv4"), lastIpv4);
+    settings.setValue(QStringLiteral("IPv6"), lastIpv6);
+    settings.endGroup();
+    // On disk before the first DNS change, so that a run killed while netsh
+    // works still leaves what a reset needs.
+    syncDataFile(settings);
+
+    manager.setDnsFromVpn(singleServerList(lastIpv4), singleServerList(lastIpv6));
+}
+
+void Dns::switchToUser(DnsManager &manager, QSettings &settings,
+                       const QList<InterfaceInfo> &records)
+{
+    logInfo(objectName(), QStringLiteral("Switch to user DNS"));
+    if (resetToDefaults) {
+        logInfo(objectName(), QStringLiteral("Clear current DNS entries"));
+        for (InterfaceInfo &record : manager.interfaces()) {
+            if (record.isVpn())
+                continue;
+            if (containsVpnDns(record.ipv4Dns())) {
+                logInfo(objectName(),
+                        QStringLiteral("Clear DNS entries for IPv4 on '%1'").arg(record.name()));
+                record.setIpv4Dns({});
+            }
+            if (containsVpnDns(record.ipv6Dns())) {
+                logInfo(objectName(),
+                        QStringLiteral("Clear DNS entries for IPv6 on '%1'").arg(record.name()));
+                record.setIpv6Dns({});
+            }
+        }
+    }
+    manager.mergeUserDns(records);
+    manager.setDnsFromUser();
+    settings.remove(vpnDnsGroup);
+}
+
+void Dns::reset()
+{
+    logInfo(objectName(), QStringLiteral("Resetting DNS settings..."));
+    args.clear();
+    mode = User;
+
+    const QString path = dnsDataFilePath();
+    if (!QFileInfo::exists(path)) {
+        resetToDefaults = true;
+        logWarning(objectName(),
+                   QStringLiteral("DNS data file doesn't exist, resetting to default values"));
+        return;
+    }
+    {
+        const QSettings saved(path, QSettings::IniFormat);
+        warnOnDataFileError(saved);
+        args = savedEntries(saved);
+    }
+    // A file without saved entries cannot restore anything: strip the VPN's
+    // servers as if there were no file, rather than leave them in place.
+    if (args.isEmpty()) {
+        resetToDefaults = true;
+        logWarning(
+            objectName(),
+            QStringLiteral("DNS data file holds no saved entries, resetting to default values"));
+    }
+}
+
+QStringList Dns::savedEntries(const QSettings &settings)
+{
+    const QString value =
+        settings.value(userDnsGroup + QStringLiteral("/Args"), QString()).toString();
+    return parseSavedArgs(value, argsSeparator);
+}
+
+void Dns::syncDataFile(QSettings &settings)
+{
+    settings.sync();
+    warnOnDataFileError(settings);
+}
+
+void Dns::warnOnDataFileError(const QSettings &settings)
+{
+    // QSettings parses the sections of a file as they are read; listing every
+    // key parses all of them, so that a parse error shows in the status.
+    settings.allKeys();
+    const QString file = QDir::toNativeSeparators(settings.fileName());
+    if (settings.status() == QSettings::AccessError)
+        logWarning(objectName(), QStringLiteral("Cannot access DNS data file '%1'").arg(file));
+    else if (settings.status() == QSettings::FormatError)
+        logWarning(objectName(), QStringLiteral("DNS data file '%1' cannot be parsed").arg(file));
 }

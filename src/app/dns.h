@@ -1,10 +1,15 @@
 #pragma once
 
+#include <QList>
 #include <QObject>
 #include <QString>
 #include <QStringList>
 
 // What the command line asked for, and the run of that mode.
+class DnsManager;
+class InterfaceInfo;
+class QSettings;
+
 class Dns : public QObject
 {
     Q_OBJECT
@@ -29,6 +34,18 @@ public:
     bool run();
 
 private:
+    // Turns a reset into a user run fed with the entries of the data file.
+    void reset();
+
+    void switchToVpn(DnsManager &manager, QSettings &settings, const QString &lastIpv4,
+                     const QString &lastIpv6);
+    void switchToUser(DnsManager &manager, QSettings &settings,
+                      const QList<InterfaceInfo> &records);
+    // Syncs the data file and warns when it could not be written.
+    void syncDataFile(QSettings &settings);
+    void warnOnDataFileError(const QSettings &settings);
+    QStringList savedEntries(const QSettings &settings);
+
     const QString vpnDnsGroup = QStringLiteral("VpnDns");
     const QString userDnsGroup = QStringLiteral("UserDns");
     const QString argsSeparator = QStringLiteral(";");

@@ -1,0 +1,73 @@
+#include "entries.h"
+
+#include "utils/text.h"
+
+#include <QSet>
+#include <algorithm>
+
+ParsedEntry parseInterfaceEntry(const QString &word)
+{
+    const QStringList parts = word.split(QLatin1Char('@'));
+    ParsedEntry entry;
+    entry.id = parts.first();
+    if (parts.size() != 2)
+        return entry;
+
+    const QString &servers = parts.at(1);
+    QStringList items;
+    if (servers.contains(QLatin1Char(','))) {
+        items = servers.split(QLatin1Char(','));
+    } else {
+        const QString single = servers.simplified();
+        if (isIPv4(single) || isIPv6(single))
+            items.append(single);
+    }
+
+    // QHostAddress accepts blanks around an address; they must not reach netsh,
+    // the data file or the comparison with the registry.
+    for (const QString &item : qAsConst(items)) {
+        if (isIPv4(item))
+            entry.ipv4.append(item.trimmed());
+        else if (isIPv6(item))
+            entry.ipv6.append(item.trimmed());
+        else
+            entry.rejected.append(item);
+    }
+    return entry;
+}
+
+QStringList parseSavedArgs(const QString &value, const QString &separator)
+{
+    // Each part is trimmed as well: white space next to a separator would
+    // otherwise become part of an ID that then matches no interface.
+    QStringList entries;
+    for (const QString &part : value.simplified().split(separator, Qt::SkipEmptyParts)) {
+        if (!part.trimmed().isEmpty())
+            entries.append(part.trimmed());
+    }
+    return entries;
+}
+
+QString entryId(const QString &entry)
+{
+    return entry.section(QLatin1Char('@'), 0, 0);
+}
+
+QStringList keepSavedEntries(const QStringList &saved, const QStringList &current)
+{
+    QStringList kept;
+    QSet<QString> listedIds;
+    for (const QString &entry : current) {
+        const QString id = entryId(entry);
+        listedIds.insert(id);
+        const auto match =
+            std::find_if(saved.cbegin(), saved.cend(),
+                         [&](const QString &candidate) { return entryId(candidate) == id; });
+        kept.append(match == saved.cend() ? entry : *match);
+    }
+    for (const QString &entry : saved) {
+        if (!listedIds.contains(entryId(entry)))
+            kept.append(entry);
+    }
+    return kept;
+}

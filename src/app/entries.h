@@ -1,0 +1,33 @@
+#pragma once
+
+#include <QString>
+#include <QStringList>
+
+// Interface entries: an interface ID, "@", and that interface's servers
+// separated by ",", as given on the command line and saved in the data file.
+
+struct ParsedEntry
+{
+    QString id;
+    QStringList ipv4;     // in their order, trimmed
+    QStringList ipv6;     // in their order, trimmed
+    QStringList rejected; // items of a comma list that are no address
+};
+
+// Reads one entry. Without exactly one "@" it has no servers. A servers text
+// without "," is one address or nothing; with "," every item, empty ones
+// included, is either an address or rejected.
+ParsedEntry parseInterfaceEntry(const QString &word);
+
+// The entries of a saved "Args" value: white space simplified, split at the
+// separator, each part trimmed, blank parts left out.
+QStringList parseSavedArgs(const QString &value, const QString &separator);
+
+// The ID of an entry: everything before its first "@".
+QString entryId(const QString &entry);
+
+// The entries to record when the VPN's servers are still applied from an
+// earlier switch: the current entry of each interface is replaced by its
+// saved one, since its current servers are the VPN's; saved entries of
+// interfaces no longer listed are kept too, so nothing saved is lost.
+QStringList keepSavedEntries(const QStringList &saved, const QStringList &current);

@@ -1,0 +1,117 @@
+#include "app/entries.h"
+
+#include <QtTest>
+
+class TestEntries : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void parsesInterfaceEntries_data();
+    void parsesInterfaceEntries();
+    void parsesSavedArgs_data();
+    void parsesSavedArgs();
+    void keepsSavedEntries_data();
+    void keepsSavedEntries();
+};
+
+void TestEntries::parsesInterfaceEntries_data()
+{
+    QTest::addColumn<QString>("word");
+    QTest::addColumn<QString>("id");
+    QTest::addColumn<QStringList>("ipv4");
+    QTest::addColumn<QStringList>("ipv6");
+    QTest::addColumn<QStringList>("rejected");
+
+    QTest::newRow("both protocols mixed") << "{A}@fd00::1,172.16.0.1,172.16.0.2"
+                                          << "{A}" << QStringList{"172.16.0.1", "172.16.0.2"}
+                                          << QStringList{"fd00::1"} << QStringList{};
+    QTest::newRow("no @") << "{A}"
+                          << "{A}" << QStringList{} << QStringList{} << QStringList{};
+    QTest::newRow("two @") << "{A}@1.1.1.1@2.2.2.2"
+                           << "{A}" << QStringList{} << QStringList{} << QStringList{};
+    QTest::newRow("nothing after @") << "{A}@"
+                                     << "{A}" << QStringList{} << QStringList{} << QStringList{};
+    QTest::newRow("single item, not an address, no warning")
+        << "{A}@dns.example"
+        << "{A}" << QStringList{} << QStringList{} << QStringList{};
+    QTest::newRow("single address simplified")
+        << "{A}@  1.1.1.1 "
+        << "{A}" << QStringList{"1.1.1.1"} << QStringList{} << QStringList{};
+    QTest::newRow("trailing comma rejects an empty item")
+        << "{A}@1.1.1.1,"
+        << "{A}" << QStringList{"1.1.1.1"} << QStringList{} << QStringList{""};
+    QTest::newRow("padded items in a list are stored trimmed")
+        << "{A}@ 1.1.1.1 , fd00::1 "
+        << "{A}" << QStringList{"1.1.1.1"} << QStringList{"fd00::1"} << QStringList{};
+    QTest::newRow("bad items rejected as written")
+        << "{A}@1.1.1.1,x y,,2.2.2.2"
+        << "{A}" << QStringList{"1.1.1.1", "2.2.2.2"} << QStringList{} << QStringList{"x y", ""};
+    QTest::newRow("empty word") << ""
+                                << "" << QStringList{} << QStringList{} << QStringList{};
+}
+
+void TestEntries::parsesInterfaceEntries()
+{
+    QFETCH(QString, word);
+    QFETCH(QString, id);
+    QFETCH(QStringList, ipv4);
+    QFETCH(QStringList, ipv6);
+    QFETCH(QStringList, rejected);
+
+    const ParsedEntry entry = parseInterfaceEntry(word);
+    QCOMPARE(entry.id, id);
+    QCOMPARE(entry.ipv4, ipv4);
+    QCOMPARE(entry.ipv6, ipv6);
+    QCOMPARE(entry.rejected, rejected);
+}
+
+void TestEntries::parsesSavedArgs_data()
+{
+    QTest::addColumn<QString>("value");
+    QTest::addColumn<QStringList>("entries");
+
+    QTest::newRow("clean") << "{A}@1.1.1.1;{B}@" << QStringList{"{A}@1.1.1.1", "{B}@"};
+    QTest::newRow("empty segments and white space")
+        << "  ;{A}@1.1.1.1;;\n{B}@;  " << QStringList{"{A}@1.1.1.1", "{B}@"};
+    QTest::newRow("blank after a separator") << "{A}@; {B}@" << QStringList{"{A}@", "{B}@"};
+    QTest::newRow("blank") << " \t " << QStringList{};
+    QTest::newRow("missing") << "" << QStringList{};
+}
+
+void TestEntries::parsesSavedArgs()
+{
+    QFETCH(QString, value);
+    QFETCH(QStringList, entries);
+    QCOMPARE(parseSavedArgs(value, QStringLiteral(";")), entries);
+}
+
+void TestEntries::keepsSavedEntries_data()
+{
+    QTest::addColumn<QStringList>("saved");
+    QTest::addColumn<QStringList>("current");
+    QTest::addColumn<QStringList>("kept");
+
+    QTest::newRow("saved entries win")
+        << QStringList{"{A}@1.1.1.1", "{B}@"} << QStringList{"{A}@172.16.0.1", "{B}@172.16.0.1"}
+        << QStringList{"{A}@1.1.1.1", "{B}@"};
+    QTest::newRow("new interface recorded as it is")
+        << QStringList{"{A}@1.1.1.1"} << QStringList{"{A}@172.16.0.1", "{C}@9.9.9.9"}
+        << QStringList{"{A}@1.1.1.1", "{C}@9.9.9.9"};
+    QTest::newRow("interface gone, its saved entry kept")
+        << QStringList{"{A}@1.1.1.1", "{D}@8.8.8.8"} << QStringList{"{A}@172.16.0.1"}
+        << QStringList{"{A}@1.1.1.1", "{D}@8.8.8.8"};
+    QTest::newRow("nothing saved")
+        << QStringList{} << QStringList{"{A}@172.16.0.1"} << QStringList{"{A}@172.16.0.1"};
+}
+
+void TestEntries::keepsSavedEntries()
+{
+    QFETCH(QStringList, saved);
+    QFETCH(QStringList, current);
+    QFETCH(QStringList, kept);
+    QCOMPARE(keepSavedEntries(saved, current), kept);
+}
+
+QTEST_GUILESS_MAIN(TestEntries)
+#include "test_entries.moc"
