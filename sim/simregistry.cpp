@@ -2,6 +2,7 @@
 
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QSaveFile>
 #include <algorithm>
 
@@ -19,6 +20,10 @@ QStringList sortedEntries(const QString &directory, QDir::Filters filters)
 // The stored name in the directory that equals the wanted one ignoring case.
 QString matchingEntry(const QString &directory, const QString &wanted, QDir::Filters filters)
 {
+    // Most lookups use the stored case: spare them the directory listing.
+    const QFileInfo exact(directory + QLatin1Char('/') + wanted);
+    if (!wanted.isEmpty() && (filters & QDir::Dirs ? exact.isDir() : exact.isFile()))
+        return wanted;
     const QStringList names = sortedEntries(directory, filters);
     const auto found = std::find_if(names.begin(), names.end(), [&](const QString &name) {
         return name.compare(wanted, Qt::CaseInsensitive) == 0;
@@ -47,14 +52,19 @@ QString SimRegistry::findKey(const QString &keyPath) const
 {
     if (registryDirectory.isEmpty())
         return QString();
-    QString directory = registryDirectory;
-    for (const QString &component : keyPathComponents(keyPath)) {
+    return findSubkey(registryDirectory, keyPathComponents(keyPath));
+}
+
+QString SimRegistry::findSubkey(const QString &keyDirectory, const QStringList &subkeyPath)
+{
+    QString directory = keyDirectory;
+    for (const QString &component : subkeyPath) {
         const QString stored = matchingEntry(directory, component, QDir::Dirs);
         if (stored.isEmpty())
             return QString();
         directory += QLatin1Char('/') + stored;
     }
-    return QDir(directory).exists() ? directory : QString();
+    return QFileInfo(directory).isDir() ? directory : QString();
 }
 
 QString SimRegistry::createKey(const QString &keyPath) const

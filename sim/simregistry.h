@@ -17,6 +17,8 @@ public:
 
     // The directory of an existing key, or an empty string.
     QString findKey(const QString &keyPath) const;
+    // The directory of an existing key below a key directory, or "".
+    static QString findSubkey(const QString &keyDirectory, const QStringList &subkeyPath);
     // The directory of the key, created with its missing parents.
     QString createKey(const QString &keyPath) const;
 

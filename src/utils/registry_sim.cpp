@@ -3,17 +3,30 @@
 
 #include "simregistry.h"
 
+#include <QFileInfo>
+
 struct RegistryKey::Private
 {
     SimRegistry registry{SimRegistry::rootFromEnvironment()};
-    QStringList path;
+    QString keyPath;
+    QStringList enteredSubkeys;
+    // The directory of the opened key, kept while it exists: resolving the
+    // whole path ignoring case on every read would cost a lookup per level.
+    mutable QString keyDirectory;
 
-    QString currentKey() const { return registry.findKey(path.join(QLatin1Char('\\'))); }
+    QString currentKey() const
+    {
+        if (keyDirectory.isEmpty() || !QFileInfo(keyDirectory).isDir())
+            keyDirectory = registry.findKey(keyPath);
+        if (keyDirectory.isEmpty() || enteredSubkeys.isEmpty())
+            return keyDirectory;
+        return SimRegistry::findSubkey(keyDirectory, enteredSubkeys);
+    }
 };
 
 RegistryKey::RegistryKey(const QString &keyPath) : d(new Private)
 {
-    d->path.append(keyPath);
+    d->keyPath = keyPath;
 }
 
 RegistryKey::~RegistryKey() = default;
@@ -25,13 +38,13 @@ QStringList RegistryKey::subkeys() const
 
 void RegistryKey::enter(const QString &subkey)
 {
-    d->path.append(subkey);
+    d->enteredSubkeys.append(subkey);
 }
 
 void RegistryKey::leave()
 {
-    if (d->path.size() > 1)
-        d->path.removeLast();
+    if (!d->enteredSubkeys.isEmpty())
+        d->enteredSubkeys.removeLast();
 }
 
 QStringList RegistryKey::valueNames() const
