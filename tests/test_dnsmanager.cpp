@@ -1,4 +1,5 @@
 #include "dns/dnsmanager.h"
+#include "linematch.h"
 #include "messagecapture.h"
 #include "testmachine.h"
 
@@ -15,23 +16,6 @@ QString inventoryLine(const QString &id, const QString &name, bool vpn, const QS
     return QStringLiteral("info\tDnsManager: ID: %1, name: '%2', VPN connection: '%3', IPv4 DNS: "
                           "(%4), IPv6 DNS: (%5)")
         .arg(id, name, vpn ? "true" : "false", ipv4, ipv6);
-}
-
-QStringList netshCalls(const TestMachine &machine)
-{
-    QStringList calls;
-    for (const QString &line : machine.journalOf("netsh"))
-        calls.append(line.section('\t', 1).replace('\t', ' '));
-    return calls;
-}
-
-void verifyLines(const QStringList &lines, const QStringList &patterns)
-{
-    QCOMPARE(lines.size(), patterns.size());
-    for (int i = 0; i < lines.size(); ++i) {
-        const QRegularExpression pattern(QRegularExpression::anchoredPattern(patterns.at(i)));
-        QVERIFY2(pattern.match(lines.at(i)).hasMatch(), qPrintable(lines.at(i)));
-    }
 }
 
 } // namespace
@@ -301,7 +285,7 @@ void TestDnsManager::replacesDnsSettings()
     MessageCapture messages;
     DnsManager manager;
     QCOMPARE(manager.replaceDnsSettings(id, name, servers, ipv4), result);
-    QCOMPARE(netshCalls(*machine), calls);
+    QCOMPARE(machine->netshCalls(), calls);
     QCOMPARE(messages.lines(), lines);
     QCOMPARE(machine->nameServer(id, ipv4), after);
 }
@@ -362,7 +346,7 @@ void TestDnsManager::plansRoundTripTheSampleMachine()
         QCOMPARE(machine->nameServer(id, false), QStringLiteral("fd00:dead:beef:cafe::1"));
     }
     QCOMPARE(machine->nameServer(sample::kernelDebug, true), QStringLiteral("192.0.2.99"));
-    QCOMPARE(netshCalls(*machine).size(), 8);
+    QCOMPARE(machine->netshCalls().size(), 8);
     QCOMPARE(machine->journal().last(), QStringLiteral("dnsapi\tDnsFlushResolverCache"));
 
     machine->clearJournal();
@@ -373,7 +357,7 @@ void TestDnsManager::plansRoundTripTheSampleMachine()
         manager.setDnsFromUser();
     }
     // Everything back but the TAP adapter, which the user plan never touches.
-    for (const QString &call : netshCalls(*machine))
+    for (const QString &call : machine->netshCalls())
         QVERIFY2(!call.contains("Local Area Connection"), qPrintable(call));
     QCOMPARE(machine->nameServer(sample::tap, true), QStringLiteral("172.16.0.1"));
     machine->setNameServer(sample::tap, true, "");
@@ -399,7 +383,7 @@ void TestDnsManager::plansOnAnEmptyInventoryStillFlush()
                           "info\tDnsManager: Flush DNS finished with status 'true'",
                           "info\tDnsManager: Set DNS settings from user",
                           "info\tDnsManager: Flush DNS finished with status 'true'"}));
-    QCOMPARE(netshCalls(*machine), QStringList());
+    QCOMPARE(machine->netshCalls(), QStringList());
 }
 
 void TestDnsManager::flushesTheResolverCache_data()
@@ -466,7 +450,7 @@ void TestDnsManager::flushesTheResolverCache()
         DnsManager manager;
         manager.flushDns();
     }
-    verifyLines(messages.lines(), lines);
+    verifyLinePatterns(messages.lines(), lines);
     QCOMPARE(machine->journalOf("ipconfig").size(), ipconfigCalls);
     if (ipconfigCalls > 0)
         QCOMPARE(machine->journalOf("ipconfig").first(), QStringLiteral("ipconfig\t/flushdns"));

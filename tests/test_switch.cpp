@@ -1,3 +1,4 @@
+#include "linematch.h"
 #include "testmachine.h"
 
 #include <QtTest>
@@ -25,14 +26,6 @@ QString tableWithoutTap(const QString &table)
     return rows.join('\n');
 }
 
-QStringList netshCalls(const TestMachine &machine)
-{
-    QStringList calls;
-    for (const QString &line : machine.journalOf("netsh"))
-        calls.append(line.section('\t', 1).replace('\t', ' '));
-    return calls;
-}
-
 // The log lines of the last run, from its start-up line on.
 QStringList lastRunLines(const TestMachine &machine)
 {
@@ -43,16 +36,6 @@ QStringList lastRunLines(const TestMachine &machine)
             start = i;
     }
     return lines.mid(start);
-}
-
-void verifyLinePatterns(const QStringList &lines, const QStringList &patterns)
-{
-    QCOMPARE(lines.size(), patterns.size());
-    for (int i = 0; i < lines.size(); ++i) {
-        const QRegularExpression pattern(QRegularExpression::anchoredPattern(patterns.at(i)));
-        QVERIFY2(pattern.match(lines.at(i)).hasMatch(),
-                 qPrintable(QString("line %1: %2").arg(i).arg(lines.at(i))));
-    }
 }
 
 } // namespace
@@ -98,10 +81,10 @@ void TestSwitch::vpnThenResetRestoresEveryInterface()
     }
     QCOMPARE(machine->nameServer(sample::kernelDebug, true), QStringLiteral("192.0.2.99"));
     QCOMPARE(machine->nameServer(sample::unnamed, true), QStringLiteral("192.0.2.77"));
-    QCOMPARE(netshCalls(*machine).first(),
+    QCOMPARE(machine->netshCalls().first(),
              QStringLiteral(
                  "interface ipv4 set dns name= Ethernet static 172.16.0.1 primary validate=no"));
-    QCOMPARE(netshCalls(*machine).size(), 8);
+    QCOMPARE(machine->netshCalls().size(), 8);
     QCOMPARE(machine->dataFileValue("UserDns/Args"),
              sample::ethernet + "@192.0.2.53,192.0.2.54;" + sample::wifi + "@;" + sample::tap +
                  "@;" + sample::ethernet2 + "@198.51.100.53,2001:db8::53");
@@ -111,7 +94,7 @@ void TestSwitch::vpnThenResetRestoresEveryInterface()
     machine->clearJournal();
     QCOMPARE(machine->runTool({"reset"}).exitCode, 0);
     QCOMPARE(tableWithoutTap(machine->show()), tableWithoutTap(before));
-    for (const QString &call : netshCalls(*machine))
+    for (const QString &call : machine->netshCalls())
         QVERIFY2(!call.contains("Local Area Connection"), qPrintable(call));
     QCOMPARE(machine->dataFileGroups(), QStringList{"UserDns"});
 
@@ -201,7 +184,7 @@ void TestSwitch::resetWithoutDataFileStripsVpnServers()
     QCOMPARE(machine->nameServer(sample::wifi, false), QString());
     QCOMPARE(machine->nameServer(sample::ethernet2, true), QStringLiteral("198.51.100.53"));
     QCOMPARE(machine->nameServer(sample::tap, true), vpnIpv4);
-    QCOMPARE(netshCalls(*machine),
+    QCOMPARE(machine->netshCalls(),
              (QStringList{"interface ipv4 set dns name= Ethernet static none primary validate=no",
                           "interface ipv6 set dns name= Wi-Fi static none primary validate=no"}));
 
@@ -301,7 +284,7 @@ void TestSwitch::killedVpnRunCanBeReset()
     TestMachine reference;
     QVERIFY(reference.isValid());
     QCOMPARE(reference.runTool(vpnArguments()).exitCode, 0);
-    const QStringList calls = netshCalls(reference);
+    const QStringList calls = reference.netshCalls();
     QCOMPARE(calls.size(), 8);
 
     const QString before = machine->show();
@@ -311,7 +294,7 @@ void TestSwitch::killedVpnRunCanBeReset()
     QTRY_COMPARE_WITH_TIMEOUT(machine->journalOf("netsh").size(), completed + 1, 20000);
     tool.kill();
     QVERIFY(tool.waitForFinished(10000));
-    QCOMPARE(netshCalls(*machine), calls.mid(0, completed + 1));
+    QCOMPARE(machine->netshCalls(), calls.mid(0, completed + 1));
 
     machine->clearFaults("netsh");
     QCOMPARE(machine->runTool({"reset"}).exitCode, 0);

@@ -123,6 +123,15 @@ QStringList TestMachine::journalOf(const QString &program) const
     return lines;
 }
 
+QStringList TestMachine::netshCalls() const
+{
+    QStringList calls;
+    for (QString line : journalOf(QStringLiteral("netsh")))
+        calls.append(
+            line.section(QLatin1Char('\t'), 1).replace(QLatin1Char('\t'), QLatin1Char(' ')));
+    return calls;
+}
+
 void TestMachine::clearJournal() const
 {
     QFile(root() + QStringLiteral("/journal")).resize(0);

@@ -48,6 +48,8 @@ public:
     // Journal lines, fields separated by TAB.
     QStringList journal() const;
     QStringList journalOf(const QString &program) const;
+    // The netsh calls, each as its arguments joined by single blanks.
+    QStringList netshCalls() const;
     void clearJournal() const;
 
     void setFaults(const QString &program, const QStringList &rules) const;
