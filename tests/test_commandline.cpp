@@ -12,6 +12,7 @@ private slots:
     void acceptsOrRejects_data();
     void acceptsOrRejects();
     void logsIntoTheVendorFolder();
+    void withoutProgramDataLogsToStandardError();
 };
 
 void TestCommandLine::acceptsOrRejects_data()
@@ -79,6 +80,33 @@ void TestCommandLine::logsIntoTheVendorFolder()
     const QStringList lines = machine.logLines();
     QCOMPARE(lines.first(), QStringLiteral("info\tDns: Initialized with 'Reset' mode"));
     QCOMPARE(lines.last(), QStringLiteral("warning\tDns: Invalid command line arguments"));
+}
+
+void TestCommandLine::withoutProgramDataLogsToStandardError()
+{
+    // No data location holds "ProgramData": the log must not be set up in the
+    // current directory, where its clean-up would delete other .log files.
+    TestMachine machine;
+    QVERIFY(machine.isValid());
+    QTemporaryDir workingDirectory;
+    for (int i = 0; i < 12; ++i)
+        QVERIFY(QFile(workingDirectory.filePath(QString("other%1.log").arg(i)))
+                    .open(QIODevice::WriteOnly));
+
+    QProcessEnvironment environment = machine.environment();
+    environment.insert("XDG_DATA_HOME", workingDirectory.filePath("share"));
+    environment.insert("XDG_DATA_DIRS", "/usr/share");
+    QProcess tool;
+    tool.setProcessEnvironment(environment);
+    tool.setWorkingDirectory(workingDirectory.path());
+    tool.start(TestMachine::toolPath(), {"reset"});
+    QVERIFY(tool.waitForFinished(60000));
+
+    QCOMPARE(tool.exitCode(), 0);
+    QCOMPARE(QDir(workingDirectory.path()).entryList(QDir::Files).size(), 12);
+    const QString errors = QString::fromUtf8(tool.readAllStandardError());
+    QVERIFY2(errors.contains("Utils: Can't find 'ProgramData' path!"), qPrintable(errors));
+    QVERIFY(errors.contains("Dns: Process finished"));
 }
 
 QTEST_GUILESS_MAIN(TestCommandLine)

@@ -292,41 +292,38 @@ void TestDnsManager::replacesDnsSettings()
 
 void TestDnsManager::mergesSavedServers_data()
 {
-    QTest::addColumn<QStringList>("savedIds");
+    QTest::addColumn<QStringList>("saved");
     QTest::addColumn<QStringList>("entries");
 
     const QString ethernetEntry = sample::ethernet + "@192.0.2.53,192.0.2.54";
+    const QString ethernet2Entry = sample::ethernet2 + "@198.51.100.53,2001:db8::53";
     QTest::newRow("first of two records with one ID")
-        << QStringList{sample::wifi, sample::wifi}
+        << QStringList{sample::wifi + "@10.0.0.1,2001:db8::1", sample::wifi + "@10.9.9.9"}
         << QStringList{ethernetEntry, sample::wifi + "@10.0.0.1,2001:db8::1", sample::tap + "@",
-                       sample::ethernet2 + "@198.51.100.53,2001:db8::53"};
+                       ethernet2Entry};
     QTest::newRow("empty lists replace servers")
-        << QStringList{sample::ethernet}
+        << QStringList{sample::ethernet + "@"}
         << QStringList{sample::ethernet + "@", sample::wifi + "@", sample::tap + "@",
-                       sample::ethernet2 + "@198.51.100.53,2001:db8::53"};
+                       ethernet2Entry};
     QTest::newRow("IDs compared exactly, unknown ones ignored")
-        << QStringList{sample::ethernet2.toUpper(), "{UNKNOWN}"}
-        << QStringList{ethernetEntry, sample::wifi + "@", sample::tap + "@",
-                       sample::ethernet2 + "@198.51.100.53,2001:db8::53"};
+        << QStringList{sample::ethernet2.toUpper() + "@10.0.0.1", "{UNKNOWN}@10.0.0.2"}
+        << QStringList{ethernetEntry, sample::wifi + "@", sample::tap + "@", ethernet2Entry};
 }
 
 void TestDnsManager::mergesSavedServers()
 {
-    QFETCH(QStringList, savedIds);
+    QFETCH(QStringList, saved);
     QFETCH(QStringList, entries);
 
-    QList<InterfaceInfo> saved;
-    for (int i = 0; i < savedIds.size(); ++i) {
-        if (savedIds.at(i) == sample::ethernet)
-            saved.append(InterfaceInfo(savedIds.at(i), {}, {}, {}));
-        else if (i == 0)
-            saved.append(InterfaceInfo(savedIds.at(i), {}, {"10.0.0.1"}, {"2001:db8::1"}));
-        else
-            saved.append(InterfaceInfo(savedIds.at(i), {}, {"10.9.9.9"}, {}));
+    QList<InterfaceInfo> records;
+    for (const QString &entry : saved) {
+        const QString id = entry.section('@', 0, 0);
+        const QStringList servers = entry.section('@', 1).split(',', Qt::SkipEmptyParts);
+        records.append(InterfaceInfo(id, id, servers.filter("."), servers.filter(":")));
     }
     DnsManager manager;
     manager.loadInterfaces();
-    manager.mergeUserDns(saved);
+    manager.mergeUserDns(records);
     QCOMPARE(manager.interfaceDnsEntries(), entries);
     QVERIFY(manager.interfaces().at(2).isVpn());
 }

@@ -23,7 +23,6 @@ private slots:
     void buildsNetshArguments();
     void recognisesVpnServers_data();
     void recognisesVpnServers();
-    void singleServerList();
 };
 
 void TestServers::parsesAdapterGuids_data()
@@ -166,12 +165,6 @@ void TestServers::recognisesVpnServers()
     QFETCH(QStringList, servers);
     QFETCH(bool, vpn);
     QCOMPARE(containsVpnDns(servers), vpn);
-}
-
-void TestServers::singleServerList()
-{
-    QCOMPARE(::singleServerList(QString()), QStringList());
-    QCOMPARE(::singleServerList(QStringLiteral("172.16.0.1")), QStringList{"172.16.0.1"});
 }
 
 QTEST_GUILESS_MAIN(TestServers)

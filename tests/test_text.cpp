@@ -11,7 +11,6 @@ private slots:
     void classifiesAddresses();
     void joinNonEmpty_data();
     void joinNonEmpty();
-    void boolToString();
 };
 
 void TestText::classifiesAddresses_data()
@@ -58,12 +57,6 @@ void TestText::joinNonEmpty()
     QFETCH(QStringList, list);
     QFETCH(QString, joined);
     QCOMPARE(::joinNonEmpty(list, QStringLiteral(",")), joined);
-}
-
-void TestText::boolToString()
-{
-    QCOMPARE(::boolToString(true), QStringLiteral("true"));
-    QCOMPARE(::boolToString(false), QStringLiteral("false"));
 }
 
 QTEST_GUILESS_MAIN(TestText)

@@ -65,10 +65,15 @@ void TestMachine::enter() const
         qputenv(name.toUtf8().constData(), inside.value(name).toUtf8());
 }
 
+QString TestMachine::toolPath()
+{
+    return QStringLiteral(TARNWICK_DNS_PATH);
+}
+
 void TestMachine::startTool(QProcess &process, const QStringList &arguments) const
 {
     process.setProcessEnvironment(environment());
-    process.start(QStringLiteral(TARNWICK_DNS_PATH), arguments);
+    process.start(toolPath(), arguments);
 }
 
 TestMachine::Run TestMachine::runTool(const QStringList &arguments) const

@@ -18,6 +18,9 @@ public:
         QByteArray standardError;
     };
 
+    // The built tarnwick-dns.
+    static QString toolPath();
+
     // `createArguments` follow "tarnwick-sim create ROOT".
     explicit TestMachine(const QStringList &createArguments = {QStringLiteral("--sample")});
 
