@@ -23,6 +23,7 @@ private slots:
     void buildsNetshArguments();
     void recognisesVpnServers_data();
     void recognisesVpnServers();
+    void singleServerListOfAnEmptyAddressIsEmpty();
 };
 
 void TestServers::parsesAdapterGuids_data()
@@ -165,6 +166,14 @@ void TestServers::recognisesVpnServers()
     QFETCH(QStringList, servers);
     QFETCH(bool, vpn);
     QCOMPARE(containsVpnDns(servers), vpn);
+}
+
+void TestServers::singleServerListOfAnEmptyAddressIsEmpty()
+{
+    // So the VPN plan's request for a protocol without an address is "".
+    QCOMPARE(joinServers(singleServerList(QString())), QString());
+    QCOMPARE(singleServerList(QString()), QStringList());
+    QCOMPARE(singleServerList(QStringLiteral("172.16.0.1")), QStringList{"172.16.0.1"});
 }
 
 QTEST_GUILESS_MAIN(TestServers)
