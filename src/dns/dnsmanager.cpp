@@ -29,7 +29,8 @@ const QStringList powershellArguments = {
     QStringLiteral("-NoProfile"), QStringLiteral("-NonInteractive"), QStringLiteral("-Command"),
     QStringLiteral("Get-NetAdapter -IncludeHidden | ForEach-Object { $_.InterfaceGuid }")};
 
-// The GUIDs a listing command reports, or "" with the reason it reported none.
+// The GUIDs a listing command reports. When it fails or lists none: an empty
+// set, and the reason in *problem.
 QSet<QString> listGuids(const QString &command, const QStringList &arguments, QString *problem)
 {
     const CommandOutcome outcome = runSystemCommand(command, arguments, commandTimeoutMs);
