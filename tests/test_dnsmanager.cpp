@@ -157,13 +157,8 @@ void TestDnsManager::fallsBackToPowershell()
     QFETCH(QStringList, warnings);
     QFETCH(int, interfaces);
 
-    for (const QString &program : {QStringLiteral("wmic"), QStringLiteral("powershell")}) {
-        const QString fault = program == "wmic" ? wmicFault : powershellFault;
-        if (fault == "missing")
-            QVERIFY(QFile::remove(machine->root() + "/bin/" + program));
-        else if (!fault.isEmpty())
-            machine->setFaults(program, {fault});
-    }
+    QVERIFY(machine->breakProgram("wmic", wmicFault));
+    QVERIFY(machine->breakProgram("powershell", powershellFault));
     MessageCapture messages;
     DnsManager manager;
     manager.loadInterfaces();
@@ -278,10 +273,7 @@ void TestDnsManager::replacesDnsSettings()
     QFETCH(bool, result);
     QFETCH(QString, after);
 
-    if (netshFault == "missing")
-        QVERIFY(QFile::remove(machine->root() + "/bin/netsh"));
-    else if (!netshFault.isEmpty())
-        machine->setFaults("netsh", {netshFault});
+    QVERIFY(machine->breakProgram("netsh", netshFault));
     MessageCapture messages;
     DnsManager manager;
     QCOMPARE(manager.replaceDnsSettings(id, name, servers, ipv4), result);
@@ -437,10 +429,7 @@ void TestDnsManager::flushesTheResolverCache()
     } else if (library == "fail") {
         machine->setFaults("dnsapi", {"fail"});
     }
-    if (ipconfigFault == "missing")
-        QVERIFY(QFile::remove(machine->root() + "/bin/ipconfig"));
-    else if (!ipconfigFault.isEmpty())
-        machine->setFaults("ipconfig", {ipconfigFault});
+    QVERIFY(machine->breakProgram("ipconfig", ipconfigFault));
 
     MessageCapture messages;
     {

@@ -154,6 +154,15 @@ void TestMachine::clearFaults(const QString &program) const
     QFile::remove(root() + QStringLiteral("/faults/") + program);
 }
 
+bool TestMachine::breakProgram(const QString &program, const QString &fault) const
+{
+    if (fault == QLatin1String("missing"))
+        return QFile::remove(root() + QStringLiteral("/bin/") + program);
+    if (!fault.isEmpty())
+        setFaults(program, {fault});
+    return true;
+}
+
 QString TestMachine::registryValue(const QString &keyBelowControlSet, const QString &name) const
 {
     return SimRegistry::readValue(SimRegistry(root()).findKey(controlSet + keyBelowControlSet),

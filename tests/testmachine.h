@@ -57,6 +57,9 @@ public:
 
     void setFaults(const QString &program, const QStringList &rules) const;
     void clearFaults(const QString &program) const;
+    // Makes a stand-in misbehave: "missing" removes it from ROOT/bin, any other
+    // text is one fault rule, "" changes nothing. False when it cannot.
+    bool breakProgram(const QString &program, const QString &fault) const;
 
     // A registry value below HKEY_LOCAL_MACHINE\SYSTEM\CurrentControlSet.
     QString registryValue(const QString &keyBelowControlSet, const QString &name) const;
