@@ -29,6 +29,27 @@ const QStringList powershellArguments = {
     QStringLiteral("-NoProfile"), QStringLiteral("-NonInteractive"), QStringLiteral("-Command"),
     QStringLiteral("Get-NetAdapter -IncludeHidden | ForEach-Object { $_.InterfaceGuid }")};
 
+bool sameInterfaceId(const QString &a, const QString &b)
+{
+    // Windows GUIDs ignore letter case, and registry keys keep whichever case
+    // they were created with.
+    return a.compare(b, Qt::CaseInsensitive) == 0;
+}
+
+// The records of `records` whose ID no record of `others` has.
+QList<InterfaceInfo> recordsMissingFrom(const QList<InterfaceInfo> &records,
+                                        const QList<InterfaceInfo> &others)
+{
+    QList<InterfaceInfo> missing;
+    for (const InterfaceInfo &record : records) {
+        if (std::none_of(others.cbegin(), others.cend(), [&](const InterfaceInfo &other) {
+                return sameInterfaceId(other.id(), record.id());
+            }))
+            missing.append(record);
+    }
+    return missing;
+}
+
 // The GUIDs a listing command reports. When it fails or lists none: an empty
 // set, and the reason in *problem.
 QSet<QString> listGuids(const QString &command, const QStringList &arguments, QString *problem)
@@ -95,16 +116,32 @@ void DnsManager::loadInterfaces()
                 return record.id().compare(ipv4Record.id(), Qt::CaseInsensitive) == 0;
             });
         if (ipv6Record == ipv6Records.cend())
-            break;
+            continue;
         paired.append(InterfaceInfo(ipv4Record.id(), ipv4Record.name(), ipv4Record.ipv4Dns(),
                                     ipv6Record->ipv6Dns()));
     }
-    if (paired.size() != ipv4Records.size() || ipv4Records.size() != ipv6Records.size()) {
-        qCritical().noquote() << objectName() << ": "
-                              << "DNS internal issue: Ipv4/Ipv6 mismatch";
-        return;
-    }
+    logUnpairedInterfaces(ipv4Records, ipv6Records);
     inventory = paired;
+}
+
+void DnsManager::logUnpairedInterfaces(const QList<InterfaceInfo> &ipv4Records,
+                                       const QList<InterfaceInfo> &ipv6Records)
+{
+    const QList<InterfaceInfo> ipv4Only = recordsMissingFrom(ipv4Records, ipv6Records);
+    const QList<InterfaceInfo> ipv6Only = recordsMissingFrom(ipv6Records, ipv4Records);
+    if (ipv4Only.isEmpty() && ipv6Only.isEmpty())
+        return;
+    // The critical line still flags a registry that is not as Windows keeps
+    // it; since the stacks are paired by ID, only the interfaces named in the
+    // warnings are left out.
+    qCritical().noquote() << objectName() << ": "
+                          << "DNS internal issue: Ipv4/Ipv6 mismatch";
+    const QString warning =
+        QStringLiteral("Interface %1 ('%2') has no key in the %3 stack, left unchanged");
+    for (const InterfaceInfo &record : ipv4Only)
+        logWarning(objectName(), warning.arg(record.id(), record.name(), QStringLiteral("IPv6")));
+    for (const InterfaceInfo &record : ipv6Only)
+        logWarning(objectName(), warning.arg(record.id(), record.name(), QStringLiteral("IPv4")));
 }
 
 void DnsManager::readNameServers(QList<InterfaceInfo> &records, const QSet<QString> &guids,
@@ -196,17 +233,23 @@ void DnsManager::logDnsReplacement(const QString &id, const QString &name, const
                 .arg(id, name, before, requested, suffix));
 }
 
-void DnsManager::applyDnsSettings(const QStringList &ipv4Servers, const QStringList &ipv6Servers,
-                                  bool fromVpn)
+QStringList DnsManager::applyDnsSettings(const QStringList &ipv4Servers,
+                                         const QStringList &ipv6Servers, bool fromVpn)
 {
+    QStringList failed;
     for (const InterfaceInfo &record : qAsConst(inventory)) {
         if (!fromVpn && record.isVpn())
             continue;
-        replaceDnsSettings(record.id(), record.name(),
-                           joinServers(fromVpn ? ipv4Servers : record.ipv4Dns()), true);
-        replaceDnsSettings(record.id(), record.name(),
-                           joinServers(fromVpn ? ipv6Servers : record.ipv6Dns()), false);
+        const bool ipv4Done =
+            replaceDnsSettings(record.id(), record.name(),
+                               joinServers(fromVpn ? ipv4Servers : record.ipv4Dns()), true);
+        const bool ipv6Done =
+            replaceDnsSettings(record.id(), record.name(),
+                               joinServers(fromVpn ? ipv6Servers : record.ipv6Dns()), false);
+        if (!ipv4Done || !ipv6Done)
+            failed.append(record.name());
     }
+    return failed;
 }
 
 void DnsManager::setDnsFromVpn(const QStringList &ipv4Servers, const QStringList &ipv6Servers)
@@ -218,11 +261,12 @@ void DnsManager::setDnsFromVpn(const QStringList &ipv4Servers, const QStringList
     flushDns();
 }
 
-void DnsManager::setDnsFromUser()
+QStringList DnsManager::setDnsFromUser()
 {
     logInfo(objectName(), QStringLiteral("Set DNS settings from user"));
-    applyDnsSettings({}, {}, false);
+    const QStringList notRestored = applyDnsSettings({}, {}, false);
     flushDns();
+    return notRestored;
 }
 
 void DnsManager::mergeUserDns(const QList<InterfaceInfo> &saved)
@@ -230,7 +274,7 @@ void DnsManager::mergeUserDns(const QList<InterfaceInfo> &saved)
     for (InterfaceInfo &record : inventory) {
         const auto match =
             std::find_if(saved.cbegin(), saved.cend(), [&](const InterfaceInfo &candidate) {
-                return candidate.id() == record.id();
+                return sameInterfaceId(candidate.id(), record.id());
             });
         if (match == saved.cend())
             continue;

@@ -22,7 +22,8 @@ public:
     // loadInterfaces(), then one log line per interface.
     void refreshInterfaces();
     // Rebuilds the inventory: the interfaces whose adapter is listed, that
-    // have a key in both TCP/IP stacks and a connection name.
+    // have a key in both TCP/IP stacks and a connection name. One found in a
+    // single stack is left out with a warning; it does not affect the others.
     void loadInterfaces();
     void logInterfaces();
 
@@ -40,9 +41,10 @@ public:
     // resolver cache is flushed.
     void setDnsFromVpn(const QStringList &ipv4Servers, const QStringList &ipv6Servers);
     // Every non-VPN interface gets its own inventory lists; then the flush.
-    void setDnsFromUser();
+    // Returns the names of the interfaces whose servers did not all take.
+    QStringList setDnsFromUser();
     // Each inventory interface takes both lists of the first saved record with
-    // its ID; the others keep theirs.
+    // its ID, ignoring letter case; the others keep theirs.
     void mergeUserDns(const QList<InterfaceInfo> &saved);
 
     // Flushes the resolver cache, falling back to "ipconfig /flushdns",
@@ -56,8 +58,13 @@ private:
     QSet<QString> adapterGuids();
     void readNameServers(QList<InterfaceInfo> &records, const QSet<QString> &guids, bool ipv4);
     QString connectionName(const QString &id);
-    void applyDnsSettings(const QStringList &ipv4Servers, const QStringList &ipv6Servers,
-                          bool fromVpn);
+    // Names each interface found in one stack only; such interfaces are left
+    // out of the inventory, the others are kept.
+    void logUnpairedInterfaces(const QList<InterfaceInfo> &ipv4Records,
+                               const QList<InterfaceInfo> &ipv6Records);
+    // The names of the interfaces for which a replacement did not take.
+    QStringList applyDnsSettings(const QStringList &ipv4Servers, const QStringList &ipv6Servers,
+                                 bool fromVpn);
     QString readNameServer(const QString &id, bool ipv4) const;
     void logDnsReplacement(const QString &id, const QString &name, const QString &before,
                            const QString &requested, const QString &suffix);
