@@ -90,14 +90,28 @@ void TestEntries::keepsSavedEntries_data()
 {
     QTest::addColumn<QStringList>("saved");
     QTest::addColumn<QStringList>("current");
-    QTest::addColumn<QStringList>("kept");
+    QTest::addColumn<QStringList>("recorded");
 
-    QTest::newRow("saved entries win")
-        << QStringList{"{A}@1.1.1.1", "{B}@"} << QStringList{"{A}@172.16.0.1", "{B}@172.16.0.1"}
+    QTest::newRow("on the VPN's servers: saved entries kept")
+        << QStringList{"{A}@1.1.1.1", "{B}@"}
+        << QStringList{"{A}@172.16.0.1", "{B}@172.16.0.1,fd00:dead:beef:cafe::1"}
         << QStringList{"{A}@1.1.1.1", "{B}@"};
-    QTest::newRow("new interface recorded as it is")
-        << QStringList{"{A}@1.1.1.1"} << QStringList{"{A}@172.16.0.1", "{C}@9.9.9.9"}
-        << QStringList{"{A}@1.1.1.1", "{C}@9.9.9.9"};
+    QTest::newRow("on other servers: recorded as they are")
+        << QStringList{"{A}@1.1.1.1", "{B}@2.2.2.2"} << QStringList{"{A}@9.9.9.9", "{B}@"}
+        << QStringList{"{A}@9.9.9.9", "{B}@"};
+    QTest::newRow("per interface: one restored, one still switched")
+        << QStringList{"{A}@1.1.1.1", "{B}@2.2.2.2"}
+        << QStringList{"{A}@9.9.9.9", "{B}@2001:db8::1,fd00:dead:beef:cafe::1"}
+        << QStringList{"{A}@9.9.9.9", "{B}@2.2.2.2"};
+    QTest::newRow("VPN server recorded by the last vpn run")
+        << QStringList{"{A}@1.1.1.1", "{B}@2.2.2.2"} << QStringList{"{A}@10.8.0.1", "{B}@10.9.0.1"}
+        << QStringList{"{A}@1.1.1.1", "{B}@10.9.0.1"};
+    QTest::newRow("IDs matched ignoring letter case")
+        << QStringList{"{a}@1.1.1.1", "{b}@2.2.2.2"} << QStringList{"{A}@172.16.0.1", "{B}@"}
+        << QStringList{"{a}@1.1.1.1", "{B}@"};
+    QTest::newRow("new interface on the VPN's servers recorded as it is")
+        << QStringList{"{A}@1.1.1.1"} << QStringList{"{A}@172.16.0.1", "{C}@172.16.0.1"}
+        << QStringList{"{A}@1.1.1.1", "{C}@172.16.0.1"};
     QTest::newRow("interface gone, its saved entry kept")
         << QStringList{"{A}@1.1.1.1", "{D}@8.8.8.8"} << QStringList{"{A}@172.16.0.1"}
         << QStringList{"{A}@1.1.1.1", "{D}@8.8.8.8"};
@@ -109,8 +123,9 @@ void TestEntries::keepsSavedEntries()
 {
     QFETCH(QStringList, saved);
     QFETCH(QStringList, current);
-    QFETCH(QStringList, kept);
-    QCOMPARE(keepSavedEntries(saved, current), kept);
+    QFETCH(QStringList, recorded);
+    const QStringList vpnServers = {"172.16.0.1", "fd00:dead:beef:cafe::1", "10.8.0.1"};
+    QCOMPARE(entriesToRecord(saved, current, vpnServers), recorded);
 }
 
 QTEST_GUILESS_MAIN(TestEntries)

@@ -15,6 +15,15 @@ QStringList vpnArguments()
             sample::tap + QStringLiteral("@172.16.0.1,fd00:dead:beef:cafe::1")};
 }
 
+// The command line of a client's switch back that names the user's servers
+// of the sample machine.
+QStringList userArguments()
+{
+    return {QStringLiteral("user"), sample::ethernet + QStringLiteral("@192.0.2.53,192.0.2.54"),
+            sample::wifi + QStringLiteral("@"),
+            sample::ethernet2 + QStringLiteral("@198.51.100.53,2001:db8::53")};
+}
+
 // The DNS table without the TAP adapter's row: the user plan never touches
 // that adapter, so it keeps the VPN's servers after a switch back.
 QString tableWithoutTap(const QString &table)
@@ -38,6 +47,19 @@ QStringList lastRunLines(const TestMachine &machine)
     return lines.mid(start);
 }
 
+// True when every run's work ended before the next run's began: in the log,
+// the switch line of each run and its end line alternate.
+bool runsTookTurns(const QStringList &lines)
+{
+    const QStringList marks =
+        lines.filter(QRegularExpression("\tDns: (Switch to|Process finished)"));
+    for (int i = 0; i < marks.size(); ++i) {
+        if (marks.at(i).endsWith("Process finished") != (i % 2 == 1))
+            return false;
+    }
+    return true;
+}
+
 } // namespace
 
 // Whole runs of the built tarnwick-dns on fresh sample machines.
@@ -57,8 +79,14 @@ private slots:
     void secondVpnRunKeepsTheUsersServers();
     void killedVpnRunCanBeReset_data();
     void killedVpnRunCanBeReset();
-    void unwritableDataFileWarnsAndStillSwitches();
+    void unwritableDataFileChangesNothing();
     void failingSystemCommandsStillExitWithZero();
+    void switchBackSurvivesFailuresAndUserChanges_data();
+    void switchBackSurvivesFailuresAndUserChanges();
+    void userRunMatchesIdsIgnoringCase();
+    void interfaceInOneStackOnlyIsLeftAlone();
+    void runWaitsForTheRunBeforeIt();
+    void overlappingRunsKeepTheUsersServers();
 
 private:
     QScopedPointer<TestMachine> machine;
@@ -297,18 +325,27 @@ void TestSwitch::killedVpnRunCanBeReset()
     QCOMPARE(machine->netshCalls(), calls.mid(0, completed + 1));
 
     machine->clearFaults("netsh");
+    // The killed run's lock is left behind and taken over without a wait.
+    QVERIFY(QFile::exists(machine->vendorFolder() + "/dns.lock"));
     QCOMPARE(machine->runTool({"reset"}).exitCode, 0);
+    QCOMPARE(machine->logLines().filter("Waited"), QStringList());
     QCOMPARE(tableWithoutTap(machine->show()), tableWithoutTap(before));
 }
 
-void TestSwitch::unwritableDataFileWarnsAndStillSwitches()
+void TestSwitch::unwritableDataFileChangesNothing()
 {
+    const QString before = machine->show();
     QVERIFY(QDir().mkpath(machine->dataFilePath()));
     QCOMPARE(machine->runTool(vpnArguments()).exitCode, 0);
-    QCOMPARE(machine->nameServer(sample::ethernet, true), vpnIpv4);
+    QCOMPARE(machine->show(), before);
+    QCOMPARE(machine->netshCalls(), QStringList());
     const QString warning =
         "warning\tDns: Cannot access DNS data file '" + machine->dataFilePath() + "'";
-    QCOMPARE(machine->logLines().filter("warning\t"), (QStringList{warning, warning}));
+    QCOMPARE(machine->logLines().filter("warning\t"),
+             (QStringList{warning,
+                          "warning\tDns: Cannot record the user's DNS servers, DNS servers left "
+                          "unchanged",
+                          warning}));
 }
 
 void TestSwitch::failingSystemCommandsStillExitWithZero()
@@ -318,6 +355,162 @@ void TestSwitch::failingSystemCommandsStillExitWithZero()
     QCOMPARE(machine->runTool(vpnArguments()).exitCode, 0);
     QCOMPARE(machine->runTool({"reset"}).exitCode, 0);
     QCOMPARE(machine->runTool({"user", "x@1.1.1.1"}).exitCode, 0);
+}
+
+void TestSwitch::switchBackSurvivesFailuresAndUserChanges_data()
+{
+    // Steps: "vpn", "reset", "reset failing NAME" (netsh fails for the
+    // interface's set commands), "user changes Ethernet" (in the registry).
+    QTest::addColumn<QStringList>("steps");
+    QTest::addColumn<bool>("ethernetChanged");
+
+    QTest::newRow("failed reset, reset")
+        << QStringList{"vpn", "reset failing Wi-Fi", "reset"} << false;
+    QTest::newRow("failed reset, vpn, reset")
+        << QStringList{"vpn", "reset failing Wi-Fi", "vpn", "reset"} << false;
+    QTest::newRow("reset failing for Ethernet, vpn, reset")
+        << QStringList{"vpn", "reset failing Ethernet", "vpn", "reset"} << false;
+    QTest::newRow("two failed resets, vpn, reset")
+        << QStringList{"vpn",  "reset failing Wi-Fi", "vpn", "reset failing Ethernet", "vpn",
+                       "reset"}
+        << false;
+    QTest::newRow("user change between switches")
+        << QStringList{"vpn", "reset", "user changes Ethernet", "vpn", "reset"} << true;
+    QTest::newRow("failed reset, user change, vpn, reset")
+        << QStringList{"vpn", "reset failing Wi-Fi", "user changes Ethernet", "vpn", "reset"}
+        << true;
+}
+
+void TestSwitch::switchBackSurvivesFailuresAndUserChanges()
+{
+    QFETCH(QStringList, steps);
+    QFETCH(bool, ethernetChanged);
+
+    // Same length as the original servers, so the table keeps its layout.
+    const QString original = "192.0.2.53,192.0.2.54";
+    const QString changed = "192.0.2.55,192.0.2.56";
+    QString expected = tableWithoutTap(machine->show());
+    if (ethernetChanged)
+        expected.replace(original, changed);
+
+    const QString failing = "reset failing ";
+    for (const QString &step : steps) {
+        if (step == "vpn") {
+            QCOMPARE(machine->runTool(vpnArguments()).exitCode, 0);
+        } else if (step == "reset") {
+            QCOMPARE(machine->runTool({"reset"}).exitCode, 0);
+        } else if (step == "user changes Ethernet") {
+            machine->setNameServer(sample::ethernet, true, changed);
+        } else {
+            QVERIFY(step.startsWith(failing));
+            const QString name = step.mid(failing.size());
+            machine->setFaults("netsh", {"fail name= " + name + " static"});
+            QCOMPARE(machine->runTool({"reset"}).exitCode, 0);
+            machine->clearFaults("netsh");
+            QCOMPARE(lastRunLines(*machine).filter("warning\t"),
+                     QStringList{"warning\tDns: DNS servers not restored on '" + name +
+                                 "', keeping the VPN DNS record"});
+            QCOMPARE(machine->dataFileGroups(), (QStringList{"UserDns", "VpnDns"}));
+        }
+    }
+    QCOMPARE(tableWithoutTap(machine->show()), expected);
+    QCOMPARE(machine->dataFileGroups(), QStringList{"UserDns"});
+}
+
+void TestSwitch::userRunMatchesIdsIgnoringCase()
+{
+    const QString before = machine->show();
+    QCOMPARE(machine->runTool(vpnArguments()).exitCode, 0);
+    // The registry keys of Ethernet 2 are in lower case.
+    QCOMPARE(machine->runTool({"user", sample::ethernet2.toUpper() + "@198.51.100.53,2001:db8::53"})
+                 .exitCode,
+             0);
+    QCOMPARE(machine->nameServer(sample::ethernet2, true), QStringLiteral("198.51.100.53"));
+    QCOMPARE(machine->nameServer(sample::ethernet2, false), QStringLiteral("2001:db8::53"));
+    QCOMPARE(machine->nameServer(sample::ethernet, true), vpnIpv4);
+
+    QCOMPARE(machine->runTool({"reset"}).exitCode, 0);
+    QCOMPARE(tableWithoutTap(machine->show()), tableWithoutTap(before));
+}
+
+void TestSwitch::interfaceInOneStackOnlyIsLeftAlone()
+{
+    QVERIFY(QDir(machine->root() +
+                 "/registry/HKEY_LOCAL_MACHINE/SYSTEM/CurrentControlSet/Services/Tcpip6/"
+                 "Parameters/Interfaces/" +
+                 sample::wifi)
+                .removeRecursively());
+    const QString before = machine->show();
+    QCOMPARE(machine->runTool(vpnArguments()).exitCode, 0);
+    for (const QString &id : {sample::ethernet, sample::tap, sample::ethernet2})
+        QCOMPARE(machine->nameServer(id, true), vpnIpv4);
+    QCOMPARE(machine->nameServer(sample::wifi, true), QString());
+    QVERIFY(
+        machine->logLines().contains("warning\tDnsManager: Interface " + sample::wifi +
+                                     " ('Wi-Fi') has no key in the IPv6 stack, left unchanged"));
+
+    QCOMPARE(machine->runTool({"reset"}).exitCode, 0);
+    QCOMPARE(tableWithoutTap(machine->show()), tableWithoutTap(before));
+}
+
+void TestSwitch::runWaitsForTheRunBeforeIt()
+{
+    // This process stands for a run at work.
+    QVERIFY(QDir().mkpath(machine->vendorFolder()));
+    QLockFile running(machine->vendorFolder() + "/dns.lock");
+    QVERIFY(running.tryLock(0));
+
+    QProcess tool;
+    machine->startTool(tool, vpnArguments());
+    QVERIFY(!tool.waitForFinished(1000));
+    QCOMPARE(machine->journal(), QStringList());
+
+    running.unlock();
+    QVERIFY(tool.waitForFinished(20000));
+    QCOMPARE(tool.exitCode(), 0);
+    QCOMPARE(machine->nameServer(sample::ethernet, true), vpnIpv4);
+    verifyLinePatterns(machine->logLines().filter("Waited"),
+                       {"info\tDns: Waited \\d+ ms for another run to finish"});
+}
+
+void TestSwitch::overlappingRunsKeepTheUsersServers()
+{
+    const QString before = tableWithoutTap(machine->show());
+    const QString originalArgs = sample::ethernet + "@192.0.2.53,192.0.2.54;" + sample::wifi +
+                                 "@;" + sample::tap + "@;" + sample::ethernet2 +
+                                 "@198.51.100.53,2001:db8::53";
+    const QStringList kinds[] = {{"reset"}, userArguments(), vpnArguments()};
+    int waits = 0;
+    for (int pair = 0; pair < 15; ++pair) {
+        const QStringList &second = kinds[pair % 3];
+        const int offsetMs = int(QRandomGenerator::global()->bounded(100));
+        const QString context = QStringLiteral("pair %1: vpn and %2 after %3 ms")
+                                    .arg(pair)
+                                    .arg(second.first())
+                                    .arg(offsetMs);
+
+        // A fresh machine each time: the first run of a pair may find no
+        // data file yet, as on a machine never switched before.
+        TestMachine fresh;
+        QVERIFY(fresh.isValid());
+        QProcess first;
+        QProcess later;
+        fresh.startTool(first, vpnArguments());
+        QThread::msleep(offsetMs);
+        fresh.startTool(later, second);
+        QVERIFY2(first.waitForFinished(30000) && later.waitForFinished(30000), qPrintable(context));
+        QCOMPARE(fresh.runTool({"reset"}).exitCode, 0);
+
+        QVERIFY2(tableWithoutTap(fresh.show()) == before, qPrintable(context));
+        QSettings data(fresh.dataFilePath(), QSettings::IniFormat);
+        data.allKeys();
+        QVERIFY2(data.status() == QSettings::NoError, qPrintable(context));
+        QVERIFY2(data.childGroups() == QStringList{"UserDns"}, qPrintable(context));
+        QVERIFY2(data.value("UserDns/Args").toString() == originalArgs, qPrintable(context));
+        QVERIFY2(runsTookTurns(fresh.logLines()), qPrintable(context));
+        waits += fresh.logLines().filter("info\tDns: Waited").size();
+    }
+    QVERIFY(waits > 0);
 }
 
 QTEST_GUILESS_MAIN(TestSwitch)

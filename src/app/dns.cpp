@@ -4,6 +4,7 @@
 #include "dns/servers.h"
 #include "entries.h"
 #include "logging/logline.h"
+#include "runlock.h"
 #include "utils/paths.h"
 #include "utils/text.h"
 
@@ -82,6 +83,11 @@ bool Dns::run()
     if (isInvalid())
         return false;
     logInfo(objectName(), QStringLiteral("Process started"));
+    RunLock runLock(runLockPath());
+    if (!runLock.take(runLockWaitMs)) {
+        logInfo(objectName(), QStringLiteral("Process finished"));
+        return true;
+    }
     if (mode == Reset)
         reset();
 
@@ -115,14 +121,20 @@ void Dns::switchToVpn(DnsManager &manager, QSettings &settings, const QString &l
                       const QString &lastIpv6)
 {
     logInfo(objectName(), QStringLiteral("Switch to VPN DNS: %1, %2").arg(lastIpv4, lastIpv6));
+    const QStringList entries = entriesToRecord(
+        savedEntries(settings), manager.interfaceDnsEntries(), recordedVpnServers(settings));
+    if (!recordUserDns(settings, entries, lastIpv4, lastIpv6)) {
+        logWarning(
+            objectName(),
+            QStringLiteral("Cannot record the user's DNS servers, DNS servers left unchanged"));
+        return;
+    }
+    manager.setDnsFromVpn(singleServerList(lastIpv4), singleServerList(lastIpv6));
+}
 
-    // With "VpnDns" still there the last switch to the VPN was not undone (a
-    // reconnect): the servers in force are the VPN's, and the user's are the
-    // ones saved then.
-    QStringList entries = manager.interfaceDnsEntries();
-    if (settings.childGroups().contains(vpnDnsGroup))
-        entries = keepSavedEntries(savedEntries(settings), entries);
-
+bool Dns::recordUserDns(QSettings &settings, const QStringList &entries, const QString &lastIpv4,
+                        const QString &lastIpv6)
+{
     settings.remove(userDnsGroup);
     settings.beginGroup(userDnsGroup);
     settings.setValue(QStringLiteral("Args"), joinNonEmpty(entries, argsSeparator));
@@ -134,8 +146,21 @@ void Dns::switchToVpn(DnsManager &manager, QSettings &settings, const QString &l
     // On disk before the first DNS change, so that a run killed while netsh
     // works still leaves what a reset needs.
     syncDataFile(settings);
+    // The status keeps the first error of the instance: one met while reading
+    // the old file would hide whether the write took, so any error counts.
+    return settings.status() == QSettings::NoError;
+}
 
-    manager.setDnsFromVpn(singleServerList(lastIpv4), singleServerList(lastIpv6));
+QStringList Dns::recordedVpnServers(const QSettings &settings) const
+{
+    QStringList servers = vpnDefaultServers();
+    for (const QString &key : {QStringLiteral("IPv4"), QStringLiteral("IPv6")}) {
+        const QString server =
+            settings.value(vpnDnsGroup + QLatin1Char('/') + key, QString()).toString();
+        if (!server.isEmpty())
+            servers.append(server);
+    }
+    return servers;
 }
 
 void Dns::switchToUser(DnsManager &manager, QSettings &settings,
@@ -160,8 +185,16 @@ void Dns::switchToUser(DnsManager &manager, QSettings &settings,
         }
     }
     manager.mergeUserDns(records);
-    manager.setDnsFromUser();
-    settings.remove(vpnDnsGroup);
+    const QStringList notRestored = manager.setDnsFromUser();
+    if (notRestored.isEmpty()) {
+        settings.remove(vpnDnsGroup);
+        return;
+    }
+    // Those interfaces are still on the VPN's servers; with the record kept,
+    // the next vpn run recognises them and keeps their saved entries.
+    logWarning(objectName(),
+               QStringLiteral("DNS servers not restored on '%1', keeping the VPN DNS record")
+                   .arg(notRestored.join(QStringLiteral("', '"))));
 }
 
 void Dns::reset()

@@ -37,8 +37,19 @@ private:
     // Turns a reset into a user run fed with the entries of the data file.
     void reset();
 
+    // Records the user's servers, then points every interface at the VPN's;
+    // changes nothing when the record does not reach the disk.
     void switchToVpn(DnsManager &manager, QSettings &settings, const QString &lastIpv4,
                      const QString &lastIpv6);
+    // Writes the entries and the VPN servers and syncs; true when they
+    // reached the disk, so that a reset can undo the switch.
+    bool recordUserDns(QSettings &settings, const QStringList &entries, const QString &lastIpv4,
+                       const QString &lastIpv6);
+    // The servers that mark an interface as switched to the VPN: the VPN's
+    // default servers and those of "VpnDns".
+    QStringList recordedVpnServers(const QSettings &settings) const;
+    // Restores the user's servers; forgets the VPN servers only when every
+    // interface was restored.
     void switchToUser(DnsManager &manager, QSettings &settings,
                       const QList<InterfaceInfo> &records);
     // Syncs the data file and warns when it could not be written.

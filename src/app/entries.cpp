@@ -1,5 +1,6 @@
 #include "entries.h"
 
+#include "dns/servers.h"
 #include "utils/text.h"
 
 #include <QSet>
@@ -53,21 +54,34 @@ QString entryId(const QString &entry)
     return entry.section(QLatin1Char('@'), 0, 0);
 }
 
-QStringList keepSavedEntries(const QStringList &saved, const QStringList &current)
+namespace {
+
+// The servers of an entry: everything after its "@", split at ",".
+QStringList entryServers(const QString &entry)
 {
-    QStringList kept;
+    return entry.section(QLatin1Char('@'), 1).split(QLatin1Char(','), Qt::SkipEmptyParts);
+}
+
+} // namespace
+
+QStringList entriesToRecord(const QStringList &saved, const QStringList &current,
+                            const QStringList &vpnServers)
+{
+    QStringList recorded;
     QSet<QString> listedIds;
     for (const QString &entry : current) {
-        const QString id = entryId(entry);
+        const QString id = entryId(entry).toUpper();
         listedIds.insert(id);
         const auto match =
-            std::find_if(saved.cbegin(), saved.cend(),
-                         [&](const QString &candidate) { return entryId(candidate) == id; });
-        kept.append(match == saved.cend() ? entry : *match);
+            std::find_if(saved.cbegin(), saved.cend(), [&](const QString &candidate) {
+                return entryId(candidate).toUpper() == id;
+            });
+        const bool onVpnServers = holdsAnyOf(entryServers(entry), vpnServers);
+        recorded.append(onVpnServers && match != saved.cend() ? *match : entry);
     }
     for (const QString &entry : saved) {
-        if (!listedIds.contains(entryId(entry)))
-            kept.append(entry);
+        if (!listedIds.contains(entryId(entry).toUpper()))
+            recorded.append(entry);
     }
-    return kept;
+    return recorded;
 }

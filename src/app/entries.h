@@ -26,8 +26,11 @@ QStringList parseSavedArgs(const QString &value, const QString &separator);
 // The ID of an entry: everything before its first "@".
 QString entryId(const QString &entry);
 
-// The entries to record when the VPN's servers are still applied from an
-// earlier switch: the current entry of each interface is replaced by its
-// saved one, since its current servers are the VPN's; saved entries of
-// interfaces no longer listed are kept too, so nothing saved is lost.
-QStringList keepSavedEntries(const QStringList &saved, const QStringList &current);
+// The entries a vpn run records, from the entries saved by earlier runs and
+// the current entry of each listed interface. An interface takes its current
+// entry, unless its servers in force hold one of `vpnServers`: then they are
+// the VPN's from a switch that was not undone, and its saved entry, if any,
+// is kept. Saved entries of interfaces not listed now are kept as well, so
+// nothing saved is lost. IDs are matched ignoring letter case.
+QStringList entriesToRecord(const QStringList &saved, const QStringList &current,
+                            const QStringList &vpnServers);

@@ -3,6 +3,7 @@
 #include "utils/text.h"
 
 #include <QRegularExpression>
+#include <algorithm>
 
 QString joinServers(const QStringList &servers)
 {
@@ -32,10 +33,20 @@ QString serverListForLog(const QStringList &servers)
     return QLatin1Char('(') + servers.join(QStringLiteral(", ")) + QLatin1Char(')');
 }
 
+QStringList vpnDefaultServers()
+{
+    return {QStringLiteral("172.16.0.1"), QStringLiteral("fd00:dead:beef:cafe::1")};
+}
+
+bool holdsAnyOf(const QStringList &servers, const QStringList &wanted)
+{
+    return std::any_of(servers.cbegin(), servers.cend(),
+                       [&](const QString &server) { return wanted.contains(server); });
+}
+
 bool containsVpnDns(const QStringList &servers)
 {
-    return servers.contains(QStringLiteral("172.16.0.1")) ||
-           servers.contains(QStringLiteral("fd00:dead:beef:cafe::1"));
+    return holdsAnyOf(servers, vpnDefaultServers());
 }
 
 QStringList singleServerList(const QString &address)

@@ -20,8 +20,13 @@ QString interfaceEntry(const QString &id, const QStringList &ipv4, const QString
 // "(a, b)", "()" for an empty list: the form of server lists in log lines.
 QString serverListForLog(const QStringList &servers);
 
-// True when the list holds one of the VPN's default servers "172.16.0.1" or
-// "fd00:dead:beef:cafe::1", compared exactly.
+// The VPN's default servers: "172.16.0.1" and "fd00:dead:beef:cafe::1".
+QStringList vpnDefaultServers();
+
+// True when the list holds one of the wanted servers, compared exactly.
+bool holdsAnyOf(const QStringList &servers, const QStringList &wanted);
+
+// True when the list holds one of the VPN's default servers, compared exactly.
 bool containsVpnDns(const QStringList &servers);
 
 // The address as a one-entry list; an empty list for an empty address.
