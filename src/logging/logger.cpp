@@ -1,6 +1,7 @@
 #include "logger.h"
 
 #include "logline.h"
+#include "utils/filelink.h"
 #include "utils/paths.h"
 #include "utils/protectedfolder.h"
 
@@ -46,7 +47,8 @@ void removeOldLogFiles(const QDir &folder, int maxLogFiles, const QString &suffi
         folder.entryInfoList(QDir::Files | QDir::NoDotAndDotDot, QDir::Time);
     int count = 0;
     for (const QFileInfo &entry : entries) {
-        if (entry.completeSuffix() != suffix)
+        // A link is never deleted through, nor counted: it is no log file of ours.
+        if (entry.completeSuffix() != suffix || isLink(entry.filePath()))
             continue;
         if (++count >= maxLogFiles)
             QFile::remove(entry.filePath());
@@ -93,6 +95,11 @@ bool Logger::init()
                              << logFolderName;
         return false;
     }
+    // The same for a vendor folder that is not trusted (a link, say), since
+    // the clean-up would delete log files wherever it leads. Checked once it
+    // exists, so that a link made while it was created is refused too.
+    if (!isTrustedVendorFolder(root))
+        return false;
     if (!folder.cd(logFolderName)) {
         qWarning().noquote() << objectName() << ": "
                              << "Cannot change path to log folder: " << root << ", "
