@@ -3,7 +3,6 @@
 #include "logging/logline.h"
 #include "utils/paths.h"
 
-#include <QDir>
 #include <QElapsedTimer>
 #include <QThread>
 
@@ -20,7 +19,7 @@ const unsigned long pollMs = 50;
 
 QString runLockPath()
 {
-    return QDir::toNativeSeparators(QStringLiteral("%1/dns.lock").arg(dataFolderPath()));
+    return vendorFilePath(QStringLiteral("dns.lock"));
 }
 
 RunLock::RunLock(const QString &path) : path(path), lockFile(path)

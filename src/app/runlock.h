@@ -15,7 +15,9 @@
 // with four interfaces, without leaving the client waiting for ever.
 const int runLockWaitMs = 5 * 60 * 1000;
 
-// "dns.lock" in the vendor folder, with native separators.
+// "dns.lock" in the vendor folder, with native separators; empty when the
+// vendor folder is not trusted, so that the lock cannot be taken and the run
+// changes nothing.
 QString runLockPath();
 
 // The lock of one run, released when the object goes.

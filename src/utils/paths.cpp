@@ -59,10 +59,15 @@ bool isTrustedVendorFolder(const QString &folder)
     return true;
 }
 
-QString dnsDataFilePath()
+QString vendorFilePath(const QString &fileName)
 {
     const QString folder = dataFolderPath();
     if (!folder.isEmpty() && !isTrustedVendorFolder(folder))
         return QString();
-    return QDir::toNativeSeparators(QStringLiteral("%1/dns.dat").arg(folder));
+    return QDir::toNativeSeparators(QStringLiteral("%1/%2").arg(folder, fileName));
+}
+
+QString dnsDataFilePath()
+{
+    return vendorFilePath(QStringLiteral("dns.dat"));
 }

@@ -24,6 +24,11 @@ QString vendorFolderPath();
 // made the tool's own are refused with a warning.
 bool isTrustedVendorFolder(const QString &folder);
 
+// A file of the tool in the vendor folder, with native separators; empty when
+// the vendor folder is not trusted, so that nothing is read or written
+// through a folder someone else chose.
+QString vendorFilePath(const QString &fileName);
+
 // The data file dns.dat in the vendor folder, with native separators; empty,
 // so that there is no data file, when the vendor folder is not trusted.
 QString dnsDataFilePath();
