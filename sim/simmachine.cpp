@@ -39,6 +39,8 @@ void writeInterface(const SimRegistry &registry, const SimInterface &interface)
 {
     writeStackKey(registry, simkeys::tcpipInterfaces, interface, interface.ipv4Servers);
     writeStackKey(registry, simkeys::tcpip6Interfaces, interface, interface.ipv6Servers);
+    if (!interface.connectionKey)
+        return;
     const QString connection = registry.createKey(simkeys::networkConnections + QLatin1Char('\\') +
                                                   interface.guid + QStringLiteral("\\Connection"));
     SimRegistry::writeValue(connection, QStringLiteral("PnPInstanceId"), interface.pnpInstanceId);
@@ -85,6 +87,14 @@ QList<SimInterface> sampleInterfaces()
 
     interfaces.append(sampleInterface(6, QString(), QStringLiteral("192.0.2.77"), {}));
     return interfaces;
+}
+
+SimInterface bareInterface()
+{
+    SimInterface interface =
+        sampleInterface(7, QStringLiteral("Ethernet 7"), QStringLiteral("192.0.2.70"), {});
+    interface.connectionKey = false;
+    return interface;
 }
 
 QList<SimInterface> generatedInterfaces(int count)

@@ -15,10 +15,14 @@ struct SimInterface
     QString ipv4Servers;      // "NameServer" below Tcpip; empty: value not written
     QString ipv6Servers;      // "NameServer" below Tcpip6
     bool lowerCaseStackKeys = false;
+    bool connectionKey = true; // false: no key below the network connections
 };
 
 // The fixed sample network that `tarnwick-sim create ROOT --sample` writes.
 QList<SimInterface> sampleInterfaces();
+
+// An interface with keys in both TCP/IP stacks but no network connection key.
+SimInterface bareInterface();
 
 // `count` ordinary interfaces, static IPv4 servers on every other one.
 QList<SimInterface> generatedInterfaces(int count);
