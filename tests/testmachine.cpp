@@ -4,6 +4,7 @@
 #include "wineprefix.h"
 
 #include <QDir>
+#include <QDirIterator>
 #include <QFile>
 #include <QProcess>
 #include <QSettings>
@@ -205,6 +206,20 @@ bool TestMachine::breakProgram(const QString &program, const QString &fault) con
     if (!fault.isEmpty())
         setFaults(program, {fault});
     return true;
+}
+
+QStringList TestMachine::registryKeys() const
+{
+    if (isWindows())
+        readBackFromWine();
+    const QString registry = root() + QStringLiteral("/registry");
+    QStringList keys;
+    QDirIterator it(registry, QDir::Dirs | QDir::NoDotAndDotDot, QDirIterator::Subdirectories);
+    while (it.hasNext())
+        keys.append(
+            it.next().mid(registry.size() + 1).replace(QLatin1Char('/'), QLatin1Char('\\')));
+    keys.sort();
+    return keys;
 }
 
 QString TestMachine::registryValue(const QString &keyBelowControlSet, const QString &name) const

@@ -77,6 +77,8 @@ public:
     // when it cannot.
     bool breakProgram(const QString &program, const QString &fault) const;
 
+    // Every key of the machine's registry, as full key paths, sorted.
+    QStringList registryKeys() const;
     // A registry value below HKEY_LOCAL_MACHINE\SYSTEM\CurrentControlSet.
     QString registryValue(const QString &keyBelowControlSet, const QString &name) const;
     void setRegistryValue(const QString &keyBelowControlSet, const QString &name,
