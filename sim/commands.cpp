@@ -30,8 +30,18 @@ QStringList adapterGuids(const MachineRegistry &registry)
     return guids;
 }
 
+// Reads standard input to its end, as the real wmic does before it answers:
+// a caller that leaves the input open waits into its timeout.
+void readInputToEnd()
+{
+    char buffer[4096];
+    while (std::fread(buffer, 1, sizeof(buffer), stdin) > 0) {
+    }
+}
+
 int wmic(const MachineRegistry &registry, const QStringList &arguments)
 {
+    readInputToEnd();
     const QStringList expected = {QStringLiteral("nic"), QStringLiteral("where"),
                                   QStringLiteral("GUID is not null"), QStringLiteral("get"),
                                   QStringLiteral("GUID")};

@@ -18,6 +18,7 @@ private slots:
     void destructorWaitsForARunningCommand();
     void destructorWithoutCommandIsSilent();
     void startKillsTheRunningCommandFirst();
+    void commandThatReadsItsInputEnds();
 
 private:
     QScopedPointer<TestMachine> machine;
@@ -126,6 +127,20 @@ void TestChildProcess::startKillsTheRunningCommandFirst()
     // The killed command's end, then the second command's success.
     QCOMPARE(reported, (QList<bool>{false, true}));
     QCOMPARE(machine->journalOf("ipconfig").size(), 2);
+}
+
+void TestChildProcess::commandThatReadsItsInputEnds()
+{
+    // The wmic stand-in reads its input to the end before it answers; with
+    // the input left open it would still run when the destructor's wait ends.
+    QList<bool> reported;
+    {
+        ChildProcess child;
+        connect(&child, &ChildProcess::processFinished,
+                [&](bool success) { reported.append(success); });
+        child.start("wmic", {"nic", "where", "GUID is not null", "get", "GUID"});
+    }
+    QCOMPARE(reported, QList<bool>{true});
 }
 
 QTEST_GUILESS_MAIN(TestChildProcess)

@@ -50,6 +50,8 @@ void ChildProcess::start(const QString &program, const QStringList &arguments)
         process.waitForFinished(killWaitMs);
     }
     process.start(program, arguments, QIODevice::ReadWrite);
+    // As for every system command: no input, and the command sees its end.
+    process.closeWriteChannel();
 }
 
 void ChildProcess::onErrorOccurred(QProcess::ProcessError error)

@@ -23,6 +23,9 @@ CommandOutcome runSystemCommand(const QString &command, const QStringList &argum
     CommandOutcome outcome;
     QProcess process;
     process.start(systemProgram(command), arguments, QIODevice::ReadWrite);
+    // Nothing is ever written to a command's input; some commands (wmic)
+    // read their input to the end before they answer.
+    process.closeWriteChannel();
     outcome.started = process.waitForStarted(timeoutMs);
     if (!outcome.started)
         return outcome;
