@@ -1,4 +1,4 @@
-# The target windows-package lays out the deployable folder
+# MinGW builds only. The target windows-package lays out the deployable folder
 # tarnwick-dns-<version>/ in the build folder (the tool, the Qt DLLs it links
 # and the MinGW runtime DLLs) and zips it as tarnwick-dns-<version>-win64.zip.
 # Only the tool goes in: whatever else a Windows build makes stays out.

@@ -37,6 +37,7 @@ public slots:
 private slots:
     void removesOldLogFiles_data();
     void removesOldLogFiles();
+    void neverRemovesThroughALink();
     void initTestCase();
     void setUpKeptTheNewestLogFiles();
     void continuesAnExistingLogFile();
@@ -88,6 +89,21 @@ void TestLogger::removesOldLogFiles()
     removeOldLogFiles(QDir(folder.path()), maxLogFiles, QStringLiteral("log"));
     kept.sort();
     QCOMPARE(fileNames(folder.path()), kept);
+}
+
+void TestLogger::neverRemovesThroughALink()
+{
+    QTemporaryDir folder;
+    QTemporaryDir elsewhere;
+    const QString target = elsewhere.filePath(QStringLiteral("victim.log"));
+    writeFile(target, "x", start.addSecs(-2000));
+    writeFile(folder.filePath(QStringLiteral("own.log")), "x", start.addSecs(-1000));
+    QVERIFY(QFile::link(target, folder.filePath(QStringLiteral("link.log"))));
+
+    // With a bound of 1 every log file is old enough to go.
+    removeOldLogFiles(QDir(folder.path()), 1, QStringLiteral("log"));
+    QCOMPARE(fileNames(folder.path()), QStringList{"link.log"});
+    QVERIFY(QFileInfo::exists(target));
 }
 
 void TestLogger::initTestCase()

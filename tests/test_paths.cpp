@@ -11,6 +11,8 @@ private slots:
     void findsVendorFolder();
     void dataFilePathInTheProgramDataLocation();
     void dataFilePathWithoutProgramData();
+    void trustsOnlyAPlainVendorFolder_data();
+    void trustsOnlyAPlainVendorFolder();
 };
 
 void TestPaths::findsVendorFolder_data()
@@ -56,6 +58,46 @@ void TestPaths::dataFilePathWithoutProgramData()
     QCOMPARE(dnsDataFilePath(), QStringLiteral("/dns.dat"));
     QTest::ignoreMessage(QtWarningMsg, "Utils: Can't find 'ProgramData' path!");
     QCOMPARE(vendorFolderPath(), QString());
+}
+
+void TestPaths::trustsOnlyAPlainVendorFolder_data()
+{
+    QTest::addColumn<QString>("kind");
+    QTest::addColumn<bool>("trusted");
+
+    QTest::newRow("missing") << "missing" << true;
+    QTest::newRow("plain folder") << "folder" << true;
+    QTest::newRow("link to a folder") << "link" << false;
+    QTest::newRow("dangling link") << "dangling link" << false;
+}
+
+void TestPaths::trustsOnlyAPlainVendorFolder()
+{
+    QFETCH(QString, kind);
+    QFETCH(bool, trusted);
+
+    QTemporaryDir machine;
+    const QString programData = machine.path() + QStringLiteral("/ProgramData");
+    const QString vendorFolder = programData + QStringLiteral("/Tarnwick");
+    const QString elsewhere = machine.path() + QStringLiteral("/elsewhere");
+    QVERIFY(QDir().mkpath(programData));
+    if (kind == QLatin1String("folder") || kind == QLatin1String("link"))
+        QVERIFY(QDir().mkpath(elsewhere));
+    if (kind == QLatin1String("folder"))
+        QVERIFY(QDir().rename(elsewhere, vendorFolder));
+    if (kind.endsWith(QLatin1String("link")))
+        QVERIFY(QFile::link(elsewhere, vendorFolder));
+    qputenv("XDG_DATA_HOME", programData.toUtf8());
+
+    const QString warning =
+        QStringLiteral("Utils: Vendor folder is a link or junction, not used: ") + vendorFolder;
+    if (!trusted)
+        QTest::ignoreMessage(QtWarningMsg, qPrintable(warning));
+    QCOMPARE(isTrustedVendorFolder(vendorFolder), trusted);
+    // Without a trusted folder there is no data file, rather than one elsewhere.
+    if (!trusted)
+        QTest::ignoreMessage(QtWarningMsg, qPrintable(warning));
+    QCOMPARE(dnsDataFilePath(), trusted ? vendorFolder + QStringLiteral("/dns.dat") : QString());
 }
 
 QTEST_GUILESS_MAIN(TestPaths)

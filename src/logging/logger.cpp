@@ -1,6 +1,7 @@
 #include "logger.h"
 
 #include "logline.h"
+#include "utils/filelink.h"
 #include "utils/paths.h"
 #include "utils/protectedfolder.h"
 
@@ -46,7 +47,8 @@ void removeOldLogFiles(const QDir &folder, int maxLogFiles, const QString &suffi
         folder.entryInfoList(QDir::Files | QDir::NoDotAndDotDot, QDir::Time);
     int count = 0;
     for (const QFileInfo &entry : entries) {
-        if (entry.completeSuffix() != suffix)
+        // A link is never deleted through, nor counted: it is no log file of ours.
+        if (entry.completeSuffix() != suffix || isLink(entry.filePath()))
             continue;
         if (++count >= maxLogFiles)
             QFile::remove(entry.filePath());
@@ -83,7 +85,9 @@ bool Logger::init()
     const QString root = logRootPath();
     // Without a vendor folder the log stays on Qt's default output: setting up
     // in the current directory would delete other programs' log files there.
-    if (root.isEmpty())
+    // The same for a vendor folder that is not trusted (a link, say): the
+    // clean-up would delete log files wherever it leads.
+    if (root.isEmpty() || !isTrustedVendorFolder(root))
         return false;
 
     QDir folder(root);

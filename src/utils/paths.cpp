@@ -1,8 +1,11 @@
 #include "paths.h"
 
+#include "filelink.h"
 #include "logging/logline.h"
+#include "protectedfolder.h"
 
 #include <QDir>
+#include <QFileInfo>
 #include <QStandardPaths>
 
 namespace {
@@ -40,7 +43,26 @@ QString vendorFolderPath()
     return vendorFolderOrWarn(QStringLiteral("Can't find '%1' path!").arg(locationMarker));
 }
 
+bool isTrustedVendorFolder(const QString &folder)
+{
+    if (isLink(folder)) {
+        logWarning(logSource,
+                   QStringLiteral("Vendor folder is a link or junction, not used: %1").arg(folder));
+        return false;
+    }
+    if (QFileInfo(folder).isDir() && !protectExistingFolder(folder)) {
+        logWarning(
+            logSource,
+            QStringLiteral("Vendor folder cannot be made our own, not used: %1").arg(folder));
+        return false;
+    }
+    return true;
+}
+
 QString dnsDataFilePath()
 {
-    return QDir::toNativeSeparators(QStringLiteral("%1/dns.dat").arg(dataFolderPath()));
+    const QString folder = dataFolderPath();
+    if (!folder.isEmpty() && !isTrustedVendorFolder(folder))
+        return QString();
+    return QDir::toNativeSeparators(QStringLiteral("%1/dns.dat").arg(folder));
 }

@@ -17,5 +17,13 @@ QString dataFolderPath();
 // The same folder; logs "Utils: Can't find 'ProgramData' path!" on failure.
 QString vendorFolderPath();
 
-// The data file dns.dat in the vendor folder, with native separators.
+// True when the vendor folder may be used: it is missing (the Logger creates
+// it, protected) or a plain folder that is, or has now been made, the tool's
+// own (protectExistingFolder). A link or junction is never used, since
+// whoever made it chooses where it leads; it and a folder that cannot be
+// made the tool's own are refused with a warning.
+bool isTrustedVendorFolder(const QString &folder);
+
+// The data file dns.dat in the vendor folder, with native separators; empty,
+// so that there is no data file, when the vendor folder is not trusted.
 QString dnsDataFilePath();

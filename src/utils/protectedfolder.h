@@ -8,3 +8,11 @@
 // and this tool, run elevated, trusts what it reads there.
 // True when the folder exists afterwards.
 bool makeProtectedFolder(const QString &path);
+
+// Makes an existing folder the tool's own. On Windows a folder that neither
+// SYSTEM nor Administrators own gets Administrators as owner and the
+// protected access list of makeProtectedFolder: any user may create a folder
+// below ProgramData before the tool's first run. True when the folder is
+// owned by SYSTEM or Administrators afterwards (always on the simulated
+// machine, which has no owners).
+bool protectExistingFolder(const QString &path);

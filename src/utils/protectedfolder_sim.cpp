@@ -1,4 +1,5 @@
-// The simulated machine has no access lists: the folder is only created.
+// The simulated machine has no owners or access lists: a folder is only
+// created.
 #include "protectedfolder.h"
 
 #include <QDir>
@@ -6,4 +7,9 @@
 bool makeProtectedFolder(const QString &path)
 {
     return QDir().mkpath(path);
+}
+
+bool protectExistingFolder(const QString &)
+{
+    return true;
 }

@@ -47,14 +47,17 @@ public:
     HKEY handle = nullptr;
 };
 
-// The names that enumerateOne(index, buffer, &length) reports for the indexes
-// 0, 1, ... until it reports anything but success (ERROR_NO_MORE_ITEMS at the
-// end). capacity is the longest name plus its terminating NUL.
+// The names that enumerateOne(index, buffer, &length) reports on the open key
+// for the indexes 0, 1, ... until it reports anything but success
+// (ERROR_NO_MORE_ITEMS at the end); none without a key. capacity is the
+// longest name plus its terminating NUL.
 template <typename EnumerateOne>
-QStringList enumerateNames(DWORD capacity, EnumerateOne enumerateOne)
+QStringList enumerateNames(const OpenKey &key, DWORD capacity, EnumerateOne enumerateOne)
 {
-    std::vector<wchar_t> buffer(capacity);
     QStringList names;
+    if (!key.handle)
+        return names;
+    std::vector<wchar_t> buffer(capacity);
     for (DWORD index = 0;; ++index) {
         DWORD length = capacity;
         if (enumerateOne(index, buffer.data(), &length) != ERROR_SUCCESS)
@@ -107,12 +110,11 @@ RegistryKey::~RegistryKey() = default;
 QStringList RegistryKey::subkeys() const
 {
     const OpenKey key(d->currentPath());
-    if (!key.handle)
-        return QStringList();
-    QStringList names = enumerateNames(maxKeyNameLength + 1, [&](DWORD index, wchar_t *name,
-                                                                 DWORD *length) {
-        return RegEnumKeyExW(key.handle, index, name, length, nullptr, nullptr, nullptr, nullptr);
-    });
+    QStringList names =
+        enumerateNames(key, maxKeyNameLength + 1, [&](DWORD index, wchar_t *name, DWORD *length) {
+            return RegEnumKeyExW(key.handle, index, name, length, nullptr, nullptr, nullptr,
+                                 nullptr);
+        });
     // Sorted here so that every caller can rely on ascending order.
     std::sort(names.begin(), names.end());
     return names;
@@ -132,12 +134,11 @@ void RegistryKey::leave()
 QStringList RegistryKey::valueNames() const
 {
     const OpenKey key(d->currentPath());
-    if (!key.handle)
-        return QStringList();
-    QStringList names = enumerateNames(maxValueNameLength + 1, [&](DWORD index, wchar_t *name,
-                                                                   DWORD *length) {
-        return RegEnumValueW(key.handle, index, name, length, nullptr, nullptr, nullptr, nullptr);
-    });
+    QStringList names =
+        enumerateNames(key, maxValueNameLength + 1, [&](DWORD index, wchar_t *name, DWORD *length) {
+            return RegEnumValueW(key.handle, index, name, length, nullptr, nullptr, nullptr,
+                                 nullptr);
+        });
     // The key's unnamed default value is no value name.
     names.removeAll(QString());
     return names;

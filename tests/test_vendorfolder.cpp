@@ -1,0 +1,76 @@
+#include "testmachine.h"
+
+#include <QtTest>
+
+namespace {
+
+QStringList fileNames(const QString &folder)
+{
+    QStringList names = QDir(folder).entryList(QDir::Files);
+    names.sort();
+    return names;
+}
+
+QByteArray contentOf(const QString &path)
+{
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+}
+
+} // namespace
+
+// The built tarnwick-dns in a fresh simulated machine whose vendor folder
+// somebody made a link before the tool's first run: the tool neither logs
+// there, nor cleans up there, nor reads or writes the data file there.
+class TestVendorFolder : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void linkedVendorFolderIsNotUsed();
+};
+
+void TestVendorFolder::linkedVendorFolderIsNotUsed()
+{
+    TestMachine machine;
+    QVERIFY(machine.isValid());
+    const QString elsewhere = machine.root() + QStringLiteral("/elsewhere");
+    QVERIFY(QDir().mkpath(elsewhere));
+    QVERIFY(QDir(machine.vendorFolder()).removeRecursively());
+    QVERIFY(QFile::link(elsewhere, machine.vendorFolder()));
+
+    // Twelve log files, so that a clean-up there would delete three, and a
+    // data file whose servers a reset must not restore.
+    for (int i = 0; i < 12; ++i) {
+        QFile log(elsewhere + QStringLiteral("/%1.log").arg(i));
+        QVERIFY(log.open(QIODevice::WriteOnly));
+    }
+    const QByteArray planted = "[UserDns]\nArgs=" + sample::ethernet.toUtf8() + "@203.0.113.66\n";
+    {
+        QFile data(elsewhere + QStringLiteral("/dns.dat"));
+        QVERIFY(data.open(QIODevice::WriteOnly));
+        data.write(planted);
+    }
+    const QStringList before = fileNames(elsewhere);
+
+    const QString refused =
+        QStringLiteral("Utils: Vendor folder is a link or junction, not used: ");
+    const TestMachine::Run vpn =
+        machine.runTool({"vpn", sample::tap + QStringLiteral("@172.16.0.1")});
+    QCOMPARE(vpn.exitCode, 0);
+    // The log goes to standard error; the switch itself still happens.
+    QVERIFY(vpn.standardError.contains(refused.toUtf8()));
+    QVERIFY(vpn.standardError.contains("Dns: Process finished"));
+    QCOMPARE(machine.nameServer(sample::ethernet, true), QStringLiteral("172.16.0.1"));
+
+    const TestMachine::Run reset = machine.runTool({"reset"});
+    QCOMPARE(reset.exitCode, 0);
+    QVERIFY(reset.standardError.contains("Dns: DNS data file doesn't exist"));
+    QVERIFY(!machine.show().contains(QStringLiteral("203.0.113.66")));
+
+    QCOMPARE(fileNames(elsewhere), before);
+    QCOMPARE(contentOf(elsewhere + QStringLiteral("/dns.dat")), planted);
+}
+
+QTEST_GUILESS_MAIN(TestVendorFolder)
+#include "test_vendorfolder.moc"
