@@ -58,14 +58,18 @@ void TestVendorFolder::linkedVendorFolderIsNotUsed()
     const TestMachine::Run vpn =
         machine.runTool({"vpn", sample::tap + QStringLiteral("@172.16.0.1")});
     QCOMPARE(vpn.exitCode, 0);
-    // The log goes to standard error; the switch itself still happens.
-    QVERIFY(vpn.standardError.contains(refused.toUtf8()));
-    QVERIFY(vpn.standardError.contains("Dns: Process finished"));
+    // The log goes to Qt's default output, standard error (on Windows, without
+    // a console, the debugger's output); the switch itself still happens.
+    if (!machine.isWindows()) {
+        QVERIFY(vpn.standardError.contains(refused.toUtf8()));
+        QVERIFY(vpn.standardError.contains("Dns: Process finished"));
+    }
     QCOMPARE(machine.nameServer(sample::ethernet, true), QStringLiteral("172.16.0.1"));
 
     const TestMachine::Run reset = machine.runTool({"reset"});
     QCOMPARE(reset.exitCode, 0);
-    QVERIFY(reset.standardError.contains("Dns: DNS data file doesn't exist"));
+    if (!machine.isWindows())
+        QVERIFY(reset.standardError.contains("Dns: DNS data file doesn't exist"));
     QVERIFY(!machine.show().contains(QStringLiteral("203.0.113.66")));
 
     QCOMPARE(fileNames(elsewhere), before);
