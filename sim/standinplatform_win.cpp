@@ -1,5 +1,7 @@
 // The stand-ins under Wine: the registry is Windows' own, read and changed
-// through the Win32 API in its 64-bit view, as the tool reads it.
+// through the Win32 API in its 64-bit view, as the tool reads it. Written
+// apart from the tool's own registry access on purpose: the stand-ins play
+// the system's part, against which that access is tested.
 #include "standinplatform.h"
 
 #include <QFileInfo>

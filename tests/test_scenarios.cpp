@@ -5,14 +5,9 @@
 
 namespace {
 
-const QString vpnIpv4 = QStringLiteral("172.16.0.1");
-const QString vpnIpv6 = QStringLiteral("fd00:dead:beef:cafe::1");
-
-QStringList vpnArguments()
-{
-    return {QStringLiteral("vpn"),
-            sample::tap + QStringLiteral("@172.16.0.1,fd00:dead:beef:cafe::1")};
-}
+using sample::vpnArguments;
+using sample::vpnIpv4;
+using sample::vpnIpv6;
 
 // The netsh commands of the sample machine's vpn run, in order.
 QStringList vpnRunCommands()

@@ -5,15 +5,9 @@
 
 namespace {
 
-const QString vpnIpv4 = QStringLiteral("172.16.0.1");
-const QString vpnIpv6 = QStringLiteral("fd00:dead:beef:cafe::1");
-
-// The command line of the client's switch to the VPN.
-QStringList vpnArguments()
-{
-    return {QStringLiteral("vpn"),
-            sample::tap + QStringLiteral("@172.16.0.1,fd00:dead:beef:cafe::1")};
-}
+using sample::vpnArguments;
+using sample::vpnIpv4;
+using sample::vpnIpv6;
 
 // The DNS table without the TAP adapter's row: the user plan never touches
 // that adapter, so it keeps the VPN's servers after a switch back.

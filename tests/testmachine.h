@@ -107,4 +107,10 @@ extern const QString ethernet2;   // IPv4 and IPv6, lower-case keys
 extern const QString tap;         // the VPN's TAP adapter
 extern const QString kernelDebug; // never listed
 extern const QString unnamed;     // no connection name, never listed
+
+// The VPN's servers, and the command line of the client's switch to the VPN
+// with the TAP adapter's entry.
+extern const QString vpnIpv4;
+extern const QString vpnIpv6;
+QStringList vpnArguments();
 } // namespace sample
