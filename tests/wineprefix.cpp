@@ -61,10 +61,11 @@ bool WinePrefix::windowsBuildPresent()
 
 WinePrefix::WinePrefix(const QString &path, const QString &root) : path(path), root(root)
 {
-    // A wineserver that stays for the whole test spares every Wine program
-    // started by it the server's start-up.
+    // A wineserver that stays between the test's Wine programs spares each
+    // of them the server's start-up; it ends 30 s after the last one, should
+    // the test end before it is told to.
     valid = copyPrefix(templatePrefix, path) &&
-            run(QStringLiteral("wineserver"), {QStringLiteral("-p")}, environment());
+            run(QStringLiteral("wineserver"), {QStringLiteral("-p30")}, environment());
 }
 
 WinePrefix::~WinePrefix()
