@@ -85,9 +85,7 @@ bool Logger::init()
     const QString root = logRootPath();
     // Without a vendor folder the log stays on Qt's default output: setting up
     // in the current directory would delete other programs' log files there.
-    // The same for a vendor folder that is not trusted (a link, say): the
-    // clean-up would delete log files wherever it leads.
-    if (root.isEmpty() || !isTrustedVendorFolder(root))
+    if (root.isEmpty())
         return false;
 
     QDir folder(root);
@@ -97,6 +95,11 @@ bool Logger::init()
                              << logFolderName;
         return false;
     }
+    // The same for a vendor folder that is not trusted (a link, say), since
+    // the clean-up would delete log files wherever it leads. Checked once it
+    // exists, so that a link made while it was created is refused too.
+    if (!isTrustedVendorFolder(root))
+        return false;
     if (!folder.cd(logFolderName)) {
         qWarning().noquote() << objectName() << ": "
                              << "Cannot change path to log folder: " << root << ", "
