@@ -1,18 +1,17 @@
 // The stand-ins for wmic, netsh, ipconfig and powershell: one program,
 // installed under each of these names, that acts by the name it is run as.
-#include "simmachine.h"
+// The same code serves the simulated machine and the Windows machine under
+// Wine; standinplatform.h is all that differs.
+#include "simkeys.h"
 #include "simregistry.h"
 #include "standin.h"
+#include "standinplatform.h"
 
-#include <QFileInfo>
 #include <QHostAddress>
 #include <QRegularExpression>
 #include <QStringList>
 #include <algorithm>
-#include <csignal>
 #include <cstdio>
-#include <sys/resource.h>
-#include <unistd.h>
 
 namespace {
 
@@ -23,30 +22,10 @@ int failWith(const char *message)
     return 1;
 }
 
-// Sleeps for up to 120 s, but ends early once the caller is gone, so that
-// killed test runs leave no stray programs behind.
-int hang()
-{
-    const pid_t parent = getppid();
-    for (int tenths = 0; tenths < 1200 && getppid() == parent; ++tenths)
-        usleep(100 * 1000);
-    return 0;
-}
-
-[[noreturn]] void crash()
-{
-    const rlimit noCore = {0, 0};
-    setrlimit(RLIMIT_CORE, &noCore);
-    std::signal(SIGSEGV, SIG_DFL);
-    std::raise(SIGSEGV);
-    _exit(139);
-}
-
-QStringList adapterGuids(const SimRegistry &registry)
+QStringList adapterGuids(const MachineRegistry &registry)
 {
     QStringList guids;
-    for (const QString &subkey :
-         SimRegistry::subkeys(registry.findKey(simkeys::networkConnections)))
+    for (const QString &subkey : registry.subkeys(simkeys::networkConnections))
         guids.append(subkey.toUpper());
     return guids;
 }
@@ -60,7 +39,7 @@ void readInputToEnd()
     }
 }
 
-int wmic(const SimRegistry &registry, const QStringList &arguments)
+int wmic(const MachineRegistry &registry, const QStringList &arguments)
 {
     readInputToEnd();
     const QStringList expected = {QStringLiteral("nic"), QStringLiteral("where"),
@@ -80,7 +59,7 @@ int wmic(const SimRegistry &registry, const QStringList &arguments)
     return 0;
 }
 
-int powershell(const SimRegistry &registry, const QStringList &arguments)
+int powershell(const MachineRegistry &registry, const QStringList &arguments)
 {
     const QStringList expected = {
         QStringLiteral("-NoProfile"), QStringLiteral("-NonInteractive"), QStringLiteral("-Command"),
@@ -109,24 +88,23 @@ bool isAddressOf(const QString &text, QAbstractSocket::NetworkLayerProtocol prot
 }
 
 // The interface's key below Tcpip or Tcpip6, found by its connection name.
-QString stackKeyOfConnection(const SimRegistry &registry, const QString &interfacesKey,
+QString stackKeyOfConnection(const MachineRegistry &registry, const QString &interfacesKey,
                              const QString &name)
 {
-    const QString connections = registry.findKey(simkeys::networkConnections);
-    for (const QString &guid : SimRegistry::subkeys(connections)) {
-        const QString connection =
-            registry.findKey(simkeys::networkConnections + QLatin1Char('\\') + guid +
-                             QStringLiteral("\\Connection"));
-        const QString connectionName = SimRegistry::readValue(connection, QStringLiteral("Name"));
+    for (const QString &guid : registry.subkeys(simkeys::networkConnections)) {
+        const QString connectionName = registry.value(
+            simkeys::networkConnections + QLatin1Char('\\') + guid + QStringLiteral("\\Connection"),
+            QStringLiteral("Name"));
+        const QString key = interfacesKey + QLatin1Char('\\') + guid;
         if (!connectionName.isEmpty() && connectionName.compare(name, Qt::CaseInsensitive) == 0)
-            return registry.findKey(interfacesKey + QLatin1Char('\\') + guid);
+            return registry.hasKey(key) ? key : QString();
     }
     return QString();
 }
 
 // netsh interface ipv4|ipv6 set dns name= NAME static ADDRESS primary validate=no
 // netsh interface ipv4|ipv6 add dns name= NAME ADDRESS index=N
-int netsh(const SimRegistry &registry, const QStringList &a)
+int netsh(const MachineRegistry &registry, const QStringList &a)
 {
     const bool setForm =
         a.size() == 10 && a.at(2) == QLatin1String("set") && a.at(6) == QLatin1String("static") &&
@@ -157,7 +135,7 @@ int netsh(const SimRegistry &registry, const QStringList &a)
         const int index = a.at(7).mid(int(qstrlen("index="))).toInt(&ok);
         if (!ok || index < 1)
             return failWith("The parameter is incorrect.");
-        servers = SimRegistry::readValue(key, QStringLiteral("NameServer"))
+        servers = registry.value(key, QStringLiteral("NameServer"))
                       .split(QRegularExpression(QStringLiteral("[,\\s]+")), Qt::SkipEmptyParts);
         if (servers.contains(address))
             return failWith("The object already exists.");
@@ -165,12 +143,12 @@ int netsh(const SimRegistry &registry, const QStringList &a)
     } else if (!clearing) {
         servers.append(address);
     }
-    if (!SimRegistry::writeValue(key, QStringLiteral("NameServer"), servers.join(QLatin1Char(','))))
+    if (!registry.setValue(key, QStringLiteral("NameServer"), servers.join(QLatin1Char(','))))
         return failWith("Access is denied.");
     return 0;
 }
 
-int actNormally(const QString &name, const SimRegistry &registry, const QStringList &arguments)
+int actNormally(const QString &name, const MachineRegistry &registry, const QStringList &arguments)
 {
     if (name == QLatin1String("wmic"))
         return wmic(registry, arguments);
@@ -188,10 +166,8 @@ int actNormally(const QString &name, const SimRegistry &registry, const QStringL
 
 int main(int argc, char **argv)
 {
-    const QString name = QFileInfo(QString::fromLocal8Bit(argv[0])).fileName();
-    QStringList arguments;
-    for (int i = 1; i < argc; ++i)
-        arguments.append(QString::fromUtf8(argv[i]));
+    QStringList arguments = standinCommandLine(argc, argv);
+    const QString name = arguments.takeFirst();
 
     const QString root = SimRegistry::rootFromEnvironment();
     appendToJournal(root, name, arguments);
@@ -200,10 +176,10 @@ int main(int argc, char **argv)
     if (action == QLatin1String("fail"))
         return failWith("The requested operation failed.");
     if (action == QLatin1String("hang"))
-        return hang();
+        return hangWhileCallerRuns();
     if (action == QLatin1String("crash"))
         crash();
     if (action == QLatin1String("noop"))
         return 0;
-    return actNormally(name, SimRegistry(root), arguments);
+    return actNormally(name, MachineRegistry(root), arguments);
 }

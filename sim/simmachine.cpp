@@ -2,19 +2,6 @@
 
 #include "simregistry.h"
 
-namespace simkeys {
-const QString tcpipInterfaces = QStringLiteral(
-    "HKEY_LOCAL_MACHINE\\SYSTEM\\CurrentControlSet\\Services\\Tcpip\\Parameters\\Interfaces");
-const QString tcpip6Interfaces = QStringLiteral(
-    "HKEY_LOCAL_MACHINE\\SYSTEM\\CurrentControlSet\\Services\\Tcpip6\\Parameters\\Interfaces");
-const QString networkConnections =
-    QStringLiteral("HKEY_LOCAL_MACHINE\\SYSTEM\\CurrentControlSet\\Control\\Network\\{4D36E972-"
-                   "E325-11CE-BFC1-08002BE10318}");
-const QString adapterClass =
-    QStringLiteral("HKEY_LOCAL_MACHINE\\SYSTEM\\CurrentControlSet\\Control\\Class\\{4D36E972-E325-"
-                   "11CE-BFC1-08002BE10318}");
-} // namespace simkeys
-
 namespace {
 
 const QString ethernetDevice = QStringLiteral("pci\\ven_8086&dev_15b8");
@@ -52,6 +39,8 @@ void writeInterface(const SimRegistry &registry, const SimInterface &interface)
 {
     writeStackKey(registry, simkeys::tcpipInterfaces, interface, interface.ipv4Servers);
     writeStackKey(registry, simkeys::tcpip6Interfaces, interface, interface.ipv6Servers);
+    if (!interface.connectionKey)
+        return;
     const QString connection = registry.createKey(simkeys::networkConnections + QLatin1Char('\\') +
                                                   interface.guid + QStringLiteral("\\Connection"));
     SimRegistry::writeValue(connection, QStringLiteral("PnPInstanceId"), interface.pnpInstanceId);
@@ -98,6 +87,14 @@ QList<SimInterface> sampleInterfaces()
 
     interfaces.append(sampleInterface(6, QString(), QStringLiteral("192.0.2.77"), {}));
     return interfaces;
+}
+
+SimInterface bareInterface()
+{
+    SimInterface interface =
+        sampleInterface(7, QStringLiteral("Ethernet 7"), QStringLiteral("192.0.2.70"), {});
+    interface.connectionKey = false;
+    return interface;
 }
 
 QList<SimInterface> generatedInterfaces(int count)

@@ -1,16 +1,9 @@
 #pragma once
 
+#include "simkeys.h"
+
 #include <QList>
 #include <QString>
-
-// Registry key paths of a Windows machine that the simulation fills in and
-// the stand-in programs read.
-namespace simkeys {
-extern const QString tcpipInterfaces;
-extern const QString tcpip6Interfaces;
-extern const QString networkConnections; // one subkey per adapter GUID
-extern const QString adapterClass;       // one subkey per installed adapter
-} // namespace simkeys
 
 // One network interface of a simulated machine.
 struct SimInterface
@@ -22,10 +15,14 @@ struct SimInterface
     QString ipv4Servers;      // "NameServer" below Tcpip; empty: value not written
     QString ipv6Servers;      // "NameServer" below Tcpip6
     bool lowerCaseStackKeys = false;
+    bool connectionKey = true; // false: no key below the network connections
 };
 
 // The fixed sample network that `tarnwick-sim create ROOT --sample` writes.
 QList<SimInterface> sampleInterfaces();
+
+// An interface with keys in both TCP/IP stacks but no network connection key.
+SimInterface bareInterface();
 
 // `count` ordinary interfaces, static IPv4 servers on every other one.
 QList<SimInterface> generatedInterfaces(int count);

@@ -1,10 +1,13 @@
 // tarnwick-sim: makes, enters and shows simulated Windows machines.
 //
-//   tarnwick-sim create ROOT --sample
+//   tarnwick-sim create ROOT --sample [--with-bare-interface]
 //   tarnwick-sim create ROOT --interfaces N [--adapters A]
 //   tarnwick-sim env ROOT
 //   tarnwick-sim run ROOT -- COMMAND...
 //   tarnwick-sim show ROOT
+//   tarnwick-sim reg ROOT FILE
+//   tarnwick-sim read-reg ROOT FILE...
+#include "regfile.h"
 #include "simmachine.h"
 #include "simregistry.h"
 
@@ -24,10 +27,13 @@ const QStringList standinNames = {QStringLiteral("wmic"), QStringLiteral("netsh"
 
 int usage()
 {
-    std::fputs("usage: tarnwick-sim create ROOT (--sample | --interfaces N [--adapters A])\n"
+    std::fputs("usage: tarnwick-sim create ROOT (--sample [--with-bare-interface] |\n"
+               "                                --interfaces N [--adapters A])\n"
                "       tarnwick-sim env ROOT\n"
                "       tarnwick-sim run ROOT -- COMMAND...\n"
-               "       tarnwick-sim show ROOT\n",
+               "       tarnwick-sim show ROOT\n"
+               "       tarnwick-sim reg ROOT FILE\n"
+               "       tarnwick-sim read-reg ROOT FILE...\n",
                stderr);
     return 2;
 }
@@ -86,6 +92,11 @@ int create(const QStringList &words)
     if (words.size() == 2 && words.at(1) == QLatin1String("--sample")) {
         interfaces = sampleInterfaces();
         adapters = interfaces.size();
+    } else if (words.size() == 3 && words.at(1) == QLatin1String("--sample") &&
+               words.at(2) == QLatin1String("--with-bare-interface")) {
+        interfaces = sampleInterfaces();
+        adapters = interfaces.size();
+        interfaces.append(bareInterface());
     } else if (words.at(1) == QLatin1String("--interfaces") &&
                (words.size() == 3 || words.size() == 5)) {
         int count = 0;
@@ -200,6 +211,27 @@ int show(const QString &root)
     return 0;
 }
 
+int writeRegistrationFile(const QString &root, const QString &fileName)
+{
+    QFile file(fileName);
+    if (!file.open(QIODevice::WriteOnly) || file.write(registrationFileOf(absoluteRoot(root))) < 0)
+        return fail(QStringLiteral("cannot write %1").arg(fileName));
+    return 0;
+}
+
+int readRegistrationFiles(const QString &root, const QStringList &fileNames)
+{
+    QList<QByteArray> files;
+    for (const QString &fileName : fileNames) {
+        QFile file(fileName);
+        if (!file.open(QIODevice::ReadOnly))
+            return fail(QStringLiteral("cannot read %1").arg(fileName));
+        files.append(file.readAll());
+    }
+    readRegistrationFiles(absoluteRoot(root), files);
+    return 0;
+}
+
 } // namespace
 
 int main(int argc, char **argv)
@@ -217,6 +249,10 @@ int main(int argc, char **argv)
         return printEnvironment(words.at(0));
     if (command == QLatin1String("show") && words.size() == 1)
         return show(words.at(0));
+    if (command == QLatin1String("reg") && words.size() == 2)
+        return writeRegistrationFile(words.at(0), words.at(1));
+    if (command == QLatin1String("read-reg") && words.size() >= 2)
+        return readRegistrationFiles(words.at(0), words.mid(1));
     if (command == QLatin1String("run") && words.size() >= 3 && words.at(1) == QLatin1String("--"))
         return runInside(words.at(0), argc, argv, 4);
     return usage();

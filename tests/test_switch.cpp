@@ -5,15 +5,9 @@
 
 namespace {
 
-const QString vpnIpv4 = QStringLiteral("172.16.0.1");
-const QString vpnIpv6 = QStringLiteral("fd00:dead:beef:cafe::1");
-
-// The command line of the client's switch to the VPN.
-QStringList vpnArguments()
-{
-    return {QStringLiteral("vpn"),
-            sample::tap + QStringLiteral("@172.16.0.1,fd00:dead:beef:cafe::1")};
-}
+using sample::vpnArguments;
+using sample::vpnIpv4;
+using sample::vpnIpv6;
 
 // The command line of a client's switch back that names the user's servers
 // of the sample machine.

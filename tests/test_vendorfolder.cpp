@@ -57,13 +57,16 @@ void TestVendorFolder::linkedVendorFolderIsNotUsed()
     const QString table = machine.show();
     const QByteArray refused = "Utils: Vendor folder is a link or junction, not used: ";
     // Without a trusted folder there is neither a record nor a run lock, so
-    // no run changes anything; the log goes to standard error.
+    // no run changes anything. The log goes to Qt's default output: standard
+    // error, or on Windows without a console the debugger's output.
     for (const QStringList &arguments :
          {QStringList{"vpn", sample::tap + QStringLiteral("@172.16.0.1")}, QStringList{"reset"}}) {
         const TestMachine::Run run = machine.runTool(arguments);
         QCOMPARE(run.exitCode, 0);
-        QVERIFY(run.standardError.contains(refused));
-        QVERIFY(run.standardError.contains("DNS servers left unchanged"));
+        if (!machine.isWindows()) {
+            QVERIFY(run.standardError.contains(refused));
+            QVERIFY(run.standardError.contains("DNS servers left unchanged"));
+        }
         QCOMPARE(machine.show(), table);
     }
     QVERIFY(machine.netshCalls().isEmpty());

@@ -1,8 +1,10 @@
 #include "testmachine.h"
 
 #include "simregistry.h"
+#include "wineprefix.h"
 
 #include <QDir>
+#include <QDirIterator>
 #include <QFile>
 #include <QProcess>
 #include <QSettings>
@@ -15,6 +17,13 @@ const QString ethernet2 = QStringLiteral("{6f1c2a10-8b3e-4c55-9d21-0a1b2c3d4e03}
 const QString tap = QStringLiteral("{6F1C2A10-8B3E-4C55-9D21-0A1B2C3D4E04}");
 const QString kernelDebug = QStringLiteral("{6F1C2A10-8B3E-4C55-9D21-0A1B2C3D4E05}");
 const QString unnamed = QStringLiteral("{6F1C2A10-8B3E-4C55-9D21-0A1B2C3D4E06}");
+const QString vpnIpv4 = QStringLiteral("172.16.0.1");
+const QString vpnIpv6 = QStringLiteral("fd00:dead:beef:cafe::1");
+
+QStringList vpnArguments()
+{
+    return {QStringLiteral("vpn"), tap + QLatin1Char('@') + vpnIpv4 + QLatin1Char(',') + vpnIpv6};
+}
 } // namespace sample
 
 namespace {
@@ -36,6 +45,11 @@ QString stackKey(const QString &id, bool ipv4)
            id;
 }
 
+bool windowsWanted()
+{
+    return qEnvironmentVariable("TARNWICK_TEST_MACHINE") == QLatin1String("windows");
+}
+
 } // namespace
 
 TestMachine::TestMachine(const QStringList &createArguments)
@@ -45,10 +59,37 @@ TestMachine::TestMachine(const QStringList &createArguments)
                  QStringList{QStringLiteral("create"), root()} + createArguments);
     valid = create.waitForFinished(60000) && create.exitStatus() == QProcess::NormalExit &&
             create.exitCode() == 0;
+    if (windowsWanted()) {
+        wine.reset(new WinePrefix(directory.path() + QStringLiteral("/wine"), root()));
+        valid = valid && wine->isValid();
+    }
+}
+
+TestMachine::~TestMachine() = default;
+
+QString TestMachine::vendorFolder() const
+{
+    return (isWindows() ? wine->programData() : root() + QStringLiteral("/ProgramData")) +
+           QStringLiteral("/Tarnwick");
+}
+
+void TestMachine::readBackFromWine() const
+{
+    if (changedInWine && wine->readBackRegistry())
+        changedInWine = false;
+}
+
+void TestMachine::loadIntoWine() const
+{
+    readBackFromWine();
+    if (changedHere && wine->loadRegistry())
+        changedHere = false;
 }
 
 QProcessEnvironment TestMachine::environment() const
 {
+    if (isWindows())
+        return wine->environment();
     QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
     environment.insert(QStringLiteral("TARNWICK_SIM_ROOT"), root());
     environment.insert(QStringLiteral("XDG_DATA_HOME"), root() + QStringLiteral("/ProgramData"));
@@ -72,6 +113,12 @@ QString TestMachine::toolPath()
 
 void TestMachine::startTool(QProcess &process, const QStringList &arguments) const
 {
+    if (isWindows()) {
+        loadIntoWine();
+        changedInWine = true;
+        wine->startTool(process, arguments);
+        return;
+    }
     process.setProcessEnvironment(environment());
     process.start(toolPath(), arguments);
 }
@@ -89,6 +136,8 @@ TestMachine::Run TestMachine::runTool(const QStringList &arguments) const
 
 QString TestMachine::show() const
 {
+    if (isWindows())
+        readBackFromWine();
     QProcess show;
     show.start(QStringLiteral(TARNWICK_SIM_PATH), {QStringLiteral("show"), root()});
     show.waitForFinished(60000);
@@ -108,8 +157,11 @@ QString TestMachine::dataFileValue(const QString &key) const
 QStringList TestMachine::logLines() const
 {
     QStringList lines;
-    for (const QString &line : fileLines(logFilePath()))
+    for (QString line : fileLines(logFilePath())) {
+        if (line.endsWith(QLatin1Char('\r')))
+            line.chop(1);
         lines.append(line.section(QLatin1Char('\t'), 1));
+    }
     return lines;
 }
 
@@ -157,14 +209,30 @@ void TestMachine::clearFaults(const QString &program) const
 bool TestMachine::breakProgram(const QString &program, const QString &fault) const
 {
     if (fault == QLatin1String("missing"))
-        return QFile::remove(root() + QStringLiteral("/bin/") + program);
+        return !isWindows() && QFile::remove(root() + QStringLiteral("/bin/") + program);
     if (!fault.isEmpty())
         setFaults(program, {fault});
     return true;
 }
 
+QStringList TestMachine::registryKeys() const
+{
+    if (isWindows())
+        readBackFromWine();
+    const QString registry = root() + QStringLiteral("/registry");
+    QStringList keys;
+    QDirIterator it(registry, QDir::Dirs | QDir::NoDotAndDotDot, QDirIterator::Subdirectories);
+    while (it.hasNext())
+        keys.append(
+            it.next().mid(registry.size() + 1).replace(QLatin1Char('/'), QLatin1Char('\\')));
+    keys.sort();
+    return keys;
+}
+
 QString TestMachine::registryValue(const QString &keyBelowControlSet, const QString &name) const
 {
+    if (isWindows())
+        readBackFromWine();
     return SimRegistry::readValue(SimRegistry(root()).findKey(controlSet + keyBelowControlSet),
                                   name);
 }
@@ -172,6 +240,9 @@ QString TestMachine::registryValue(const QString &keyBelowControlSet, const QStr
 void TestMachine::setRegistryValue(const QString &keyBelowControlSet, const QString &name,
                                    const QString &text) const
 {
+    if (isWindows())
+        readBackFromWine();
+    changedHere = true;
     SimRegistry::writeValue(SimRegistry(root()).createKey(controlSet + keyBelowControlSet), name,
                             text);
 }

@@ -2,13 +2,22 @@
 
 #include <QProcess>
 #include <QProcessEnvironment>
+#include <QScopedPointer>
 #include <QString>
 #include <QStringList>
 #include <QTemporaryDir>
 
+class WinePrefix;
+
 // A fresh simulated Windows machine in a temporary directory, made by the
 // built tarnwick-sim, with helpers to run the built tools inside it and to
 // read what they left behind.
+//
+// With TARNWICK_TEST_MACHINE=windows in the environment, the machine is the
+// Windows machine under Wine instead: the same simulated machine, plus a Wine
+// prefix in which the Windows build of the tool runs (wineprefix.h). Journal
+// and faults are the same files; the registry is mirrored in both directions
+// around the tool's runs, so that every helper reads and writes it alike.
 class TestMachine
 {
 public:
@@ -23,16 +32,22 @@ public:
 
     // `createArguments` follow "tarnwick-sim create ROOT".
     explicit TestMachine(const QStringList &createArguments = {QStringLiteral("--sample")});
+    ~TestMachine();
 
     bool isValid() const { return valid; }
+    // The Windows machine under Wine rather than the simulated one.
+    bool isWindows() const { return !wine.isNull(); }
     QString root() const { return directory.path() + QStringLiteral("/machine"); }
-    QString vendorFolder() const { return root() + QStringLiteral("/ProgramData/Tarnwick"); }
+    QString vendorFolder() const;
     QString dataFilePath() const { return vendorFolder() + QStringLiteral("/dns.dat"); }
     QString logFilePath() const { return vendorFolder() + QStringLiteral("/tarnwick-dns.log"); }
+    // The line end of the tool's text files: CR LF on Windows.
+    QByteArray lineEnd() const { return isWindows() ? "\r\n" : "\n"; }
 
-    // The variables that `tarnwick-sim env` exports.
+    // The variables that `tarnwick-sim env` exports (the simulated machine),
+    // or those of the Wine prefix.
     QProcessEnvironment environment() const;
-    // Points this process at the machine, for in-process tests.
+    // Points this process at the simulated machine, for in-process tests.
     void enter() const;
 
     // Runs the built tarnwick-dns inside the machine and waits for it.
@@ -46,7 +61,7 @@ public:
     QStringList dataFileGroups() const;
     QString dataFileValue(const QString &key) const;
 
-    // Log lines without their time stamp: "<type>\t<message>".
+    // Log lines without their time stamp and line end: "<type>\t<message>".
     QStringList logLines() const;
     // Journal lines, fields separated by TAB.
     QStringList journal() const;
@@ -57,10 +72,13 @@ public:
 
     void setFaults(const QString &program, const QStringList &rules) const;
     void clearFaults(const QString &program) const;
-    // Makes a stand-in misbehave: "missing" removes it from ROOT/bin, any other
-    // text is one fault rule, "" changes nothing. False when it cannot.
+    // Makes a stand-in misbehave: "missing" removes it from ROOT/bin (not on
+    // Windows), any other text is one fault rule, "" changes nothing. False
+    // when it cannot.
     bool breakProgram(const QString &program, const QString &fault) const;
 
+    // Every key of the machine's registry, as full key paths, sorted.
+    QStringList registryKeys() const;
     // A registry value below HKEY_LOCAL_MACHINE\SYSTEM\CurrentControlSet.
     QString registryValue(const QString &keyBelowControlSet, const QString &name) const;
     void setRegistryValue(const QString &keyBelowControlSet, const QString &name,
@@ -70,8 +88,15 @@ public:
     void setNameServer(const QString &id, bool ipv4, const QString &servers) const;
 
 private:
+    // Brings the registry that was changed last to the other side.
+    void readBackFromWine() const;
+    void loadIntoWine() const;
+
     QTemporaryDir directory;
     bool valid = false;
+    QScopedPointer<WinePrefix> wine;
+    mutable bool changedHere = true;    // the simulated registry, since the last load
+    mutable bool changedInWine = false; // the tool ran since the last read-back
 };
 
 // The GUIDs of the sample machine's interfaces.
@@ -82,4 +107,10 @@ extern const QString ethernet2;   // IPv4 and IPv6, lower-case keys
 extern const QString tap;         // the VPN's TAP adapter
 extern const QString kernelDebug; // never listed
 extern const QString unnamed;     // no connection name, never listed
+
+// The VPN's servers, and the command line of the client's switch to the VPN
+// with the TAP adapter's entry.
+extern const QString vpnIpv4;
+extern const QString vpnIpv6;
+QStringList vpnArguments();
 } // namespace sample

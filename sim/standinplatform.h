@@ -1,0 +1,39 @@
+#pragma once
+
+#include <QString>
+#include <QStringList>
+
+// What the stand-ins for the system commands need of the machine they run
+// on: the simulated machine on Linux (standinplatform_sim.cpp), the real
+// registry and processes under Wine (standinplatform_win.cpp).
+
+// The registry the stand-ins read and change. Key paths are full
+// ("HKEY_LOCAL_MACHINE\..."); key and value names match ignoring case.
+class MachineRegistry
+{
+public:
+    // `root` is the simulated machine's folder; the Windows registry needs none.
+    explicit MachineRegistry(const QString &root);
+
+    bool hasKey(const QString &keyPath) const;
+    // The subkeys' names, as stored; empty for a missing key.
+    QStringList subkeys(const QString &keyPath) const;
+    // A string value's text; empty for a missing key or value.
+    QString value(const QString &keyPath, const QString &name) const;
+    // Sets a string value of an existing key; false when that fails.
+    bool setValue(const QString &keyPath, const QString &name, const QString &text) const;
+
+private:
+    QString root;
+};
+
+// The program's name as it was run (without folder and ".exe"), then its
+// arguments.
+QStringList standinCommandLine(int argc, char **argv);
+
+// Waits for up to 120 s, but ends early once the caller is gone, so that
+// killed test runs leave no stray programs behind.
+int hangWhileCallerRuns();
+
+// Ends the program as a crash, without leaving a core dump.
+[[noreturn]] void crash();

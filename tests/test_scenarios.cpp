@@ -1,0 +1,201 @@
+#include "linematch.h"
+#include "testmachine.h"
+
+#include <QtTest>
+
+namespace {
+
+using sample::vpnArguments;
+using sample::vpnIpv4;
+using sample::vpnIpv6;
+
+// The netsh commands of the sample machine's vpn run, in order.
+QStringList vpnRunCommands()
+{
+    QStringList commands;
+    for (const char *name : {"Ethernet", "Wi-Fi", "Local Area Connection", "Ethernet 2"}) {
+        commands << QStringLiteral("interface ipv4 set dns name= %1 static 172.16.0.1 primary "
+                                   "validate=no")
+                        .arg(name)
+                 << QStringLiteral("interface ipv6 set dns name= %1 static fd00:dead:beef:cafe::1 "
+                                   "primary validate=no")
+                        .arg(name);
+    }
+    return commands;
+}
+
+const QString wmicCall = QStringLiteral("wmic\tnic\twhere\tGUID is not null\tget\tGUID");
+const QString powershellCall =
+    QStringLiteral("powershell\t-NoProfile\t-NonInteractive\t-Command\tGet-NetAdapter "
+                   "-IncludeHidden | ForEach-Object { $_.InterfaceGuid }");
+
+} // namespace
+
+// Whole runs of the built tool that both test machines share: each runs on
+// the simulated machine, and as the windows-labelled twin against the
+// Windows build under Wine (testmachine.h).
+class TestScenarios : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void init();
+    void cleanup();
+    void vpnAndResetRunExactlyTheseCommands();
+    void logLinesEndWithThePlatformsLineEnd();
+    void wmicGetsItsInputClosed();
+    void failingWmicFallsBackToPowershell_data();
+    void failingWmicFallsBackToPowershell();
+    void hungWmicIsGivenUpAfterItsTimeout();
+    void failingNetshIsLoggedAndTheRunGoesOn();
+    void runsCreateNoRegistryKey();
+
+private:
+    QScopedPointer<TestMachine> machine;
+};
+
+void TestScenarios::init()
+{
+    // The one test that needs another machine makes its own.
+    if (QTest::currentTestFunction() != QByteArray("runsCreateNoRegistryKey")) {
+        machine.reset(new TestMachine);
+        QVERIFY(machine->isValid());
+    }
+}
+
+void TestScenarios::cleanup()
+{
+    machine.reset();
+}
+
+void TestScenarios::vpnAndResetRunExactlyTheseCommands()
+{
+    QCOMPARE(machine->runTool(vpnArguments()).exitCode, 0);
+    QCOMPARE(machine->journalOf("wmic"), QStringList{wmicCall});
+    QCOMPARE(machine->journalOf("powershell"), QStringList());
+    QCOMPARE(machine->netshCalls(), vpnRunCommands());
+
+    machine->clearJournal();
+    QCOMPARE(machine->runTool({"reset"}).exitCode, 0);
+    QCOMPARE(machine->journalOf("wmic"), QStringList{wmicCall});
+    QCOMPARE(machine->netshCalls(),
+             (QStringList{
+                 "interface ipv4 set dns name= Ethernet static 192.0.2.53 primary validate=no",
+                 "interface ipv4 add dns name= Ethernet 192.0.2.54 index=2",
+                 "interface ipv6 set dns name= Ethernet static none primary validate=no",
+                 "interface ipv4 set dns name= Wi-Fi static none primary validate=no",
+                 "interface ipv6 set dns name= Wi-Fi static none primary validate=no",
+                 "interface ipv4 set dns name= Ethernet 2 static 198.51.100.53 primary validate=no",
+                 "interface ipv6 set dns name= Ethernet 2 static 2001:db8::53 primary validate=no",
+             }));
+    QCOMPARE(machine->dataFileGroups(), QStringList{"UserDns"});
+}
+
+void TestScenarios::logLinesEndWithThePlatformsLineEnd()
+{
+    QCOMPARE(machine->runTool({"reset"}).exitCode, 0);
+    QCOMPARE(machine->runTool({"user"}).exitCode, 255);
+
+    QFile log(machine->logFilePath());
+    QVERIFY(log.open(QIODevice::ReadOnly));
+    const QByteArray content = log.readAll();
+    QVERIFY(content.endsWith(machine->lineEnd()));
+    const QList<QByteArray> lines = content.split('\n');
+    for (const QByteArray &line : lines.mid(0, lines.size() - 1)) {
+        QCOMPARE(line.endsWith('\r'), machine->isWindows());
+        QVERIFY2(QRegularExpression("^\\d{4}-\\d\\d-\\d\\d \\d\\d:\\d\\d:\\d\\d\t(info|warning)\t"
+                                    "(Dns|DnsManager): [^\t\r]+\r?$")
+                     .match(QString::fromUtf8(line))
+                     .hasMatch(),
+                 line.constData());
+    }
+    QCOMPARE(machine->logLines().first(),
+             QStringLiteral("info\tDns: Initialized with 'Reset' mode"));
+    QCOMPARE(machine->logLines().last(),
+             QStringLiteral("warning\tDns: Invalid command line arguments"));
+}
+
+void TestScenarios::wmicGetsItsInputClosed()
+{
+    // The wmic stand-in, like the real one, answers only at the end of its
+    // input: left open, the listing would time out and fall back.
+    QCOMPARE(machine->runTool(vpnArguments()).exitCode, 0);
+    QCOMPARE(machine->logLines().filter("warning\t"), QStringList());
+    QCOMPARE(machine->journalOf("powershell"), QStringList());
+    QCOMPARE(machine->nameServer(sample::ethernet, true), vpnIpv4);
+}
+
+void TestScenarios::failingWmicFallsBackToPowershell_data()
+{
+    QTest::addColumn<QString>("fault");
+    QTest::addColumn<QString>("problem");
+    QTest::newRow("fails") << "fail"
+                           << "exited with code 1";
+    QTest::newRow("crashes") << "crash"
+                             << "crashed";
+    QTest::newRow("lists nothing") << "noop"
+                                   << "no adapter listed";
+}
+
+void TestScenarios::failingWmicFallsBackToPowershell()
+{
+    QFETCH(QString, fault);
+    QFETCH(QString, problem);
+
+    machine->setFaults("wmic", {fault});
+    QCOMPARE(machine->runTool(vpnArguments()).exitCode, 0);
+    QCOMPARE(machine->logLines().filter("warning\t"),
+             QStringList{"warning\tDnsManager: Listing adapters with wmic failed (" + problem +
+                         "), trying powershell"});
+    QCOMPARE(machine->journalOf("powershell"), QStringList{powershellCall});
+    QCOMPARE(machine->netshCalls(), vpnRunCommands());
+}
+
+void TestScenarios::hungWmicIsGivenUpAfterItsTimeout()
+{
+    machine->setFaults("wmic", {"hang"});
+    QCOMPARE(machine->runTool(vpnArguments()).exitCode, 0);
+    QCOMPARE(machine->logLines().filter("warning\t"),
+             QStringList{"warning\tDnsManager: Listing adapters with wmic failed (timed out after "
+                         "30000 ms), trying powershell"});
+    QCOMPARE(machine->netshCalls(), vpnRunCommands());
+}
+
+void TestScenarios::failingNetshIsLoggedAndTheRunGoesOn()
+{
+    const QString failing =
+        "interface ipv4 set dns name= Wi-Fi static 172.16.0.1 primary validate=no";
+    machine->setFaults("netsh", {"fail " + failing});
+    QCOMPARE(machine->runTool(vpnArguments()).exitCode, 0);
+
+    QCOMPARE(machine->netshCalls(), vpnRunCommands());
+    QCOMPARE(machine->nameServer(sample::wifi, true), QString());
+    QCOMPARE(machine->nameServer(sample::wifi, false), vpnIpv6);
+    QCOMPARE(machine->nameServer(sample::ethernet2, true), vpnIpv4);
+    const QStringList lines = machine->logLines();
+    QVERIFY(lines.contains("info\tDnsManager: Subprocess (" + failing +
+                           ") finished with status: 'false', output: 'The requested operation "
+                           "failed.'"));
+    QVERIFY(lines.contains("info\tDnsManager: Replace DNS settings for ID: " + sample::wifi +
+                           ", name: 'Wi-Fi' () -> (172.16.0.1), status: 'false'"));
+    QCOMPARE(machine->dataFileValue("VpnDns/IPv4"), vpnIpv4);
+}
+
+void TestScenarios::runsCreateNoRegistryKey()
+{
+    // An interface whose stack keys have no network connection key: the
+    // tool looks for its connection name there, and must only read.
+    TestMachine bare({"--sample", "--with-bare-interface"});
+    QVERIFY(bare.isValid());
+    const QStringList keys = bare.registryKeys();
+    QVERIFY(!keys.filter("Tcpip\\Parameters\\Interfaces\\{6F1C2A10-8B3E-4C55-9D21-0A1B2C3D4E07}")
+                 .isEmpty());
+
+    QCOMPARE(bare.runTool(vpnArguments()).exitCode, 0);
+    QCOMPARE(bare.runTool({"reset"}).exitCode, 0);
+    QCOMPARE(bare.nameServer(sample::ethernet, true), QStringLiteral("192.0.2.53,192.0.2.54"));
+    QCOMPARE(bare.registryKeys(), keys);
+}
+
+QTEST_GUILESS_MAIN(TestScenarios)
+#include "test_scenarios.moc"
