@@ -50,6 +50,13 @@ DnsManager::DnsManager(QObject *parent) : QObject(parent)
     connect(&process, &ChildProcess::processFinished, this, &DnsManager::onProcessFinished);
 }
 
+const VpnAdapters &DnsManager::vpnAdapters()
+{
+    if (!vpnAdapterReading)
+        vpnAdapterReading = VpnAdapters::read();
+    return *vpnAdapterReading;
+}
+
 void DnsManager::refreshInterfaces()
 {
     loadInterfaces();
@@ -97,7 +104,7 @@ void DnsManager::loadInterfaces()
         if (ipv6Record == ipv6Records.cend())
             break;
         paired.append(InterfaceInfo(ipv4Record.id(), ipv4Record.name(), ipv4Record.ipv4Dns(),
-                                    ipv6Record->ipv6Dns()));
+                                    ipv6Record->ipv6Dns(), vpnAdapters()));
     }
     if (paired.size() != ipv4Records.size() || ipv4Records.size() != ipv6Records.size()) {
         qCritical().noquote() << objectName() << ": "
@@ -118,8 +125,8 @@ void DnsManager::readNameServers(QList<InterfaceInfo> &records, const QSet<QStri
         interfacesKey.enter(id);
         const QStringList servers = splitNameServerValue(interfacesKey.value(nameServerKey));
         interfacesKey.leave();
-        records.append(ipv4 ? InterfaceInfo(id, name, servers, {})
-                            : InterfaceInfo(id, name, {}, servers));
+        records.append(ipv4 ? InterfaceInfo(id, name, servers, {}, vpnAdapters())
+                            : InterfaceInfo(id, name, {}, servers, vpnAdapters()));
     }
 }
 
