@@ -102,11 +102,13 @@ bool isAddressOf(const QString &text, QAbstractSocket::NetworkLayerProtocol prot
 QString stackKeyOfConnection(const SimRegistry &registry, const QString &interfacesKey,
                              const QString &name)
 {
+    // Below the connections key found once: resolving each connection's
+    // path from the registry's root made every call cost a lookup per level
+    // and connection.
     const QString connections = registry.findKey(simkeys::networkConnections);
     for (const QString &guid : SimRegistry::subkeys(connections)) {
         const QString connection =
-            registry.findKey(simkeys::networkConnections + QLatin1Char('\\') + guid +
-                             QStringLiteral("\\Connection"));
+            SimRegistry::findSubkey(connections, {guid, QStringLiteral("Connection")});
         const QString connectionName = SimRegistry::readValue(connection, QStringLiteral("Name"));
         if (!connectionName.isEmpty() && connectionName.compare(name, Qt::CaseInsensitive) == 0)
             return registry.findKey(interfacesKey + QLatin1Char('\\') + guid);
