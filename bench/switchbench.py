@@ -122,22 +122,22 @@ def summarize(count, results):
     return row
 
 
-def markdown_table(rows):
-    lines = [
-        "| N | vpn: tool, floor (s) | tool / floor | no-op vpn: tool, floor (s) | tool / floor"
-        " | reset: tool, floor (s) | tool / floor | processes (vpn, no-op, reset)"
-        " | peak memory (MiB) |",
-        "|---|---|---|---|---|---|---|---|---|",
-    ]
-    for row in rows:
-        cells = [str(row["n"])]
-        for name, _ in RUNS:
-            run = row[name]
-            cells += [f"{run['tool']:.3f}, {run['floor']:.3f}", f"{run['ratio']:.2f}"]
-        cells.append(", ".join(row[name]["processes"] for name, _ in RUNS))
-        cells.append(f"{max(row[name]['peak'] for name, _ in RUNS) / 1024:.1f}")
-        lines.append("| " + " | ".join(cells) + " |")
-    return "\n".join(lines)
+TABLE_HEADER = [
+    "| N | vpn: tool, floor (s) | tool / floor | no-op vpn: tool, floor (s) | tool / floor"
+    " | reset: tool, floor (s) | tool / floor | processes (vpn, no-op, reset)"
+    " | peak memory (MiB) |",
+    "|---|---|---|---|---|---|---|---|---|",
+]
+
+
+def table_row(row):
+    cells = [str(row["n"])]
+    for name, _ in RUNS:
+        run = row[name]
+        cells += [f"{run['tool']:.3f}, {run['floor']:.3f}", f"{run['ratio']:.2f}"]
+    cells.append(", ".join(row[name]["processes"] for name, _ in RUNS))
+    cells.append(f"{max(row[name]['peak'] for name, _ in RUNS) / 1024:.1f}")
+    return "| " + " | ".join(cells) + " |"
 
 
 def per_interface_table(rows):
@@ -177,7 +177,7 @@ def plot(rows, path):
     figure.savefig(path, dpi=100)
 
 
-def document(rows, repetitions, table_name, image_name):
+def document(rows, repetitions, load, table, image_name):
     return f"""# Benchmark of switch runs
 
 Written by `scripts/bench` on {time.strftime('%Y-%m-%d')}. Each size N is a fresh
@@ -193,11 +193,13 @@ tool. Times are medians of {repetitions} repetitions; processes are counted from
 the journal; peak memory is the largest resident set of the tool and of the
 child processes it awaited, as wait4 reports it.
 
-The machine was a 2-core one shared with other developers who built and
-tested at the same time: absolute times are noisy; tool / floor, taken in the
-same repetition, is the figure to compare.
+Measured on a machine with {os.cpu_count()} cores, load average {load[0]:.1f} at the start
+and {load[1]:.1f} at the end; a load above the core count means that other work
+ran beside the benchmark. Absolute times depend on the machine and on what else it
+runs; tool / floor, taken within the same repetition, is the figure to
+compare.
 
-{table_name}
+{table}
 
 Time per interface:
 
@@ -221,17 +223,20 @@ def parse_arguments():
 def main():
     arguments = parse_arguments()
     rows = []
+    load_at_start = os.getloadavg()[0]
+    # The table is printed row by row, as each size is done.
+    print("\n".join(TABLE_HEADER), flush=True)
     with tempfile.TemporaryDirectory(prefix="tarnwick-bench-") as scratch:
         for count in arguments.sizes:
             rows.append(summarize(count, measure_size(arguments, count, arguments.repetitions,
                                                       scratch)))
-            print(f"N = {count} done", file=sys.stderr, flush=True)
-    table = markdown_table(rows)
-    print(table)
+            print(table_row(rows[-1]), flush=True)
     os.makedirs(arguments.out, exist_ok=True)
     plot(rows, os.path.join(arguments.out, "benchmarks.png"))
+    table = "\n".join(TABLE_HEADER + [table_row(row) for row in rows])
     with open(os.path.join(arguments.out, "benchmarks.md"), "w", encoding="utf-8") as out:
-        out.write(document(rows, arguments.repetitions, table, "benchmarks.png"))
+        load = (load_at_start, os.getloadavg()[0])
+        out.write(document(rows, arguments.repetitions, load, table, "benchmarks.png"))
 
 
 if __name__ == "__main__":
