@@ -21,6 +21,8 @@ private slots:
     void initTestCase();
     void recognisesTapAdapters_data();
     void recognisesTapAdapters();
+    void recognisesTapAdaptersFromOneReading_data();
+    void recognisesTapAdaptersFromOneReading();
     void copiesKeepTheFlag();
 
 private:
@@ -59,6 +61,21 @@ void TestInterfaceInfo::recognisesTapAdapters()
     QFETCH(bool, vpn);
     const InterfaceInfo record(id, id, {}, {});
     QCOMPARE(record.isVpn(), vpn);
+}
+
+void TestInterfaceInfo::recognisesTapAdaptersFromOneReading_data()
+{
+    recognisesTapAdapters_data();
+}
+
+// Records that share one reading of the adapter class key are flagged as
+// records that walk it each.
+void TestInterfaceInfo::recognisesTapAdaptersFromOneReading()
+{
+    QFETCH(QString, id);
+    QFETCH(bool, vpn);
+    const VpnAdapters adapters = VpnAdapters::read();
+    QCOMPARE(InterfaceInfo(id, id, {}, {}, adapters).isVpn(), vpn);
 }
 
 void TestInterfaceInfo::copiesKeepTheFlag()

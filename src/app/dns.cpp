@@ -103,7 +103,8 @@ bool Dns::run()
             lastIpv4 = entry.ipv4.last();
         if (!entry.ipv6.isEmpty())
             lastIpv6 = entry.ipv6.last();
-        records.append(InterfaceInfo(entry.id, entry.id, entry.ipv4, entry.ipv6));
+        records.append(
+            InterfaceInfo(entry.id, entry.id, entry.ipv4, entry.ipv6, manager.vpnAdapters()));
     }
 
     manager.refreshInterfaces();

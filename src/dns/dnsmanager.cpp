@@ -71,6 +71,13 @@ DnsManager::DnsManager(QObject *parent) : QObject(parent)
     connect(&process, &ChildProcess::processFinished, this, &DnsManager::onProcessFinished);
 }
 
+const VpnAdapters &DnsManager::vpnAdapters()
+{
+    if (!vpnAdapterReading)
+        vpnAdapterReading = VpnAdapters::read();
+    return *vpnAdapterReading;
+}
+
 void DnsManager::refreshInterfaces()
 {
     loadInterfaces();
@@ -118,7 +125,7 @@ void DnsManager::loadInterfaces()
         if (ipv6Record == ipv6Records.cend())
             continue;
         paired.append(InterfaceInfo(ipv4Record.id(), ipv4Record.name(), ipv4Record.ipv4Dns(),
-                                    ipv6Record->ipv6Dns()));
+                                    ipv6Record->ipv6Dns(), vpnAdapters()));
     }
     logUnpairedInterfaces(ipv4Records, ipv6Records);
     inventory = paired;
@@ -155,8 +162,8 @@ void DnsManager::readNameServers(QList<InterfaceInfo> &records, const QSet<QStri
         interfacesKey.enter(id);
         const QStringList servers = splitNameServerValue(interfacesKey.value(nameServerKey));
         interfacesKey.leave();
-        records.append(ipv4 ? InterfaceInfo(id, name, servers, {})
-                            : InterfaceInfo(id, name, {}, servers));
+        records.append(ipv4 ? InterfaceInfo(id, name, servers, {}, vpnAdapters())
+                            : InterfaceInfo(id, name, {}, servers, vpnAdapters()));
     }
 }
 

@@ -8,6 +8,7 @@
 #include <QSet>
 #include <QString>
 #include <QStringList>
+#include <optional>
 
 // The machine's network interfaces and their DNS servers: the inventory, read
 // from the adapter list and the registry, and the two plans that point every
@@ -26,6 +27,13 @@ public:
     // single stack is left out with a warning; it does not affect the others.
     void loadInterfaces();
     void logInterfaces();
+
+    // The machine's TAP adapters, read at the first call and kept for the
+    // manager's life, one run. Every record of the run takes its VPN flag
+    // from this one reading: a walk of the adapter class key per record
+    // would read every adapter's values for each of the 3N + 1 records of a
+    // run, and the adapters installed do not change while a run lasts.
+    const VpnAdapters &vpnAdapters();
 
     // The inventory itself; callers may change the server lists in place.
     QList<InterfaceInfo> &interfaces() { return inventory; }
@@ -71,6 +79,7 @@ private:
 
     ChildProcess process;
     QList<InterfaceInfo> inventory;
+    std::optional<VpnAdapters> vpnAdapterReading;
     const QString ipv4InterfacesKey = QStringLiteral(
         "HKEY_LOCAL_MACHINE\\SYSTEM\\CurrentControlSet\\Services\\Tcpip\\Parameters\\Interfaces");
     const QString ipv6InterfacesKey = QStringLiteral(

@@ -13,23 +13,39 @@ const QString instanceIdValue = QStringLiteral("NetCfgInstanceId");
 
 } // namespace
 
-InterfaceInfo::InterfaceInfo(const QString &id, const QString &name, const QStringList &ipv4Dns,
-                             const QStringList &ipv6Dns)
-    : ipv4Servers(ipv4Dns), ipv6Servers(ipv6Dns), interfaceId(id), connectionName(name)
+VpnAdapters VpnAdapters::read()
 {
-    detectVpnAdapter();
-}
-
-void InterfaceInfo::detectVpnAdapter()
-{
+    VpnAdapters found;
     RegistryKey adapters(adapterClassKey);
-    const QString ownId = interfaceId.toLower();
     for (const QString &adapter : adapters.subkeys()) {
         adapters.enter(adapter);
         if (adapters.valueNames().contains(deviceIdValue) &&
-            adapters.value(deviceIdValue) == tapDeviceId &&
-            adapters.value(instanceIdValue).toLower() == ownId)
-            vpn = true;
+            adapters.value(deviceIdValue) == tapDeviceId)
+            found.lowerCaseIds.insert(adapters.value(instanceIdValue).toLower());
         adapters.leave();
     }
+    return found;
+}
+
+bool VpnAdapters::contains(const QString &id) const
+{
+    return lowerCaseIds.contains(id.toLower());
+}
+
+InterfaceInfo::InterfaceInfo(const QString &id, const QString &name, const QStringList &ipv4Dns,
+                             const QStringList &ipv6Dns)
+    : InterfaceInfo(id, name, ipv4Dns, ipv6Dns, VpnAdapters::read())
+{
+}
+
+InterfaceInfo::InterfaceInfo(const QString &id, const QString &name, const QStringList &ipv4Dns,
+                             const QStringList &ipv6Dns, const VpnAdapters &vpnAdapters)
+    : ipv4Servers(ipv4Dns), ipv6Servers(ipv6Dns), interfaceId(id), connectionName(name)
+{
+    detectVpnAdapter(vpnAdapters);
+}
+
+void InterfaceInfo::detectVpnAdapter(const VpnAdapters &vpnAdapters)
+{
+    vpn = vpnAdapters.contains(interfaceId);
 }

@@ -1,17 +1,36 @@
 #pragma once
 
+#include <QSet>
 #include <QString>
 #include <QStringList>
 
+// The instance IDs of the machine's TAP adapters, as one walk of the network
+// adapter class key found them: the subkeys whose "MatchingDeviceId" is
+// "tap0901" exactly.
+class VpnAdapters
+{
+public:
+    static VpnAdapters read();
+    // True when `id` is the instance ID of a TAP adapter, ignoring letter case.
+    bool contains(const QString &id) const;
+
+private:
+    QSet<QString> lowerCaseIds;
+};
+
 // One network interface: its ID (the adapter GUID with braces, in the letter
 // case of its registry key), connection name, IPv4 and IPv6 DNS servers, and
-// whether it is the VPN's TAP adapter. That is looked up in the registry when
-// the record is constructed; copies keep the flag without a lookup.
+// whether it is the VPN's TAP adapter. That is decided when the record is
+// constructed; copies keep the flag without a lookup.
 class InterfaceInfo
 {
 public:
+    // Walks the adapter class key for this record alone.
     InterfaceInfo(const QString &id, const QString &name, const QStringList &ipv4Dns,
                   const QStringList &ipv6Dns);
+    // Takes the flag from a reading that other records share.
+    InterfaceInfo(const QString &id, const QString &name, const QStringList &ipv4Dns,
+                  const QStringList &ipv6Dns, const VpnAdapters &vpnAdapters);
 
     QString id() const { return interfaceId; }
     QString name() const { return connectionName; }
@@ -24,9 +43,8 @@ public:
     bool isVpn() const { return vpn; }
 
 private:
-    // Sets `vpn` when an adapter-class subkey has "MatchingDeviceId" "tap0901"
-    // and a "NetCfgInstanceId" equal to the ID, ignoring case in the IDs only.
-    void detectVpnAdapter();
+    // Sets `vpn` when the ID is among the TAP adapters' instance IDs.
+    void detectVpnAdapter(const VpnAdapters &vpnAdapters);
 
     QStringList ipv4Servers;
     QStringList ipv6Servers;
