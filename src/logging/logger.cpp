@@ -20,9 +20,10 @@ QTextStream logStream;
 
 const QString clipboardNoise = QStringLiteral("Retrying to obtain clipboard.");
 
-// A log file past this size is kept under another name and started afresh.
-// A run writes at most a few MiB even with the largest input it reads, so
-// the clean-up of old log files bounds the folder to some tens of MiB.
+// A log file past this size is kept under another name and started afresh,
+// so that the clean-up of old log files, which counts the kept ones, bounds
+// the folder. A few MiB hold thousands of runs; what one run writes is
+// bounded too (entries and servers read, length of quoted words).
 const qint64 maxLogFileSize = 4 * 1024 * 1024;
 
 // The vendor folder, looked up again for as long as it is not found.
