@@ -122,7 +122,9 @@ void TestChildProcess::startKillsTheRunningCommandFirst()
         connect(&child, &ChildProcess::processFinished,
                 [&](bool success) { reported.append(success); });
         child.start("ipconfig", {"/hang"});
-        QTest::qWait(200);
+        // Killed only once it runs: a slow start (a loaded machine, a
+        // sanitizer build) would otherwise be killed before it is journaled.
+        QTRY_COMPARE_WITH_TIMEOUT(machine->journalOf("ipconfig").size(), 1, 20000);
         child.start("ipconfig", {"/flushdns"});
     }
     // The killed command's end, then the second command's success.
