@@ -103,6 +103,8 @@ void TestText::acceptsOnlyPlainAddresses_data()
     QTest::newRow("five hex digits") << "12345::1" << false;
     QTest::newRow("leading single colon") << ":1::2" << false;
     QTest::newRow("ipv4 tail not last") << "::192.0.2.1:1" << false;
+    QTest::newRow("ipv4 form before a gap") << "192.0.2.1::" << false;
+    QTest::newRow("ipv4 form before a trailing gap") << "1:192.0.2.1::" << false;
     QTest::newRow("ipv4 tail with leading zero") << "::ffff:01.2.3.4" << false;
     QTest::newRow("arabic-indic digits") << QString::fromUtf8("\u0661.1.1.1") << false;
 }

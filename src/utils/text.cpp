@@ -57,7 +57,8 @@ bool isPlainIPv6(const QString &text)
     QStringList groups = gap < 0 ? text.split(QLatin1Char(':'))
                                  : groupsOf(text.left(gap)) + groupsOf(text.mid(gap + 2));
     int width = groups.size();
-    if (!groups.isEmpty() && isPlainIPv4(groups.last())) {
+    // Only the group that ends the text may be an IPv4 address.
+    if (!text.endsWith(QLatin1Char(':')) && isPlainIPv4(groups.last())) {
         groups.removeLast();
         ++width;
     }
