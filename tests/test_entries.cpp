@@ -9,6 +9,8 @@ class TestEntries : public QObject
 private slots:
     void parsesInterfaceEntries_data();
     void parsesInterfaceEntries();
+    void readsOnlyTheFirstItemsOfAnEntry();
+    void argsForLogAreBounded();
     void parsesSavedArgs_data();
     void parsesSavedArgs();
     void keepsSavedEntries_data();
@@ -47,6 +49,17 @@ void TestEntries::parsesInterfaceEntries_data()
     QTest::newRow("bad items rejected as written")
         << "{A}@1.1.1.1,x y,,2.2.2.2"
         << "{A}" << QStringList{"1.1.1.1", "2.2.2.2"} << QStringList{} << QStringList{"x y", ""};
+    QTest::newRow("items QHostAddress reads but not plain are rejected")
+        << "{A}@127.1,1.1.1.1,010.0.0.1,fd00::1%eth0,4294967295"
+        << "{A}" << QStringList{"1.1.1.1"} << QStringList{}
+        << QStringList{"127.1", "010.0.0.1", "fd00::1%eth0", "4294967295"};
+    QTest::newRow("single scope id with netsh words rejected")
+        << "{A}@fd00::1%x\" static 6.6.6.6 primary"
+        << "{A}" << QStringList{} << QStringList{}
+        << QStringList{"fd00::1%x\" static 6.6.6.6 primary"};
+    QTest::newRow("single short ipv4 rejected")
+        << "{A}@ 0x7f.1 "
+        << "{A}" << QStringList{} << QStringList{} << QStringList{"0x7f.1"};
     QTest::newRow("empty word") << ""
                                 << "" << QStringList{} << QStringList{} << QStringList{};
 }
@@ -64,6 +77,25 @@ void TestEntries::parsesInterfaceEntries()
     QCOMPARE(entry.ipv4, ipv4);
     QCOMPARE(entry.ipv6, ipv6);
     QCOMPARE(entry.rejected, rejected);
+}
+
+void TestEntries::readsOnlyTheFirstItemsOfAnEntry()
+{
+    QStringList servers;
+    for (int i = 0; i < 16000; ++i)
+        servers.append(QStringLiteral("10.0.%1.%2").arg(i / 250).arg(i % 250));
+    const ParsedEntry entry = parseInterfaceEntry("{A}@" + servers.join(','));
+    QCOMPARE(entry.ipv4, servers.mid(0, maxItemsPerEntry));
+    QCOMPARE(entry.ignoredItems, 16000 - maxItemsPerEntry);
+}
+
+void TestEntries::argsForLogAreBounded()
+{
+    const QStringList args =
+        QStringList{QString(300, 'x')} + QStringList(QVector<QString>(2000, "{A}@").toList());
+    const QString logged = argsForLog(args);
+    QVERIFY(logged.startsWith(QString(256, 'x') + "... (300 characters) {A}@ {A}@"));
+    QCOMPARE(logged.count("{A}@"), maxEntriesPerRun - 1);
 }
 
 void TestEntries::parsesSavedArgs_data()

@@ -38,6 +38,8 @@ private slots:
     void removesOldLogFiles_data();
     void removesOldLogFiles();
     void neverRemovesThroughALink();
+    void keepsALargeLogFile_data();
+    void keepsALargeLogFile();
     void initTestCase();
     void setUpKeptTheNewestLogFiles();
     void continuesAnExistingLogFile();
@@ -104,6 +106,36 @@ void TestLogger::neverRemovesThroughALink()
     removeOldLogFiles(QDir(folder.path()), 1, QStringLiteral("log"));
     QCOMPARE(fileNames(folder.path()), QStringList{"link.log"});
     QVERIFY(QFileInfo::exists(target));
+}
+
+void TestLogger::keepsALargeLogFile_data()
+{
+    QTest::addColumn<int>("size");
+    QTest::addColumn<QStringList>("kept");
+
+    QTest::newRow("past the bound") << 101 << QStringList{"tool-*.log"};
+    QTest::newRow("at the bound") << 100 << QStringList{"tool.log"};
+    QTest::newRow("missing") << -1 << QStringList{};
+}
+
+void TestLogger::keepsALargeLogFile()
+{
+    QFETCH(int, size);
+    QFETCH(QStringList, kept);
+
+    QTemporaryDir folder;
+    const QString path = folder.filePath("tool.log");
+    if (size >= 0)
+        writeFile(path, QByteArray(size, 'x'), start);
+    keepLargeLogFile(path, 100);
+    const QStringList names = fileNames(folder.path());
+    QCOMPARE(names.size(), kept.size());
+    for (int i = 0; i < kept.size(); ++i) {
+        QVERIFY2(QRegExp(kept.at(i), Qt::CaseSensitive, QRegExp::Wildcard).exactMatch(names.at(i)),
+                 qPrintable(names.at(i)));
+        // Still counted, and so bounded, by the clean-up of old log files.
+        QCOMPARE(QFileInfo(names.at(i)).completeSuffix(), QStringLiteral("log"));
+    }
 }
 
 void TestLogger::initTestCase()

@@ -15,6 +15,8 @@ private slots:
     void parsesAdapterGuids();
     void splitsNameServerValues_data();
     void splitsNameServerValues();
+    void keepsOnlyPlainAddressesOfTheStack_data();
+    void keepsOnlyPlainAddressesOfTheStack();
     void splitsAndJoinsServersTexts_data();
     void splitsAndJoinsServersTexts();
     void formatsInterfaceEntries_data();
@@ -73,6 +75,46 @@ void TestServers::splitsNameServerValues()
     QFETCH(QString, value);
     QFETCH(QStringList, servers);
     QCOMPARE(splitNameServerValue(value), servers);
+}
+
+void TestServers::keepsOnlyPlainAddressesOfTheStack_data()
+{
+    QTest::addColumn<QString>("value");
+    QTest::addColumn<bool>("ipv4");
+    QTest::addColumn<QStringList>("servers");
+    QTest::addColumn<QStringList>("rejected");
+    QTest::addColumn<int>("ignored");
+
+    QTest::newRow("plain ipv4") << "192.0.2.53 192.0.2.54" << true
+                                << QStringList{"192.0.2.53", "192.0.2.54"} << QStringList{} << 0;
+    QTest::newRow("forged entry of another interface")
+        << "192.0.2.53;{ETH2-ID}@6.6.6.6,2001:db8::66" << true << QStringList{}
+        << QStringList{"192.0.2.53;{ETH2-ID}@6.6.6.6", "2001:db8::66"} << 0;
+    QTest::newRow("entry separator and a letter")
+        << ";l" << false << QStringList{} << QStringList{";l"} << 0;
+    QTest::newRow("other protocol and non-plain forms left out")
+        << "2001:db8::53,192.0.2.1,fd00::1%1,[::1]" << false << QStringList{"2001:db8::53"}
+        << QStringList{"192.0.2.1", "fd00::1%1", "[::1]"} << 0;
+    QStringList many;
+    for (int i = 1; i <= 20; ++i)
+        many.append(QStringLiteral("192.0.2.%1").arg(i));
+    QTest::newRow("past the bound")
+        << many.join(',') << true << QStringList(many.mid(0, maxServersPerProtocol))
+        << QStringList{} << 20 - maxServersPerProtocol;
+}
+
+void TestServers::keepsOnlyPlainAddressesOfTheStack()
+{
+    QFETCH(QString, value);
+    QFETCH(bool, ipv4);
+    QFETCH(QStringList, servers);
+    QFETCH(QStringList, rejected);
+    QFETCH(int, ignored);
+
+    const NameServerList list = parseNameServerValue(value, ipv4);
+    QCOMPARE(list.servers, servers);
+    QCOMPARE(list.rejected, rejected);
+    QCOMPARE(list.ignored, ignored);
 }
 
 void TestServers::splitsAndJoinsServersTexts_data()

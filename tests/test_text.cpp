@@ -11,6 +11,10 @@ private slots:
     void classifiesAddresses();
     void joinNonEmpty_data();
     void joinNonEmpty();
+    void acceptsOnlyPlainAddresses_data();
+    void acceptsOnlyPlainAddresses();
+    void boundsTextForTheLog_data();
+    void boundsTextForTheLog();
 };
 
 void TestText::classifiesAddresses_data()
@@ -57,6 +61,81 @@ void TestText::joinNonEmpty()
     QFETCH(QStringList, list);
     QFETCH(QString, joined);
     QCOMPARE(::joinNonEmpty(list, QStringLiteral(",")), joined);
+}
+
+void TestText::acceptsOnlyPlainAddresses_data()
+{
+    QTest::addColumn<QString>("text");
+    QTest::addColumn<bool>("plain");
+
+    QTest::newRow("ipv4") << "172.16.0.1" << true;
+    QTest::newRow("ipv4 zeros") << "0.0.0.0" << true;
+    QTest::newRow("ipv4 top") << "255.255.255.255" << true;
+    QTest::newRow("ipv6 compressed") << "fd00:dead:beef:cafe::1" << true;
+    QTest::newRow("ipv6 full, upper case") << "2001:DB8:0:0:0:0:0:1" << true;
+    QTest::newRow("ipv6 four-digit zero groups") << "0000:0000::0001" << true;
+    QTest::newRow("ipv6 unspecified") << "::" << true;
+    QTest::newRow("ipv6 gap at the end") << "1:2:3:4:5:6:7::" << true;
+    QTest::newRow("ipv6 with ipv4 tail") << "::ffff:192.0.2.1" << true;
+    QTest::newRow("ipv6 eight groups, ipv4 tail") << "1:2:3:4:5:6:192.0.2.1" << true;
+
+    // Forms QHostAddress takes that are not plain.
+    QTest::newRow("one number") << "1" << false;
+    QTest::newRow("two parts") << "127.1" << false;
+    QTest::newRow("leading zeros") << "01.02.03.04" << false;
+    QTest::newRow("octal-looking") << "010.0.0.1" << false;
+    QTest::newRow("hex part") << "0x7f.1" << false;
+    QTest::newRow("32-bit number") << "4294967295" << false;
+    QTest::newRow("octet past 255") << "1.2.3.256" << false;
+    QTest::newRow("trailing dot") << "1.2.3.4." << false;
+    QTest::newRow("scope id") << "fd00::1%eth0" << false;
+    QTest::newRow("scope id carrying netsh words") << "fd00::1%x\" static 6.6.6.6 primary" << false;
+    QTest::newRow("scope id with shell text") << "fd00::1%$(id)&`x`" << false;
+    QTest::newRow("scope id with a newline") << "fd00::1%x\n6.6.6.6" << false;
+    QTest::newRow("brackets") << "[fd00::1]" << false;
+    QTest::newRow("blanks around") << " 172.16.0.1" << false;
+    QTest::newRow("empty") << "" << false;
+    QTest::newRow("two gaps") << "1::2::3" << false;
+    QTest::newRow("triple colon") << "1:::2" << false;
+    QTest::newRow("gap standing for nothing") << "1:2:3:4:5:6:7:8::" << false;
+    QTest::newRow("nine groups") << "1:2:3:4:5:6:7:8:9" << false;
+    QTest::newRow("seven groups") << "1:2:3:4:5:6:7" << false;
+    QTest::newRow("five hex digits") << "12345::1" << false;
+    QTest::newRow("leading single colon") << ":1::2" << false;
+    QTest::newRow("ipv4 tail not last") << "::192.0.2.1:1" << false;
+    QTest::newRow("ipv4 form before a gap") << "192.0.2.1::" << false;
+    QTest::newRow("ipv4 form before a trailing gap") << "1:192.0.2.1::" << false;
+    QTest::newRow("ipv4 tail with leading zero") << "::ffff:01.2.3.4" << false;
+    QTest::newRow("arabic-indic digits") << QString::fromUtf8("\u0661.1.1.1") << false;
+}
+
+void TestText::acceptsOnlyPlainAddresses()
+{
+    QFETCH(QString, text);
+    QFETCH(bool, plain);
+    QCOMPARE(isPlainAddress(text), plain);
+    // A plain address is always one QHostAddress reads the same way.
+    if (plain)
+        QVERIFY(isIPv4(text) != isIPv6(text));
+}
+
+void TestText::boundsTextForTheLog_data()
+{
+    QTest::addColumn<QString>("text");
+    QTest::addColumn<QString>("logged");
+
+    QTest::newRow("short") << "{A}@1.1.1.1"
+                           << "{A}@1.1.1.1";
+    QTest::newRow("at the bound") << QString(256, 'x') << QString(256, 'x');
+    QTest::newRow("past the bound")
+        << QString(131072, 'x') << QString(256, 'x') + "... (131072 characters)";
+}
+
+void TestText::boundsTextForTheLog()
+{
+    QFETCH(QString, text);
+    QFETCH(QString, logged);
+    QCOMPARE(boundedForLog(text), logged);
 }
 
 QTEST_GUILESS_MAIN(TestText)

@@ -5,6 +5,7 @@
 #include "entries.h"
 #include "logging/logline.h"
 #include "runlock.h"
+#include "utils/filelink.h"
 #include "utils/paths.h"
 #include "utils/text.h"
 
@@ -63,7 +64,7 @@ Dns::Dns(int argc, char **argv)
     if (mode == Reset)
         args.clear();
     else
-        suffix = QStringLiteral(" and args '%1'").arg(args.join(QLatin1Char(' ')));
+        suffix = QStringLiteral(" and args '%1'").arg(argsForLog(args));
     logInfo(objectName(),
             QStringLiteral("Initialized with '%1' mode").arg(displayName(mode)) + suffix);
 }
@@ -95,10 +96,14 @@ bool Dns::run()
     QList<InterfaceInfo> records;
     QString lastIpv4;
     QString lastIpv6;
-    for (const QString &word : qAsConst(args)) {
+    warnAboutIgnoredEntries();
+    for (const QString &word : args.mid(0, maxEntriesPerRun)) {
         const ParsedEntry entry = parseInterfaceEntry(word);
-        for (const QString &item : entry.rejected)
-            logWarning(objectName(), QStringLiteral("Cannot parse DNS data (%1)").arg(item));
+        for (const QString &item : entry.rejected) {
+            logWarning(objectName(),
+                       QStringLiteral("Cannot parse DNS data (%1)").arg(boundedForLog(item)));
+        }
+        warnAboutIgnoredItems(word, entry.ignoredItems);
         if (!entry.ipv4.isEmpty())
             lastIpv4 = entry.ipv4.last();
         if (!entry.ipv6.isEmpty())
@@ -122,6 +127,8 @@ void Dns::switchToVpn(DnsManager &manager, QSettings &settings, const QString &l
                       const QString &lastIpv6)
 {
     logInfo(objectName(), QStringLiteral("Switch to VPN DNS: %1, %2").arg(lastIpv4, lastIpv6));
+    if (dataFileIsLink())
+        return;
     const QStringList entries = entriesToRecord(
         savedEntries(settings), manager.interfaceDnsEntries(), recordedVpnServers(settings));
     if (!recordUserDns(settings, entries, lastIpv4, lastIpv6)) {
@@ -187,15 +194,16 @@ void Dns::switchToUser(DnsManager &manager, QSettings &settings,
     }
     manager.mergeUserDns(records);
     const QStringList notRestored = manager.setDnsFromUser();
-    if (notRestored.isEmpty()) {
-        settings.remove(vpnDnsGroup);
+    if (!notRestored.isEmpty()) {
+        // Those interfaces are still on the VPN's servers; with the record
+        // kept, the next vpn run recognises them and keeps their saved entries.
+        logWarning(objectName(),
+                   QStringLiteral("DNS servers not restored on '%1', keeping the VPN DNS record")
+                       .arg(notRestored.join(QStringLiteral("', '"))));
         return;
     }
-    // Those interfaces are still on the VPN's servers; with the record kept,
-    // the next vpn run recognises them and keeps their saved entries.
-    logWarning(objectName(),
-               QStringLiteral("DNS servers not restored on '%1', keeping the VPN DNS record")
-                   .arg(notRestored.join(QStringLiteral("', '"))));
+    if (!dataFileIsLink())
+        settings.remove(vpnDnsGroup);
 }
 
 void Dns::reset()
@@ -223,6 +231,40 @@ void Dns::reset()
         logWarning(
             objectName(),
             QStringLiteral("DNS data file holds no saved entries, resetting to default values"));
+    }
+}
+
+bool Dns::dataFileIsLink()
+{
+    // QSettings writes through a link to wherever it leads; whoever made the
+    // link would choose the file this tool overwrites.
+    const QString path = dnsDataFilePath();
+    if (!isLink(path))
+        return false;
+    logWarning(objectName(),
+               QStringLiteral("DNS data file '%1' is a link, it is not written; %2")
+                   .arg(path, mode == Vpn ? QStringLiteral("no DNS server is changed")
+                                          : QStringLiteral("the VPN servers stay recorded")));
+    return true;
+}
+
+void Dns::warnAboutIgnoredEntries()
+{
+    if (args.size() > maxEntriesPerRun) {
+        logWarning(objectName(), QStringLiteral("More than %1 entries, the last %2 are ignored")
+                                     .arg(maxEntriesPerRun)
+                                     .arg(args.size() - maxEntriesPerRun));
+    }
+}
+
+void Dns::warnAboutIgnoredItems(const QString &word, int ignoredItems)
+{
+    if (ignoredItems > 0) {
+        logWarning(objectName(),
+                   QStringLiteral("Entry (%1) lists more than %2 servers, the last %3 are ignored")
+                       .arg(boundedForLog(word))
+                       .arg(maxItemsPerEntry)
+                       .arg(ignoredItems));
     }
 }
 

@@ -56,6 +56,11 @@ private:
     void syncDataFile(QSettings &settings);
     void warnOnDataFileError(const QSettings &settings);
     QStringList savedEntries(const QSettings &settings);
+    // True, with a warning, when the data file is a link: it is then never
+    // written, and a vpn run changes nothing it could not record.
+    bool dataFileIsLink();
+    void warnAboutIgnoredEntries();
+    void warnAboutIgnoredItems(const QString &word, int ignoredItems);
 
     const QString vpnDnsGroup = QStringLiteral("VpnDns");
     const QString userDnsGroup = QStringLiteral("UserDns");

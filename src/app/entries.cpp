@@ -24,13 +24,15 @@ ParsedEntry parseInterfaceEntry(const QString &word)
             items.append(single);
     }
 
+    entry.ignoredItems = qMax(0, items.size() - maxItemsPerEntry);
     // QHostAddress accepts blanks around an address; they must not reach netsh,
     // the data file or the comparison with the registry.
-    for (const QString &item : qAsConst(items)) {
-        if (isIPv4(item))
-            entry.ipv4.append(item.trimmed());
-        else if (isIPv6(item))
-            entry.ipv6.append(item.trimmed());
+    for (const QString &item : items.mid(0, maxItemsPerEntry)) {
+        const QString address = item.trimmed();
+        if (isPlainAddress(address) && isIPv4(address))
+            entry.ipv4.append(address);
+        else if (isPlainAddress(address) && isIPv6(address))
+            entry.ipv6.append(address);
         else
             entry.rejected.append(item);
     }
@@ -47,6 +49,14 @@ QStringList parseSavedArgs(const QString &value, const QString &separator)
             entries.append(part.trimmed());
     }
     return entries;
+}
+
+QString argsForLog(const QStringList &args)
+{
+    QStringList words;
+    for (const QString &word : args.mid(0, maxEntriesPerRun))
+        words.append(boundedForLog(word));
+    return words.join(QLatin1Char(' '));
 }
 
 QString entryId(const QString &entry)

@@ -1,27 +1,47 @@
 #pragma once
 
+#include "dns/servers.h"
+
 #include <QString>
 #include <QStringList>
 
 // Interface entries: an interface ID, "@", and that interface's servers
 // separated by ",", as given on the command line and saved in the data file.
 
+// Bounds that keep a run's time and log finite whatever it is given. Windows
+// machines have a few dozen interfaces even with virtual adapters, and an
+// interface holds a handful of servers per protocol: these leave a wide
+// margin, yet stop a hostile command line or data file from running
+// thousands of netsh commands.
+const int maxEntriesPerRun = 1024;
+// An entry lists both protocols, so that a saved entry of an interface with
+// the most servers the inventory keeps (maxServersPerProtocol) is read whole.
+const int maxItemsPerEntry = 2 * maxServersPerProtocol;
+
 struct ParsedEntry
 {
     QString id;
     QStringList ipv4;     // in their order, trimmed
     QStringList ipv6;     // in their order, trimmed
-    QStringList rejected; // items of a comma list that are no address
+    QStringList rejected; // items of a comma list that are no plain address
+    int ignoredItems = 0; // items past maxItemsPerEntry, not looked at
 };
 
 // Reads one entry. Without exactly one "@" it has no servers. A servers text
 // without "," is one address or nothing; with "," every item, empty ones
-// included, is either an address or rejected.
+// included, is either a plain address (isPlainAddress once blanks around it
+// are trimmed) or rejected. A text that QHostAddress reads as an address but
+// that is not plain is rejected too. Only the first maxItemsPerEntry items
+// are read.
 ParsedEntry parseInterfaceEntry(const QString &word);
 
 // The entries of a saved "Args" value: white space simplified, split at the
 // separator, each part trimmed, blank parts left out.
 QStringList parseSavedArgs(const QString &value, const QString &separator);
+
+// The words of a command line for the start-up line: the first
+// maxEntriesPerRun, each cut by boundedForLog, joined by blanks.
+QString argsForLog(const QStringList &args);
 
 // The ID of an entry: everything before its first "@".
 QString entryId(const QString &entry);

@@ -63,6 +63,28 @@ QSet<QString> listGuids(const QString &command, const QStringList &arguments, QS
     return problem->isEmpty() ? guids : QSet<QString>();
 }
 
+// The servers of one stack's "NameServer" value that the inventory keeps; what
+// it leaves out is named in one warning per kind, cut to a bounded length.
+QStringList nameServerAddresses(const QString &source, const QString &value, const QString &id,
+                                const QString &name, bool ipv4)
+{
+    const NameServerList list = parseNameServerValue(value, ipv4);
+    const QString where =
+        QStringLiteral("NameServer of '%1' (ID: %2, %3)")
+            .arg(name, id, ipv4 ? QStringLiteral("IPv4") : QStringLiteral("IPv6"));
+    if (!list.rejected.isEmpty()) {
+        logWarning(source, QStringLiteral("%1 holds items that are not addresses, left out: %2")
+                               .arg(where, boundedForLog(list.rejected.join(QLatin1Char(' ')))));
+    }
+    if (list.ignored > 0) {
+        logWarning(source, QStringLiteral("%1 lists more than %2 servers, left out: %3 more")
+                               .arg(where)
+                               .arg(maxServersPerProtocol)
+                               .arg(list.ignored));
+    }
+    return list.servers;
+}
+
 } // namespace
 
 DnsManager::DnsManager(QObject *parent) : QObject(parent)
@@ -160,7 +182,8 @@ void DnsManager::readNameServers(QList<InterfaceInfo> &records, const QSet<QStri
         if (name.isEmpty() || !guids.contains(id.toUpper()))
             continue;
         interfacesKey.enter(id);
-        const QStringList servers = splitNameServerValue(interfacesKey.value(nameServerKey));
+        const QStringList servers =
+            nameServerAddresses(objectName(), interfacesKey.value(nameServerKey), id, name, ipv4);
         interfacesKey.leave();
         records.append(ipv4 ? InterfaceInfo(id, name, servers, {}, vpnAdapters())
                             : InterfaceInfo(id, name, {}, servers, vpnAdapters()));

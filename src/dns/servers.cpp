@@ -21,6 +21,20 @@ QStringList splitNameServerValue(const QString &value)
     return value.split(separators, Qt::SkipEmptyParts);
 }
 
+NameServerList parseNameServerValue(const QString &value, bool ipv4)
+{
+    NameServerList list;
+    for (const QString &piece : splitNameServerValue(value)) {
+        if (!isPlainAddress(piece) || (ipv4 ? !isIPv4(piece) : !isIPv6(piece)))
+            list.rejected.append(piece);
+        else if (list.servers.size() < maxServersPerProtocol)
+            list.servers.append(piece);
+        else
+            ++list.ignored;
+    }
+    return list;
+}
+
 QString interfaceEntry(const QString &id, const QStringList &ipv4, const QStringList &ipv6)
 {
     const QString servers =

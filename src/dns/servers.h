@@ -14,6 +14,25 @@ QStringList splitServers(const QString &text);
 // comma- or blank-separated: split at both, empty pieces dropped.
 QStringList splitNameServerValue(const QString &value);
 
+// The most servers the inventory keeps per interface and protocol. Windows
+// uses two or three; the bound only keeps a forged registry value from
+// making every later run issue thousands of netsh commands.
+const int maxServersPerProtocol = 16;
+
+// What the inventory takes from one TCP/IP stack's "NameServer" value.
+struct NameServerList
+{
+    QStringList servers;  // plain addresses of the stack's protocol, in order
+    QStringList rejected; // pieces that are not, left out
+    int ignored = 0;      // addresses past maxServersPerProtocol, left out
+};
+
+// The pieces of splitNameServerValue that are plain addresses (isPlainAddress)
+// of the stack's protocol, so that only addresses reach the data file and
+// netsh: a piece such as "x;{ID}@6.6.6.6" would otherwise be saved as an
+// entry of its own and restored onto another interface.
+NameServerList parseNameServerValue(const QString &value, bool ipv4);
+
 // "ID@SERVERS": the IPv4 then the IPv6 servers, all separated by ",".
 QString interfaceEntry(const QString &id, const QStringList &ipv4, const QStringList &ipv6);
 

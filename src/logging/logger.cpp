@@ -6,6 +6,7 @@
 #include "utils/protectedfolder.h"
 
 #include <QCoreApplication>
+#include <QDateTime>
 #include <QDebug>
 #include <QDesktopServices>
 #include <QFileInfo>
@@ -18,6 +19,12 @@ namespace {
 QTextStream logStream;
 
 const QString clipboardNoise = QStringLiteral("Retrying to obtain clipboard.");
+
+// A log file past this size is kept under another name and started afresh,
+// so that the clean-up of old log files, which counts the kept ones, bounds
+// the folder. A few MiB hold thousands of runs; what one run writes is
+// bounded too (entries and servers read, length of quoted words).
+const qint64 maxLogFileSize = 4 * 1024 * 1024;
 
 // The vendor folder, looked up again for as long as it is not found.
 QString logRootPath()
@@ -39,7 +46,33 @@ void logMessageHandler(QtMsgType type, const QMessageLogContext &context, const 
     logStream.flush();
 }
 
+bool logFileIsLink(const QString &path)
+{
+    // Appending through a link would write to wherever it leads, creating
+    // that file if need be.
+    if (!isLink(path))
+        return false;
+    logWarning(QStringLiteral("Logger"),
+               QStringLiteral("Log file '%1' is a link, it is not used").arg(path));
+    return true;
+}
+
+QString keptLogFilePath(const QFileInfo &logFile, const QDateTime &now)
+{
+    return logFile.dir().filePath(QStringLiteral("%1-%2.%3")
+                                      .arg(logFile.baseName(),
+                                           now.toString(QStringLiteral("yyyyMMdd-hhmmss-zzz")),
+                                           logFile.completeSuffix()));
+}
+
 } // namespace
+
+void keepLargeLogFile(const QString &path, qint64 maxSize)
+{
+    const QFileInfo logFile(path);
+    if (logFile.isFile() && logFile.size() > maxSize)
+        QFile::rename(path, keptLogFilePath(logFile, QDateTime::currentDateTime()));
+}
 
 void removeOldLogFiles(const QDir &folder, int maxLogFiles, const QString &suffix)
 {
@@ -107,14 +140,19 @@ bool Logger::init()
         return false;
     }
 
-    removeOldLogFiles(folder, maxLogFiles, logSuffix);
-
     logFileName = QStringLiteral("%1.%2").arg(
         QFileInfo(QCoreApplication::applicationFilePath()).baseName(), logSuffix);
+    const QString logFilePath = folder.filePath(logFileName);
+    if (logFileIsLink(logFilePath))
+        return false;
+    // Before the clean-up, so that it already counts the file kept here.
+    keepLargeLogFile(logFilePath, maxLogFileSize);
+    removeOldLogFiles(folder, maxLogFiles, logSuffix);
+
     qSetMessagePattern(
         QStringLiteral("%{time %1}\t%{type}%2%{message}").arg(timeFormat, QStringLiteral("\t")));
 
-    logFile.setFileName(folder.filePath(logFileName));
+    logFile.setFileName(logFilePath);
     if (!logFile.open(QIODevice::WriteOnly | QIODevice::Append))
         return false;
     logFile.setTextModeEnabled(true);

@@ -41,3 +41,8 @@ private:
 // Counting the files of the folder whose complete suffix is `suffix`, newest
 // first, deletes the one that reaches `maxLogFiles` and every older one.
 void removeOldLogFiles(const QDir &folder, int maxLogFiles, const QString &suffix);
+
+// A log file larger than maxSize is renamed to "<base name>-<local time>.<suffix>"
+// in its folder, which the clean-up counts as an old log file; the next open
+// then starts a new one.
+void keepLargeLogFile(const QString &path, qint64 maxSize);

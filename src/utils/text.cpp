@@ -2,6 +2,73 @@
 
 #include <QHostAddress>
 
+#include <algorithm>
+
+namespace {
+
+const int maxLoggedLength = 256;
+
+bool isDecimalDigit(QChar c)
+{
+    return c >= QLatin1Char('0') && c <= QLatin1Char('9');
+}
+
+bool isHexDigit(QChar c)
+{
+    return isDecimalDigit(c) || (c >= QLatin1Char('a') && c <= QLatin1Char('f')) ||
+           (c >= QLatin1Char('A') && c <= QLatin1Char('F'));
+}
+
+// 0 to 255 in decimal, without a leading zero.
+bool isOctet(const QString &part)
+{
+    if (part.isEmpty() || part.size() > 3 || (part.size() > 1 && part.startsWith(QLatin1Char('0'))))
+        return false;
+    return std::all_of(part.cbegin(), part.cend(), isDecimalDigit) && part.toInt() <= 255;
+}
+
+bool isPlainIPv4(const QString &text)
+{
+    const QStringList parts = text.split(QLatin1Char('.'));
+    return parts.size() == 4 && std::all_of(parts.cbegin(), parts.cend(), isOctet);
+}
+
+bool isHexGroup(const QString &group)
+{
+    return !group.isEmpty() && group.size() <= 4 &&
+           std::all_of(group.cbegin(), group.cend(), isHexDigit);
+}
+
+// The ":"-separated groups of one side of "::"; none for an empty side.
+QStringList groupsOf(const QString &side)
+{
+    return side.isEmpty() ? QStringList() : side.split(QLatin1Char(':'));
+}
+
+// Eight groups of one to four hex digits, of which the last two may be
+// written as a plain IPv4 address; one "::" may stand for one or more zero
+// groups.
+bool isPlainIPv6(const QString &text)
+{
+    const QString gapText = QStringLiteral("::");
+    const int gap = text.indexOf(gapText);
+    if (gap >= 0 && text.indexOf(gapText, gap + 1) >= 0)
+        return false;
+    QStringList groups = gap < 0 ? text.split(QLatin1Char(':'))
+                                 : groupsOf(text.left(gap)) + groupsOf(text.mid(gap + 2));
+    int width = groups.size();
+    // Only the group that ends the text may be an IPv4 address.
+    if (!text.endsWith(QLatin1Char(':')) && isPlainIPv4(groups.last())) {
+        groups.removeLast();
+        ++width;
+    }
+    if (!std::all_of(groups.cbegin(), groups.cend(), isHexGroup))
+        return false;
+    return gap < 0 ? width == 8 : width <= 7;
+}
+
+} // namespace
+
 bool isIPv4(const QString &text)
 {
     return QHostAddress(text).protocol() == QAbstractSocket::IPv4Protocol;
@@ -10,6 +77,18 @@ bool isIPv4(const QString &text)
 bool isIPv6(const QString &text)
 {
     return QHostAddress(text).protocol() == QAbstractSocket::IPv6Protocol;
+}
+
+bool isPlainAddress(const QString &text)
+{
+    return isPlainIPv4(text) || isPlainIPv6(text);
+}
+
+QString boundedForLog(const QString &text)
+{
+    if (text.size() <= maxLoggedLength)
+        return text;
+    return QStringLiteral("%1... (%2 characters)").arg(text.left(maxLoggedLength)).arg(text.size());
 }
 
 QString boolToString(bool value)

@@ -12,6 +12,17 @@ bool isIPv4(const QString &text);
 // True when QHostAddress parses the text as an IPv6 address (same leniency).
 bool isIPv6(const QString &text);
 
+// True only for an address in its plain form: IPv4 as four decimal numbers
+// 0-255 without leading zeros, IPv6 as inet_pton reads it (no scope id, no
+// brackets, no blanks). QHostAddress also takes "127.1", "010.0.0.1" (which
+// other parsers read as another address) or "fd00::1%<any text>"; such texts
+// must never reach netsh's command line or the data file.
+bool isPlainAddress(const QString &text);
+
+// The text for a log line, cut to its first 256 characters when longer, so
+// that hostile input cannot blow up the log: "<start>... (N characters)".
+QString boundedForLog(const QString &text);
+
 // "true" or "false", for log lines.
 QString boolToString(bool value);
 

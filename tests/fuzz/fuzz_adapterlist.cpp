@@ -1,0 +1,24 @@
+// Adapter-list parsing: the output of the wmic or powershell listing.
+#include "dns/adapterlist.h"
+#include "property.h"
+
+#include <QStringList>
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
+{
+    const QByteArray output(reinterpret_cast<const char *>(data), int(size));
+    const QSet<QString> guids = parseAdapterGuids(output);
+
+    for (const QString &guid : guids) {
+        require(guid.startsWith(QLatin1Char('{')) && guid == guid.simplified() &&
+                    guid == guid.toUpper(),
+                "a GUID starts with a brace, is upper case and has no blanks around it", guid);
+    }
+    // The GUIDs as wmic would list them are read back as the same set.
+    const QStringList lines = guids.values();
+    const QByteArray listing =
+        "GUID    \r\r\n" + lines.join(QStringLiteral("  \r\r\n")).toUtf8() + "\r\r\n";
+    require(parseAdapterGuids(listing) == guids,
+            "a listing of the GUIDs reads back as the same set");
+    return 0;
+}

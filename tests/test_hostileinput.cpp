@@ -1,0 +1,211 @@
+#include "testmachine.h"
+
+#include <QtTest>
+
+namespace {
+
+const QString vendorLog = QStringLiteral("tarnwick-dns.log");
+
+QByteArray fileContent(const QString &path)
+{
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray("(missing)");
+}
+
+void writeFile(const QString &path, const QByteArray &content)
+{
+    QFile file(path);
+    QVERIFY(file.open(QIODevice::WriteOnly));
+    QCOMPARE(file.write(content), qint64(content.size()));
+}
+
+} // namespace
+
+// Whole runs of the built tarnwick-dns on fresh sample machines, fed what an
+// attacker or a broken client could hand it: nothing but plain addresses may
+// reach netsh and the data file, no link is written through, and every run
+// stays bounded.
+class TestHostileInput : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void initTestCase();
+    void init();
+    void nonPlainAddressesNeverReachNetsh_data();
+    void nonPlainAddressesNeverReachNetsh();
+    void forgedNameServerIsNotRecorded();
+    void linkedDataFileIsNeverWritten_data();
+    void linkedDataFileIsNeverWritten();
+    void linkedLogFileIsNeverWritten();
+    void largeLogFileIsKeptAndStartedAfresh();
+    void hugeCommandLinesStayBounded();
+
+private:
+    QScopedPointer<TestMachine> machine;
+    // The netsh calls of a vpn run to 172.16.0.9 given nothing hostile.
+    QStringList referenceCalls;
+};
+
+void TestHostileInput::initTestCase()
+{
+    TestMachine reference;
+    QVERIFY(reference.isValid());
+    QCOMPARE(reference.runTool({"vpn", sample::tap + "@172.16.0.9"}).exitCode, 0);
+    referenceCalls = reference.netshCalls();
+}
+
+void TestHostileInput::init()
+{
+    machine.reset(new TestMachine);
+    QVERIFY(machine->isValid());
+}
+
+void TestHostileInput::nonPlainAddressesNeverReachNetsh_data()
+{
+    QTest::addColumn<QString>("item");
+
+    QTest::newRow("scope id with netsh words") << "fd00::1%x\" static 6.6.6.6 primary";
+    QTest::newRow("scope id with &") << "fd00::1%a&calc";
+    QTest::newRow("scope id with backticks") << "fd00::1%`id`";
+    QTest::newRow("scope id with $(id)") << "fd00::1%$(id)";
+    QTest::newRow("scope id with a newline") << "fd00::1%x\n6.6.6.6";
+    QTest::newRow("one number") << "1";
+    QTest::newRow("two parts") << "127.1";
+    QTest::newRow("leading zeros") << "01.02.03.04";
+    QTest::newRow("octal-looking") << "010.0.0.1";
+    QTest::newRow("hex part") << "0x7f.1";
+    QTest::newRow("32-bit number") << "4294967295";
+}
+
+void TestHostileInput::nonPlainAddressesNeverReachNetsh()
+{
+    QFETCH(QString, item);
+
+    QCOMPARE(machine->runTool({"vpn", sample::tap + "@" + item + ",172.16.0.9"}).exitCode, 0);
+    QCOMPARE(machine->netshCalls(), referenceCalls);
+    QCOMPARE(machine->dataFileValue("VpnDns/IPv4"), QStringLiteral("172.16.0.9"));
+    QCOMPARE(machine->dataFileValue("VpnDns/IPv6"), QString());
+    QCOMPARE(machine->logLines().filter("warning\t"),
+             QStringList{"warning\tDns: Cannot parse DNS data (" + item.simplified() + ")"});
+}
+
+void TestHostileInput::forgedNameServerIsNotRecorded()
+{
+    const QString forged = "192.0.2.53;" + sample::ethernet2 + "@6.6.6.6,2001:db8::66";
+    machine->setNameServer(sample::ethernet, true, forged);
+    QCOMPARE(machine->runTool({"vpn", sample::tap + "@172.16.0.1"}).exitCode, 0);
+    QVERIFY(machine->logLines().contains(
+        "warning\tDnsManager: NameServer of 'Ethernet' (ID: " + sample::ethernet +
+        ", IPv4) holds items that are not addresses, left out: " +
+        QString(forged).replace(',', ' ')));
+    QVERIFY(!machine->dataFileValue("UserDns/Args").contains("6.6.6.6"));
+
+    QCOMPARE(machine->runTool({"reset"}).exitCode, 0);
+    QCOMPARE(machine->nameServer(sample::ethernet2, true), QStringLiteral("198.51.100.53"));
+    QCOMPARE(machine->nameServer(sample::ethernet2, false), QStringLiteral("2001:db8::53"));
+    QCOMPARE(machine->nameServer(sample::ethernet, true), QString());
+}
+
+void TestHostileInput::linkedDataFileIsNeverWritten_data()
+{
+    QTest::addColumn<QStringList>("arguments");
+    QTest::addColumn<bool>("targetExists");
+    QTest::addColumn<bool>("changesDns");
+
+    const QStringList vpn = {"vpn", sample::tap + "@172.16.0.1"};
+    QTest::newRow("vpn, link to a file") << vpn << true << false;
+    QTest::newRow("vpn, dangling link") << vpn << false << false;
+    QTest::newRow("user, link to a file")
+        << QStringList{"user", sample::ethernet + "@9.9.9.9"} << true << true;
+}
+
+void TestHostileInput::linkedDataFileIsNeverWritten()
+{
+    QFETCH(QStringList, arguments);
+    QFETCH(bool, targetExists);
+    QFETCH(bool, changesDns);
+
+    QTemporaryDir elsewhere;
+    const QString target = elsewhere.filePath("target.ini");
+    const QByteArray content = "[VpnDns]\nIPv4=172.16.0.1\n";
+    if (targetExists)
+        writeFile(target, content);
+    QVERIFY(QDir().mkpath(machine->vendorFolder()));
+    QVERIFY(QFile::link(target, machine->dataFilePath()));
+    const QString before = machine->show();
+
+    QCOMPARE(machine->runTool(arguments).exitCode, 0);
+    QCOMPARE(fileContent(target), targetExists ? content : QByteArray("(missing)"));
+    QVERIFY(QFileInfo(machine->dataFilePath()).isSymLink());
+    QCOMPARE(machine->show() != before, changesDns);
+    QCOMPARE(machine->logLines().filter("warning\t").size(), 1);
+    QVERIFY(machine->logLines()
+                .filter("warning\t")
+                .first()
+                .startsWith("warning\tDns: DNS data file '" + machine->dataFilePath() +
+                            "' is a link, it is not written"));
+}
+
+void TestHostileInput::linkedLogFileIsNeverWritten()
+{
+    QTemporaryDir elsewhere;
+    const QString target = elsewhere.filePath("target.log");
+    QVERIFY(QDir().mkpath(machine->vendorFolder()));
+    QVERIFY(QFile::link(target, machine->logFilePath()));
+
+    const TestMachine::Run run = machine->runTool({"vpn", sample::tap + "@172.16.0.1"});
+    QCOMPARE(run.exitCode, 0);
+    QVERIFY(!QFile::exists(target));
+    // The log went to the default output, the switch took place.
+    QVERIFY2(run.standardError.contains("Logger: Log file '" + machine->logFilePath().toUtf8() +
+                                        "' is a link, it is not used"),
+             run.standardError.constData());
+    QVERIFY(run.standardError.contains("Dns: Process finished"));
+    QCOMPARE(machine->nameServer(sample::ethernet, true), QStringLiteral("172.16.0.1"));
+}
+
+void TestHostileInput::largeLogFileIsKeptAndStartedAfresh()
+{
+    QVERIFY(QDir().mkpath(machine->vendorFolder()));
+    const QByteArray large(5 * 1024 * 1024, 'x');
+    writeFile(machine->logFilePath(), large);
+
+    QCOMPARE(machine->runTool({"reset"}).exitCode, 0);
+    QVERIFY(QFileInfo(machine->logFilePath()).size() < 64 * 1024);
+    QVERIFY(machine->logLines().first().contains("Initialized with 'Reset' mode"));
+    const QStringList kept =
+        QDir(machine->vendorFolder()).entryList({"tarnwick-dns-*.log"}, QDir::Files);
+    QCOMPARE(kept.size(), 1);
+    QVERIFY2(QRegularExpression("^tarnwick-dns-\\d{8}-\\d{6}-\\d{3}\\.log$")
+                 .match(kept.first())
+                 .hasMatch(),
+             qPrintable(kept.first()));
+    QCOMPARE(QFileInfo(kept.first()).completeSuffix(), QStringLiteral("log"));
+    QCOMPARE(fileContent(machine->vendorFolder() + '/' + kept.first()), large);
+}
+
+void TestHostileInput::hugeCommandLinesStayBounded()
+{
+    // 16 000 servers in one word (just under the 128 KiB a word may have on
+    // Linux), then 1 100 words with 40 servers each.
+    const QString huge =
+        sample::ethernet + "@" + QStringList(QVector<QString>(16000, "1.1.1.1").toList()).join(',');
+    const QString fortyServers =
+        "{X}@" + QStringList(QVector<QString>(40, "2.2.2.2").toList()).join(',');
+    QStringList arguments = {"user", huge};
+    arguments += QVector<QString>(1100, fortyServers).toList();
+
+    QCOMPARE(machine->runTool(arguments).exitCode, 0);
+    // One set and 31 adds: the first 32 items of the entry.
+    QCOMPARE(machine->netshCalls().size(), 32);
+    const QStringList warnings = machine->logLines().filter("warning\t");
+    QCOMPARE(warnings.filter("entries, the last").size(), 1);
+    QCOMPARE(warnings.first(), QStringLiteral("warning\tDns: More than 1024 entries, the last "
+                                              "77 are ignored"));
+    QCOMPARE(warnings.filter("servers, the last").size(), 1024);
+    QVERIFY(QFileInfo(machine->logFilePath()).size() < 1024 * 1024);
+}
+
+QTEST_GUILESS_MAIN(TestHostileInput)
+#include "test_hostileinput.moc"
