@@ -35,6 +35,8 @@ int main(int argc, char **argv)
             continue;
         QProcess process;
         process.start(fields.takeFirst(), fields, QIODevice::ReadWrite);
+        // As the tool does: wmic answers only once its input has ended.
+        process.closeWriteChannel();
         process.waitForFinished(-1);
         process.readAllStandardOutput();
     }
