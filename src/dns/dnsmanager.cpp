@@ -10,6 +10,7 @@
 #include "utils/text.h"
 
 #include <QDebug>
+#include <QHash>
 #include <algorithm>
 
 namespace {
@@ -36,15 +37,24 @@ bool sameInterfaceId(const QString &a, const QString &b)
     return a.compare(b, Qt::CaseInsensitive) == 0;
 }
 
+// The records by their IDs in upper case, so that IDs match ignoring letter
+// case; a lookup here keeps the pairing of the two stacks linear in the
+// number of interfaces.
+QHash<QString, const InterfaceInfo *> recordsById(const QList<InterfaceInfo> &records)
+{
+    QHash<QString, const InterfaceInfo *> byId;
+    for (const InterfaceInfo &record : records)
+        byId.insert(record.id().toUpper(), &record);
+    return byId;
+}
+
 // The records of `records` whose ID no record of `others` has.
 QList<InterfaceInfo> recordsMissingFrom(const QList<InterfaceInfo> &records,
-                                        const QList<InterfaceInfo> &others)
+                                        const QHash<QString, const InterfaceInfo *> &others)
 {
     QList<InterfaceInfo> missing;
     for (const InterfaceInfo &record : records) {
-        if (std::none_of(others.cbegin(), others.cend(), [&](const InterfaceInfo &other) {
-                return sameInterfaceId(other.id(), record.id());
-            }))
+        if (!others.contains(record.id().toUpper()))
             missing.append(record);
     }
     return missing;
@@ -138,13 +148,11 @@ void DnsManager::loadInterfaces()
 
     // The two stacks are paired by interface ID, never by position: a
     // positional pairing would hand one interface another's IPv6 servers.
+    const QHash<QString, const InterfaceInfo *> ipv6ById = recordsById(ipv6Records);
     QList<InterfaceInfo> paired;
     for (const InterfaceInfo &ipv4Record : ipv4Records) {
-        const auto ipv6Record = std::find_if(
-            ipv6Records.cbegin(), ipv6Records.cend(), [&](const InterfaceInfo &record) {
-                return record.id().compare(ipv4Record.id(), Qt::CaseInsensitive) == 0;
-            });
-        if (ipv6Record == ipv6Records.cend())
+        const InterfaceInfo *ipv6Record = ipv6ById.value(ipv4Record.id().toUpper());
+        if (!ipv6Record)
             continue;
         paired.append(InterfaceInfo(ipv4Record.id(), ipv4Record.name(), ipv4Record.ipv4Dns(),
                                     ipv6Record->ipv6Dns(), vpnAdapters()));
@@ -156,8 +164,8 @@ void DnsManager::loadInterfaces()
 void DnsManager::logUnpairedInterfaces(const QList<InterfaceInfo> &ipv4Records,
                                        const QList<InterfaceInfo> &ipv6Records)
 {
-    const QList<InterfaceInfo> ipv4Only = recordsMissingFrom(ipv4Records, ipv6Records);
-    const QList<InterfaceInfo> ipv6Only = recordsMissingFrom(ipv6Records, ipv4Records);
+    const QList<InterfaceInfo> ipv4Only = recordsMissingFrom(ipv4Records, recordsById(ipv6Records));
+    const QList<InterfaceInfo> ipv6Only = recordsMissingFrom(ipv6Records, recordsById(ipv4Records));
     if (ipv4Only.isEmpty() && ipv6Only.isEmpty())
         return;
     // The critical line still flags a registry that is not as Windows keeps
@@ -178,8 +186,12 @@ void DnsManager::readNameServers(QList<InterfaceInfo> &records, const QSet<QStri
 {
     RegistryKey interfacesKey(ipv4 ? ipv4InterfacesKey : ipv6InterfacesKey);
     for (const QString &id : interfacesKey.subkeys()) {
+        // The adapter list is checked first: it spares the connection key's
+        // reads for the interfaces it does not list.
+        if (!guids.contains(id.toUpper()))
+            continue;
         const QString name = connectionName(id);
-        if (name.isEmpty() || !guids.contains(id.toUpper()))
+        if (name.isEmpty())
             continue;
         interfacesKey.enter(id);
         const QStringList servers =
