@@ -129,6 +129,8 @@ void TestText::boundsTextForTheLog_data()
     QTest::newRow("at the bound") << QString(256, 'x') << QString(256, 'x');
     QTest::newRow("past the bound")
         << QString(131072, 'x') << QString(256, 'x') + "... (131072 characters)";
+    QTest::newRow("placeholder in the text")
+        << "%1" + QString(300, 'x') << "%1" + QString(254, 'x') + "... (302 characters)";
 }
 
 void TestText::boundsTextForTheLog()

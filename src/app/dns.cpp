@@ -262,9 +262,8 @@ void Dns::warnAboutIgnoredItems(const QString &word, int ignoredItems)
     if (ignoredItems > 0) {
         logWarning(objectName(),
                    QStringLiteral("Entry (%1) lists more than %2 servers, the last %3 are ignored")
-                       .arg(boundedForLog(word))
-                       .arg(maxItemsPerEntry)
-                       .arg(ignoredItems));
+                       .arg(boundedForLog(word), QString::number(maxItemsPerEntry),
+                            QString::number(ignoredItems)));
     }
 }
 

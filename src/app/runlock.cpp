@@ -44,8 +44,7 @@ bool RunLock::take(int waitMs)
         if (waited.hasExpired(waitMs)) {
             logWarning(logSource, QStringLiteral("Another run still holds '%1' after %2 ms, DNS "
                                                  "servers left unchanged")
-                                      .arg(path)
-                                      .arg(waitMs));
+                                      .arg(path, QString::number(waitMs)));
             return false;
         }
         hadToWait = true;

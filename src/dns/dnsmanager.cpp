@@ -88,9 +88,8 @@ QStringList nameServerAddresses(const QString &source, const QString &value, con
     }
     if (list.ignored > 0) {
         logWarning(source, QStringLiteral("%1 lists more than %2 servers, left out: %3 more")
-                               .arg(where)
-                               .arg(maxServersPerProtocol)
-                               .arg(list.ignored));
+                               .arg(where, QString::number(maxServersPerProtocol),
+                                    QString::number(list.ignored)));
     }
     return list.servers;
 }

@@ -88,7 +88,10 @@ QString boundedForLog(const QString &text)
 {
     if (text.size() <= maxLoggedLength)
         return text;
-    return QStringLiteral("%1... (%2 characters)").arg(text.left(maxLoggedLength)).arg(text.size());
+    // Both at once: a second arg() call would also replace a "%1" that the
+    // quoted text itself holds.
+    return QStringLiteral("%1... (%2 characters)")
+        .arg(text.left(maxLoggedLength), QString::number(text.size()));
 }
 
 QString boolToString(bool value)
