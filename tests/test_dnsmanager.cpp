@@ -321,13 +321,14 @@ void TestDnsManager::mergesSavedServers()
     QFETCH(QStringList, entries);
 
     QList<InterfaceInfo> records;
+    DnsManager manager;
+    manager.loadInterfaces();
     for (const QString &entry : saved) {
         const QString id = entry.section('@', 0, 0);
         const QStringList servers = entry.section('@', 1).split(',', Qt::SkipEmptyParts);
-        records.append(InterfaceInfo(id, id, servers.filter("."), servers.filter(":")));
+        records.append(
+            InterfaceInfo(id, id, servers.filter("."), servers.filter(":"), manager.vpnAdapters()));
     }
-    DnsManager manager;
-    manager.loadInterfaces();
     manager.mergeUserDns(records);
     QCOMPARE(manager.interfaceDnsEntries(), entries);
     QVERIFY(manager.interfaces().at(2).isVpn());
@@ -356,9 +357,12 @@ void TestDnsManager::plansRoundTripTheSampleMachine()
         DnsManager manager;
         manager.refreshInterfaces();
         manager.mergeUserDns(saved);
-        manager.setDnsFromUser();
+        // Every interface named is restored but the TAP adapter, which the
+        // user plan never touches.
+        QCOMPARE(manager.setDnsFromUser(
+                     {sample::ethernet, sample::wifi, sample::tap, sample::ethernet2.toUpper()}),
+                 (QStringList{sample::ethernet, sample::wifi, sample::ethernet2}));
     }
-    // Everything back but the TAP adapter, which the user plan never touches.
     for (const QString &call : machine->netshCalls())
         QVERIFY2(!call.contains("Local Area Connection"), qPrintable(call));
     QCOMPARE(machine->nameServer(sample::tap, true), QStringLiteral("172.16.0.1"));
@@ -377,7 +381,7 @@ void TestDnsManager::plansOnAnEmptyInventoryStillFlush()
         manager.loadInterfaces();
         messages.clear();
         manager.setDnsFromVpn({}, {"fd00:dead:beef:cafe::1"});
-        manager.setDnsFromUser();
+        QCOMPARE(manager.setDnsFromUser({sample::ethernet}), QStringList());
     }
     QCOMPARE(messages.lines(),
              (QStringList{"info\tDnsManager: Set DNS settings from VPN, IPv4 DNS: (), IPv6 DNS: "

@@ -30,13 +30,16 @@ void TestEntries::parsesInterfaceEntries_data()
                                           << QStringList{"fd00::1"} << QStringList{};
     QTest::newRow("no @") << "{A}"
                           << "{A}" << QStringList{} << QStringList{} << QStringList{};
-    QTest::newRow("two @") << "{A}@1.1.1.1@2.2.2.2"
-                           << "{A}" << QStringList{} << QStringList{} << QStringList{};
+    QTest::newRow("two @ reject all after the first")
+        << "{A}@1.1.1.1@2.2.2.2"
+        << "{A}" << QStringList{} << QStringList{} << QStringList{"1.1.1.1@2.2.2.2"};
     QTest::newRow("nothing after @") << "{A}@"
                                      << "{A}" << QStringList{} << QStringList{} << QStringList{};
-    QTest::newRow("single item, not an address, no warning")
-        << "{A}@dns.example"
-        << "{A}" << QStringList{} << QStringList{} << QStringList{};
+    QTest::newRow("single item, not an address, rejected")
+        << "{A}@ 10.8.0.l "
+        << "{A}" << QStringList{} << QStringList{} << QStringList{"10.8.0.l"};
+    QTest::newRow("blank after @") << "{A}@  "
+                                   << "{A}" << QStringList{} << QStringList{} << QStringList{};
     QTest::newRow("single address simplified")
         << "{A}@  1.1.1.1 "
         << "{A}" << QStringList{"1.1.1.1"} << QStringList{} << QStringList{};
@@ -122,42 +125,48 @@ void TestEntries::keepsSavedEntries_data()
 {
     QTest::addColumn<QStringList>("saved");
     QTest::addColumn<QStringList>("current");
+    QTest::addColumn<QStringList>("switched");
     QTest::addColumn<QStringList>("recorded");
 
     QTest::newRow("on the VPN's servers: saved entries kept")
         << QStringList{"{A}@1.1.1.1", "{B}@"}
-        << QStringList{"{A}@172.16.0.1", "{B}@172.16.0.1,fd00:dead:beef:cafe::1"}
+        << QStringList{"{A}@172.16.0.1", "{B}@172.16.0.1,fd00:dead:beef:cafe::1"} << QStringList{}
         << QStringList{"{A}@1.1.1.1", "{B}@"};
     QTest::newRow("on other servers: recorded as they are")
         << QStringList{"{A}@1.1.1.1", "{B}@2.2.2.2"} << QStringList{"{A}@9.9.9.9", "{B}@"}
-        << QStringList{"{A}@9.9.9.9", "{B}@"};
+        << QStringList{} << QStringList{"{A}@9.9.9.9", "{B}@"};
     QTest::newRow("per interface: one restored, one still switched")
         << QStringList{"{A}@1.1.1.1", "{B}@2.2.2.2"}
-        << QStringList{"{A}@9.9.9.9", "{B}@2001:db8::1,fd00:dead:beef:cafe::1"}
+        << QStringList{"{A}@9.9.9.9", "{B}@2001:db8::1,fd00:dead:beef:cafe::1"} << QStringList{}
         << QStringList{"{A}@9.9.9.9", "{B}@2.2.2.2"};
     QTest::newRow("VPN server recorded by the last vpn run")
         << QStringList{"{A}@1.1.1.1", "{B}@2.2.2.2"} << QStringList{"{A}@10.8.0.1", "{B}@10.9.0.1"}
-        << QStringList{"{A}@1.1.1.1", "{B}@10.9.0.1"};
+        << QStringList{} << QStringList{"{A}@1.1.1.1", "{B}@10.9.0.1"};
     QTest::newRow("IDs matched ignoring letter case")
         << QStringList{"{a}@1.1.1.1", "{b}@2.2.2.2"} << QStringList{"{A}@172.16.0.1", "{B}@"}
-        << QStringList{"{a}@1.1.1.1", "{B}@"};
+        << QStringList{} << QStringList{"{a}@1.1.1.1", "{B}@"};
     QTest::newRow("new interface on the VPN's servers recorded as it is")
         << QStringList{"{A}@1.1.1.1"} << QStringList{"{A}@172.16.0.1", "{C}@172.16.0.1"}
-        << QStringList{"{A}@1.1.1.1", "{C}@172.16.0.1"};
+        << QStringList{} << QStringList{"{A}@1.1.1.1", "{C}@172.16.0.1"};
     QTest::newRow("interface gone, its saved entry kept")
         << QStringList{"{A}@1.1.1.1", "{D}@8.8.8.8"} << QStringList{"{A}@172.16.0.1"}
-        << QStringList{"{A}@1.1.1.1", "{D}@8.8.8.8"};
-    QTest::newRow("nothing saved")
-        << QStringList{} << QStringList{"{A}@172.16.0.1"} << QStringList{"{A}@172.16.0.1"};
+        << QStringList{} << QStringList{"{A}@1.1.1.1", "{D}@8.8.8.8"};
+    QTest::newRow("switched: saved entry kept, whatever its servers now")
+        << QStringList{"{A}@1.1.1.1", "{B}@2.2.2.2,2001:db8::2"}
+        << QStringList{"{A}@1.1.1.1", "{b}@2.2.2.2"} << QStringList{"{a}", "{B}"}
+        << QStringList{"{A}@1.1.1.1", "{B}@2.2.2.2,2001:db8::2"};
+    QTest::newRow("nothing saved") << QStringList{} << QStringList{"{A}@172.16.0.1"}
+                                   << QStringList{} << QStringList{"{A}@172.16.0.1"};
 }
 
 void TestEntries::keepsSavedEntries()
 {
     QFETCH(QStringList, saved);
     QFETCH(QStringList, current);
+    QFETCH(QStringList, switched);
     QFETCH(QStringList, recorded);
     const QStringList vpnServers = {"172.16.0.1", "fd00:dead:beef:cafe::1", "10.8.0.1"};
-    QCOMPARE(entriesToRecord(saved, current, vpnServers), recorded);
+    QCOMPARE(entriesToRecord(saved, current, switched, vpnServers), recorded);
 }
 
 QTEST_GUILESS_MAIN(TestEntries)

@@ -139,12 +139,13 @@ void TestHostileInput::linkedDataFileIsNeverWritten()
     QCOMPARE(fileContent(target), targetExists ? content : QByteArray("(missing)"));
     QVERIFY(QFileInfo(machine->dataFilePath()).isSymLink());
     QCOMPARE(machine->show() != before, changesDns);
-    QCOMPARE(machine->logLines().filter("warning\t").size(), 1);
-    QVERIFY(machine->logLines()
-                .filter("warning\t")
-                .first()
-                .startsWith("warning\tDns: DNS data file '" + machine->dataFilePath() +
-                            "' is a link, it is not written"));
+    QStringList warnings = {"warning\tDns: DNS data file '" + machine->dataFilePath() +
+                            "' is a link, it is not written"};
+    if (!changesDns) {
+        warnings.append(
+            "warning\tDns: Cannot record the user's DNS servers, DNS servers left unchanged");
+    }
+    QCOMPARE(machine->logLines().filter("warning\t"), warnings);
 }
 
 void TestHostileInput::linkedLogFileIsNeverWritten()

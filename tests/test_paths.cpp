@@ -1,4 +1,5 @@
 #include "utils/paths.h"
+#include "utils/vendorfolder.h"
 
 #include <QtTest>
 
@@ -45,8 +46,11 @@ void TestPaths::dataFilePathInTheProgramDataLocation()
     QTemporaryDir machine;
     const QString programData = machine.path() + QStringLiteral("/ProgramData");
     qputenv("XDG_DATA_HOME", programData.toUtf8());
-    QCOMPARE(dataFolderPath(), programData + QStringLiteral("/Tarnwick"));
-    QCOMPARE(dnsDataFilePath(), programData + QStringLiteral("/Tarnwick/dns.dat"));
+    QCOMPARE(vendorFolderPath(), programData + QStringLiteral("/Tarnwick"));
+    const VendorFolder folder(vendorFolderPath());
+    QVERIFY(QFileInfo(folder.path()).isDir());
+    QCOMPARE(folder.filePath(QStringLiteral("dns.dat")),
+             programData + QStringLiteral("/Tarnwick/dns.dat"));
 }
 
 void TestPaths::dataFilePathWithoutProgramData()
@@ -54,10 +58,11 @@ void TestPaths::dataFilePathWithoutProgramData()
     QTemporaryDir home;
     qputenv("XDG_DATA_HOME", (home.path() + QStringLiteral("/share")).toUtf8());
     qputenv("XDG_DATA_DIRS", "/usr/share");
-    QTest::ignoreMessage(QtWarningMsg, "Utils: Can't find log data path!");
-    QCOMPARE(dnsDataFilePath(), QStringLiteral("/dns.dat"));
     QTest::ignoreMessage(QtWarningMsg, "Utils: Can't find 'ProgramData' path!");
-    QCOMPARE(vendorFolderPath(), QString());
+    const VendorFolder folder(vendorFolderPath());
+    // No data file at all, rather than one in the current directory.
+    QVERIFY(!folder.isUsable());
+    QCOMPARE(folder.filePath(QStringLiteral("dns.dat")), QString());
 }
 
 void TestPaths::trustsOnlyAPlainVendorFolder_data()
@@ -69,6 +74,7 @@ void TestPaths::trustsOnlyAPlainVendorFolder_data()
     QTest::newRow("plain folder") << "folder" << true;
     QTest::newRow("link to a folder") << "link" << false;
     QTest::newRow("dangling link") << "dangling link" << false;
+    QTest::newRow("a file") << "file" << false;
 }
 
 void TestPaths::trustsOnlyAPlainVendorFolder()
@@ -87,17 +93,24 @@ void TestPaths::trustsOnlyAPlainVendorFolder()
         QVERIFY(QDir().rename(elsewhere, vendorFolder));
     if (kind.endsWith(QLatin1String("link")))
         QVERIFY(QFile::link(elsewhere, vendorFolder));
-    qputenv("XDG_DATA_HOME", programData.toUtf8());
+    if (kind == QLatin1String("file"))
+        QVERIFY(QFile(vendorFolder).open(QIODevice::WriteOnly));
 
-    const QString warning =
-        QStringLiteral("Utils: Vendor folder is a link or junction, not used: ") + vendorFolder;
-    if (!trusted)
-        QTest::ignoreMessage(QtWarningMsg, qPrintable(warning));
-    QCOMPARE(isTrustedVendorFolder(vendorFolder), trusted);
+    if (kind.endsWith(QLatin1String("link"))) {
+        QTest::ignoreMessage(
+            QtWarningMsg,
+            qPrintable("Utils: Vendor folder is a link or junction, not used: " + vendorFolder));
+    }
+    if (kind == QLatin1String("file")) {
+        QTest::ignoreMessage(QtWarningMsg,
+                             qPrintable("Utils: Vendor folder cannot be created: " + vendorFolder));
+    }
+    const VendorFolder folder(vendorFolder);
+    QCOMPARE(folder.isUsable(), trusted);
     // Without a trusted folder there is no data file, rather than one elsewhere.
-    if (!trusted)
-        QTest::ignoreMessage(QtWarningMsg, qPrintable(warning));
-    QCOMPARE(dnsDataFilePath(), trusted ? vendorFolder + QStringLiteral("/dns.dat") : QString());
+    QCOMPARE(folder.filePath(QStringLiteral("dns.dat")),
+             trusted ? vendorFolder + QStringLiteral("/dns.dat") : QString());
+    QCOMPARE(QFileInfo(elsewhere).exists(), kind == QLatin1String("link"));
 }
 
 QTEST_GUILESS_MAIN(TestPaths)

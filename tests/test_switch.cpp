@@ -74,6 +74,7 @@ private slots:
     void killedVpnRunCanBeReset_data();
     void killedVpnRunCanBeReset();
     void unwritableDataFileChangesNothing();
+    void damagedDataFileIsReplaced();
     void failingSystemCommandsStillExitWithZero();
     void switchBackSurvivesFailuresAndUserChanges_data();
     void switchBackSurvivesFailuresAndUserChanges();
@@ -191,8 +192,15 @@ void TestSwitch::userRunAppliesItsEntries()
     QCOMPARE(machine->nameServer(sample::wifi, true), QString());
     QCOMPARE(machine->nameServer(sample::ethernet2, true), vpnIpv4);
     QCOMPARE(machine->nameServer(sample::tap, true), vpnIpv4);
-    QCOMPARE(machine->dataFileGroups(), QStringList{"UserDns"});
+    // Ethernet 2 is still switched: the record stays, and a reset restores it.
+    QVERIFY(machine->logLines().contains(
+        "warning\tDns: DNS servers not restored on 'Ethernet 2', keeping the VPN DNS record"));
+    QCOMPARE(machine->dataFileGroups(), (QStringList{"UserDns", "VpnDns"}));
     QCOMPARE(machine->dataFileValue("UserDns/Args"), savedArgs);
+    QCOMPARE(machine->runTool({"reset"}).exitCode, 0);
+    QCOMPARE(machine->nameServer(sample::ethernet2, true), QStringLiteral("198.51.100.53"));
+    QCOMPARE(machine->nameServer(sample::ethernet, true), QStringLiteral("9.9.9.9"));
+    QCOMPARE(machine->dataFileGroups(), QStringList{"UserDns"});
 }
 
 void TestSwitch::resetWithoutDataFileStripsVpnServers()
@@ -202,12 +210,14 @@ void TestSwitch::resetWithoutDataFileStripsVpnServers()
     machine->setNameServer(sample::tap, true, vpnIpv4);
     QCOMPARE(machine->runTool({"reset"}).exitCode, 0);
 
-    QCOMPARE(machine->nameServer(sample::ethernet, true), QString());
+    // Only the VPN's servers go; the user's own beside them stay.
+    QCOMPARE(machine->nameServer(sample::ethernet, true), QStringLiteral("192.0.2.53"));
     QCOMPARE(machine->nameServer(sample::wifi, false), QString());
     QCOMPARE(machine->nameServer(sample::ethernet2, true), QStringLiteral("198.51.100.53"));
     QCOMPARE(machine->nameServer(sample::tap, true), vpnIpv4);
     QCOMPARE(machine->netshCalls(),
-             (QStringList{"interface ipv4 set dns name= Ethernet static none primary validate=no",
+             (QStringList{"interface ipv4 set dns name= Ethernet static 192.0.2.53 primary "
+                          "validate=no",
                           "interface ipv6 set dns name= Wi-Fi static none primary validate=no"}));
 
     const QString inventory = "info\tDnsManager: ID: .*";
@@ -319,8 +329,7 @@ void TestSwitch::killedVpnRunCanBeReset()
     QCOMPARE(machine->netshCalls(), calls.mid(0, completed + 1));
 
     machine->clearFaults("netsh");
-    // The killed run's lock is left behind and taken over without a wait.
-    QVERIFY(QFile::exists(machine->vendorFolder() + "/dns.lock"));
+    // The killed run's lock went with it: no wait.
     QCOMPARE(machine->runTool({"reset"}).exitCode, 0);
     QCOMPARE(machine->logLines().filter("Waited"), QStringList());
     QCOMPARE(tableWithoutTap(machine->show()), tableWithoutTap(before));
@@ -333,13 +342,31 @@ void TestSwitch::unwritableDataFileChangesNothing()
     QCOMPARE(machine->runTool(vpnArguments()).exitCode, 0);
     QCOMPARE(machine->show(), before);
     QCOMPARE(machine->netshCalls(), QStringList());
-    const QString warning =
-        "warning\tDns: Cannot access DNS data file '" + machine->dataFilePath() + "'";
+    QCOMPARE(
+        machine->logLines().filter("warning\t"),
+        (QStringList{"warning\tDns: Cannot access DNS data file '" + machine->dataFilePath() + "'",
+                     "warning\tDns: Cannot write DNS data file '" + machine->dataFilePath() + "'",
+                     "warning\tDns: Cannot record the user's DNS servers, DNS servers left "
+                     "unchanged"}));
+}
+
+void TestSwitch::damagedDataFileIsReplaced()
+{
+    // Reading it fails, writing the record does not: the run switches.
+    QVERIFY(QDir().mkpath(machine->vendorFolder()));
+    QFile file(machine->dataFilePath());
+    QVERIFY(file.open(QIODevice::WriteOnly));
+    file.write(QByteArray("\xff\xfe\x00\x01garbage\n[UserDns\n", 20));
+    file.close();
+
+    QCOMPARE(machine->runTool(vpnArguments()).exitCode, 0);
     QCOMPARE(machine->logLines().filter("warning\t"),
-             (QStringList{warning,
-                          "warning\tDns: Cannot record the user's DNS servers, DNS servers left "
-                          "unchanged",
-                          warning}));
+             QStringList{"warning\tDns: DNS data file '" + machine->dataFilePath() +
+                         "' cannot be parsed"});
+    QCOMPARE(machine->nameServer(sample::ethernet, true), vpnIpv4);
+    QCOMPARE(machine->dataFileValue("VpnDns/IPv4"), vpnIpv4);
+    QVERIFY(machine->dataFileValue("UserDns/Args")
+                .startsWith(sample::ethernet + "@192.0.2.53,192.0.2.54;"));
 }
 
 void TestSwitch::failingSystemCommandsStillExitWithZero()

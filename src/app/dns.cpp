@@ -1,17 +1,14 @@
 #include "dns.h"
 
 #include "dns/dnsmanager.h"
+#include "dns/interfaceid.h"
 #include "dns/servers.h"
+#include "dnsdatafile.h"
 #include "entries.h"
 #include "logging/logline.h"
 #include "runlock.h"
-#include "utils/filelink.h"
-#include "utils/paths.h"
 #include "utils/text.h"
-
-#include <QDir>
-#include <QFileInfo>
-#include <QSettings>
+#include "utils/vendorfolder.h"
 
 namespace {
 
@@ -39,6 +36,22 @@ QString displayName(Dns::Mode mode)
         break;
     }
     return QString();
+}
+
+// The names of the inventory's interfaces with these IDs; the ID itself for
+// an interface not listed now.
+QStringList interfaceNames(DnsManager &manager, const QStringList &ids)
+{
+    QStringList names;
+    for (const QString &id : ids) {
+        QString name = id;
+        for (const InterfaceInfo &record : manager.interfaces()) {
+            if (sameInterfaceId(record.id(), id))
+                name = record.name();
+        }
+        names.append(name);
+    }
+    return names;
 }
 
 // The warning about the command line is written once per process, however
@@ -84,18 +97,41 @@ bool Dns::run()
     if (isInvalid())
         return false;
     logInfo(objectName(), QStringLiteral("Process started"));
-    RunLock runLock(runLockPath());
-    if (!runLock.take(runLockWaitMs)) {
-        logInfo(objectName(), QStringLiteral("Process finished"));
-        return true;
+    // Without a usable vendor folder there is neither a record nor a run
+    // lock: no run could undo what it changed, so none changes anything.
+    const VendorFolder &vendorFolder = VendorFolder::instance();
+    RunLock runLock(vendorFolder.path());
+    if (!vendorFolder.isUsable()) {
+        logWarning(objectName(),
+                   QStringLiteral("No vendor folder for the DNS data file, DNS servers left "
+                                  "unchanged"));
+    } else if (runLock.take(runLockWaitMs)) {
+        DnsDataFile dataFile(vendorFolder.filePath(QStringLiteral("dns.dat")));
+        switchDns(dataFile);
     }
+    logInfo(objectName(), QStringLiteral("Process finished"));
+    return true;
+}
+
+void Dns::switchDns(DnsDataFile &dataFile)
+{
     if (mode == Reset)
-        reset();
+        reset(dataFile);
 
     DnsManager manager;
-    QList<InterfaceInfo> records;
     QString lastIpv4;
     QString lastIpv6;
+    const QList<InterfaceInfo> records = readArguments(manager, &lastIpv4, &lastIpv6);
+    manager.refreshInterfaces();
+    if (mode == Vpn)
+        switchToVpn(manager, dataFile, lastIpv4, lastIpv6);
+    else
+        switchToUser(manager, dataFile, records);
+}
+
+QList<InterfaceInfo> Dns::readArguments(DnsManager &manager, QString *lastIpv4, QString *lastIpv6)
+{
+    QList<InterfaceInfo> records;
     warnAboutIgnoredEntries();
     for (const QString &word : args.mid(0, maxEntriesPerRun)) {
         const ParsedEntry entry = parseInterfaceEntry(word);
@@ -105,33 +141,33 @@ bool Dns::run()
         }
         warnAboutIgnoredItems(word, entry.ignoredItems);
         if (!entry.ipv4.isEmpty())
-            lastIpv4 = entry.ipv4.last();
+            *lastIpv4 = entry.ipv4.last();
         if (!entry.ipv6.isEmpty())
-            lastIpv6 = entry.ipv6.last();
+            *lastIpv6 = entry.ipv6.last();
         records.append(
             InterfaceInfo(entry.id, entry.id, entry.ipv4, entry.ipv6, manager.vpnAdapters()));
     }
-
-    manager.refreshInterfaces();
-    QSettings settings(dnsDataFilePath(), QSettings::IniFormat);
-    if (mode == Vpn)
-        switchToVpn(manager, settings, lastIpv4, lastIpv6);
-    else
-        switchToUser(manager, settings, records);
-    syncDataFile(settings);
-    logInfo(objectName(), QStringLiteral("Process finished"));
-    return true;
+    return records;
 }
 
-void Dns::switchToVpn(DnsManager &manager, QSettings &settings, const QString &lastIpv4,
+void Dns::switchToVpn(DnsManager &manager, DnsDataFile &dataFile, const QString &lastIpv4,
                       const QString &lastIpv6)
 {
     logInfo(objectName(), QStringLiteral("Switch to VPN DNS: %1, %2").arg(lastIpv4, lastIpv6));
-    if (dataFileIsLink())
-        return;
-    const QStringList entries = entriesToRecord(
-        savedEntries(settings), manager.interfaceDnsEntries(), recordedVpnServers(settings));
-    if (!recordUserDns(settings, entries, lastIpv4, lastIpv6)) {
+    const QStringList current = manager.interfaceDnsEntries();
+    const QStringList switched = dataFile.switchedIds(current);
+    const QStringList entries =
+        entriesToRecord(dataFile.savedEntries(), current, switched, dataFile.vpnServers());
+    // Every interface but the VPN's own counts as switched from here on,
+    // since a switch back never touches that one.
+    QStringList switching;
+    for (const InterfaceInfo &record : manager.interfaces()) {
+        if (!record.isVpn())
+            switching.append(record.id());
+    }
+    // On disk before the first DNS change, so that a run killed while netsh
+    // works still leaves what a reset needs.
+    if (!dataFile.recordSwitch(entries, lastIpv4, lastIpv6, unitedIds(switched, switching))) {
         logWarning(
             objectName(),
             QStringLiteral("Cannot record the user's DNS servers, DNS servers left unchanged"));
@@ -140,90 +176,71 @@ void Dns::switchToVpn(DnsManager &manager, QSettings &settings, const QString &l
     manager.setDnsFromVpn(singleServerList(lastIpv4), singleServerList(lastIpv6));
 }
 
-bool Dns::recordUserDns(QSettings &settings, const QStringList &entries, const QString &lastIpv4,
-                        const QString &lastIpv6)
-{
-    settings.remove(userDnsGroup);
-    settings.beginGroup(userDnsGroup);
-    settings.setValue(QStringLiteral("Args"), joinNonEmpty(entries, argsSeparator));
-    settings.endGroup();
-    settings.beginGroup(vpnDnsGroup);
-    settings.setValue(QStringLiteral("IPv4"), lastIpv4);
-    settings.setValue(QStringLiteral("IPv6"), lastIpv6);
-    settings.endGroup();
-    // On disk before the first DNS change, so that a run killed while netsh
-    // works still leaves what a reset needs.
-    syncDataFile(settings);
-    // The status keeps the first error of the instance: one met while reading
-    // the old file would hide whether the write took, so any error counts.
-    return settings.status() == QSettings::NoError;
-}
-
-QStringList Dns::recordedVpnServers(const QSettings &settings) const
-{
-    QStringList servers = vpnDefaultServers();
-    for (const QString &key : {QStringLiteral("IPv4"), QStringLiteral("IPv6")}) {
-        const QString server =
-            settings.value(vpnDnsGroup + QLatin1Char('/') + key, QString()).toString();
-        if (!server.isEmpty())
-            servers.append(server);
-    }
-    return servers;
-}
-
-void Dns::switchToUser(DnsManager &manager, QSettings &settings,
+void Dns::switchToUser(DnsManager &manager, DnsDataFile &dataFile,
                        const QList<InterfaceInfo> &records)
 {
     logInfo(objectName(), QStringLiteral("Switch to user DNS"));
+    const QStringList switched = dataFile.switchedIds(manager.interfaceDnsEntries());
+    QStringList targets;
     if (resetToDefaults) {
-        logInfo(objectName(), QStringLiteral("Clear current DNS entries"));
-        for (InterfaceInfo &record : manager.interfaces()) {
-            if (record.isVpn())
-                continue;
-            if (containsVpnDns(record.ipv4Dns())) {
-                logInfo(objectName(),
-                        QStringLiteral("Clear DNS entries for IPv4 on '%1'").arg(record.name()));
-                record.setIpv4Dns({});
-            }
-            if (containsVpnDns(record.ipv6Dns())) {
-                logInfo(objectName(),
-                        QStringLiteral("Clear DNS entries for IPv6 on '%1'").arg(record.name()));
-                record.setIpv6Dns({});
-            }
+        removeVpnDefaultServers(manager);
+        for (const InterfaceInfo &record : manager.interfaces())
+            targets.append(record.id());
+    } else {
+        manager.mergeUserDns(records);
+        for (const InterfaceInfo &record : records) {
+            // A reset leaves an interface that is no longer switched as it is:
+            // it is on the user's own servers, perhaps ones set since.
+            if (!restoringSwitched || containsId(switched, record.id()))
+                targets.append(record.id());
         }
     }
-    manager.mergeUserDns(records);
-    const QStringList notRestored = manager.setDnsFromUser();
-    if (!notRestored.isEmpty()) {
-        // Those interfaces are still on the VPN's servers; with the record
-        // kept, the next vpn run recognises them and keeps their saved entries.
+    const QStringList stillSwitched = idsWithout(switched, manager.setDnsFromUser(targets));
+    if (!stillSwitched.isEmpty()) {
+        // With the record kept, the next vpn run keeps their saved entries and
+        // the next reset restores them.
         logWarning(objectName(),
                    QStringLiteral("DNS servers not restored on '%1', keeping the VPN DNS record")
-                       .arg(notRestored.join(QStringLiteral("', '"))));
-        return;
+                       .arg(interfaceNames(manager, stillSwitched).join(QStringLiteral("', '"))));
     }
-    if (!dataFileIsLink())
-        settings.remove(vpnDnsGroup);
+    dataFile.recordSwitchBack(stillSwitched);
 }
 
-void Dns::reset()
+void Dns::removeVpnDefaultServers(DnsManager &manager)
+{
+    logInfo(objectName(), QStringLiteral("Clear current DNS entries"));
+    for (InterfaceInfo &record : manager.interfaces()) {
+        if (record.isVpn())
+            continue;
+        // Only the VPN's servers go; servers of the user's own beside them
+        // stay.
+        if (containsVpnDns(record.ipv4Dns())) {
+            logInfo(objectName(),
+                    QStringLiteral("Clear DNS entries for IPv4 on '%1'").arg(record.name()));
+            record.setIpv4Dns(withoutVpnDns(record.ipv4Dns()));
+        }
+        if (containsVpnDns(record.ipv6Dns())) {
+            logInfo(objectName(),
+                    QStringLiteral("Clear DNS entries for IPv6 on '%1'").arg(record.name()));
+            record.setIpv6Dns(withoutVpnDns(record.ipv6Dns()));
+        }
+    }
+}
+
+void Dns::reset(const DnsDataFile &dataFile)
 {
     logInfo(objectName(), QStringLiteral("Resetting DNS settings..."));
     args.clear();
     mode = User;
 
-    const QString path = dnsDataFilePath();
-    if (!QFileInfo::exists(path)) {
+    if (!dataFile.exists()) {
         resetToDefaults = true;
         logWarning(objectName(),
                    QStringLiteral("DNS data file doesn't exist, resetting to default values"));
         return;
     }
-    {
-        const QSettings saved(path, QSettings::IniFormat);
-        warnOnDataFileError(saved);
-        args = savedEntries(saved);
-    }
+    args = dataFile.savedEntries();
+    restoringSwitched = true;
     // A file without saved entries cannot restore anything: strip the VPN's
     // servers as if there were no file, rather than leave them in place.
     if (args.isEmpty()) {
@@ -232,20 +249,6 @@ void Dns::reset()
             objectName(),
             QStringLiteral("DNS data file holds no saved entries, resetting to default values"));
     }
-}
-
-bool Dns::dataFileIsLink()
-{
-    // QSettings writes through a link to wherever it leads; whoever made the
-    // link would choose the file this tool overwrites.
-    const QString path = dnsDataFilePath();
-    if (!isLink(path))
-        return false;
-    logWarning(objectName(),
-               QStringLiteral("DNS data file '%1' is a link, it is not written; %2")
-                   .arg(path, mode == Vpn ? QStringLiteral("no DNS server is changed")
-                                          : QStringLiteral("the VPN servers stay recorded")));
-    return true;
 }
 
 void Dns::warnAboutIgnoredEntries()
@@ -265,29 +268,4 @@ void Dns::warnAboutIgnoredItems(const QString &word, int ignoredItems)
                        .arg(boundedForLog(word), QString::number(maxItemsPerEntry),
                             QString::number(ignoredItems)));
     }
-}
-
-QStringList Dns::savedEntries(const QSettings &settings)
-{
-    const QString value =
-        settings.value(userDnsGroup + QStringLiteral("/Args"), QString()).toString();
-    return parseSavedArgs(value, argsSeparator);
-}
-
-void Dns::syncDataFile(QSettings &settings)
-{
-    settings.sync();
-    warnOnDataFileError(settings);
-}
-
-void Dns::warnOnDataFileError(const QSettings &settings)
-{
-    // QSettings parses the sections of a file as they are read; listing every
-    // key parses all of them, so that a parse error shows in the status.
-    settings.allKeys();
-    const QString file = QDir::toNativeSeparators(settings.fileName());
-    if (settings.status() == QSettings::AccessError)
-        logWarning(objectName(), QStringLiteral("Cannot access DNS data file '%1'").arg(file));
-    else if (settings.status() == QSettings::FormatError)
-        logWarning(objectName(), QStringLiteral("DNS data file '%1' cannot be parsed").arg(file));
 }

@@ -6,9 +6,9 @@
 #include <QStringList>
 
 // What the command line asked for, and the run of that mode.
+class DnsDataFile;
 class DnsManager;
 class InterfaceInfo;
-class QSettings;
 
 class Dns : public QObject
 {
@@ -34,38 +34,33 @@ public:
     bool run();
 
 private:
+    // The run itself, once it holds the run lock.
+    void switchDns(DnsDataFile &dataFile);
     // Turns a reset into a user run fed with the entries of the data file.
-    void reset();
+    void reset(const DnsDataFile &dataFile);
+    // The arguments read as interface entries, with the last IPv4 and the
+    // last IPv6 server among them; warns about every item not taken.
+    QList<InterfaceInfo> readArguments(DnsManager &manager, QString *lastIpv4, QString *lastIpv6);
 
-    // Records the user's servers, then points every interface at the VPN's;
-    // changes nothing when the record does not reach the disk.
-    void switchToVpn(DnsManager &manager, QSettings &settings, const QString &lastIpv4,
+    // Records the user's servers and the interfaces about to be switched,
+    // then points every interface at the VPN's servers; changes nothing when
+    // the record does not reach the disk.
+    void switchToVpn(DnsManager &manager, DnsDataFile &dataFile, const QString &lastIpv4,
                      const QString &lastIpv6);
-    // Writes the entries and the VPN servers and syncs; true when they
-    // reached the disk, so that a reset can undo the switch.
-    bool recordUserDns(QSettings &settings, const QStringList &entries, const QString &lastIpv4,
-                       const QString &lastIpv6);
-    // The servers that mark an interface as switched to the VPN: the VPN's
-    // default servers and those of "VpnDns".
-    QStringList recordedVpnServers(const QSettings &settings) const;
-    // Restores the user's servers; forgets the VPN servers only when every
-    // interface was restored.
-    void switchToUser(DnsManager &manager, QSettings &settings,
+    // Restores the user's servers and records which interfaces are still
+    // switched to the VPN, forgetting the VPN record when none is.
+    void switchToUser(DnsManager &manager, DnsDataFile &dataFile,
                       const QList<InterfaceInfo> &records);
-    // Syncs the data file and warns when it could not be written.
-    void syncDataFile(QSettings &settings);
-    void warnOnDataFileError(const QSettings &settings);
-    QStringList savedEntries(const QSettings &settings);
-    // True, with a warning, when the data file is a link: it is then never
-    // written, and a vpn run changes nothing it could not record.
-    bool dataFileIsLink();
+    // Without saved entries: takes the VPN's default servers out of every
+    // non-VPN interface's lists in the inventory.
+    void removeVpnDefaultServers(DnsManager &manager);
     void warnAboutIgnoredEntries();
     void warnAboutIgnoredItems(const QString &word, int ignoredItems);
 
-    const QString vpnDnsGroup = QStringLiteral("VpnDns");
-    const QString userDnsGroup = QStringLiteral("UserDns");
-    const QString argsSeparator = QStringLiteral(";");
     Mode mode = Unknown;
     QStringList args;
     bool resetToDefaults = false;
+    // A reset: the entries are those of the data file, and only the
+    // interfaces still switched to the VPN take them.
+    bool restoringSwitched = false;
 };

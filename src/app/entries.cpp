@@ -1,9 +1,9 @@
 #include "entries.h"
 
+#include "dns/interfaceid.h"
 #include "dns/servers.h"
 #include "utils/text.h"
 
-#include <QSet>
 #include <algorithm>
 
 ParsedEntry parseInterfaceEntry(const QString &word)
@@ -11,18 +11,20 @@ ParsedEntry parseInterfaceEntry(const QString &word)
     const QStringList parts = word.split(QLatin1Char('@'));
     ParsedEntry entry;
     entry.id = parts.first();
-    if (parts.size() != 2)
+    if (parts.size() == 1)
         return entry;
-
-    const QString &servers = parts.at(1);
-    QStringList items;
-    if (servers.contains(QLatin1Char(','))) {
-        items = servers.split(QLatin1Char(','));
-    } else {
-        const QString single = servers.simplified();
-        if (isIPv4(single) || isIPv6(single))
-            items.append(single);
+    const QString servers = word.section(QLatin1Char('@'), 1);
+    if (parts.size() > 2) {
+        // Which "@" ends the ID is anybody's guess: no server is taken.
+        entry.rejected.append(servers);
+        return entry;
     }
+
+    QStringList items;
+    if (servers.contains(QLatin1Char(',')))
+        items = servers.split(QLatin1Char(','));
+    else if (!servers.simplified().isEmpty())
+        items.append(servers.simplified());
 
     entry.ignoredItems = qMax(0, items.size() - maxItemsPerEntry);
     // QHostAddress accepts blanks around an address; they must not reach netsh,
@@ -74,23 +76,33 @@ QStringList entryServers(const QString &entry)
 
 } // namespace
 
+QStringList idsOnServers(const QStringList &entries, const QStringList &servers)
+{
+    QStringList ids;
+    for (const QString &entry : entries) {
+        if (holdsAnyOf(entryServers(entry), servers))
+            ids.append(entryId(entry));
+    }
+    return ids;
+}
+
 QStringList entriesToRecord(const QStringList &saved, const QStringList &current,
-                            const QStringList &vpnServers)
+                            const QStringList &switched, const QStringList &vpnServers)
 {
     QStringList recorded;
-    QSet<QString> listedIds;
+    QStringList listedIds;
+    const QStringList stillSwitched = unitedIds(switched, idsOnServers(current, vpnServers));
     for (const QString &entry : current) {
-        const QString id = entryId(entry).toUpper();
-        listedIds.insert(id);
+        const QString id = entryId(entry);
+        listedIds.append(id);
         const auto match =
             std::find_if(saved.cbegin(), saved.cend(), [&](const QString &candidate) {
-                return entryId(candidate).toUpper() == id;
+                return sameInterfaceId(entryId(candidate), id);
             });
-        const bool onVpnServers = holdsAnyOf(entryServers(entry), vpnServers);
-        recorded.append(onVpnServers && match != saved.cend() ? *match : entry);
+        recorded.append(containsId(stillSwitched, id) && match != saved.cend() ? *match : entry);
     }
     for (const QString &entry : saved) {
-        if (!listedIds.contains(entryId(entry).toUpper()))
+        if (!containsId(listedIds, entryId(entry)))
             recorded.append(entry);
     }
     return recorded;

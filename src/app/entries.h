@@ -23,16 +23,16 @@ struct ParsedEntry
     QString id;
     QStringList ipv4;     // in their order, trimmed
     QStringList ipv6;     // in their order, trimmed
-    QStringList rejected; // items of a comma list that are no plain address
+    QStringList rejected; // items that are no plain address, to be named in warnings
     int ignoredItems = 0; // items past maxItemsPerEntry, not looked at
 };
 
-// Reads one entry. Without exactly one "@" it has no servers. A servers text
-// without "," is one address or nothing; with "," every item, empty ones
-// included, is either a plain address (isPlainAddress once blanks around it
-// are trimmed) or rejected. A text that QHostAddress reads as an address but
-// that is not plain is rejected too. Only the first maxItemsPerEntry items
-// are read.
+// Reads one entry. Without "@" it has no servers; with more than one, none
+// either, and all after the first "@" is rejected. A servers text without
+// "," is one item; with "," every item, empty ones included, is either a
+// plain address (isPlainAddress once blanks around it are trimmed) or
+// rejected. A text that QHostAddress reads as an address but that is not
+// plain is rejected too. Only the first maxItemsPerEntry items are read.
 ParsedEntry parseInterfaceEntry(const QString &word);
 
 // The entries of a saved "Args" value: white space simplified, split at the
@@ -46,11 +46,15 @@ QString argsForLog(const QStringList &args);
 // The ID of an entry: everything before its first "@".
 QString entryId(const QString &entry);
 
+// The IDs of the entries whose servers hold one of `servers`.
+QStringList idsOnServers(const QStringList &entries, const QStringList &servers);
+
 // The entries a vpn run records, from the entries saved by earlier runs and
 // the current entry of each listed interface. An interface takes its current
-// entry, unless its servers in force hold one of `vpnServers`: then they are
-// the VPN's from a switch that was not undone, and its saved entry, if any,
-// is kept. Saved entries of interfaces not listed now are kept as well, so
-// nothing saved is lost. IDs are matched ignoring letter case.
+// entry, unless it is still switched to the VPN by an earlier run: listed in
+// `switched`, or with servers in force that hold one of `vpnServers`. Then
+// its saved entry, if any, is kept. Saved entries of interfaces not listed
+// now are kept as well, so nothing saved is lost. IDs are matched ignoring
+// letter case.
 QStringList entriesToRecord(const QStringList &saved, const QStringList &current,
-                            const QStringList &vpnServers);
+                            const QStringList &switched, const QStringList &vpnServers);

@@ -2,6 +2,7 @@
 
 #include "adapterlist.h"
 #include "flush.h"
+#include "interfaceid.h"
 #include "logging/logline.h"
 #include "netshcommand.h"
 #include "servers.h"
@@ -29,13 +30,6 @@ const QStringList wmicArguments = {QStringLiteral("nic"), QStringLiteral("where"
 const QStringList powershellArguments = {
     QStringLiteral("-NoProfile"), QStringLiteral("-NonInteractive"), QStringLiteral("-Command"),
     QStringLiteral("Get-NetAdapter -IncludeHidden | ForEach-Object { $_.InterfaceGuid }")};
-
-bool sameInterfaceId(const QString &a, const QString &b)
-{
-    // Windows GUIDs ignore letter case, and registry keys keep whichever case
-    // they were created with.
-    return a.compare(b, Qt::CaseInsensitive) == 0;
-}
 
 // The records by their IDs in upper case, so that IDs match ignoring letter
 // case; a lookup here keeps the pairing of the two stacks linear in the
@@ -274,23 +268,14 @@ void DnsManager::logDnsReplacement(const QString &id, const QString &name, const
                 .arg(id, name, before, requested, suffix));
 }
 
-QStringList DnsManager::applyDnsSettings(const QStringList &ipv4Servers,
-                                         const QStringList &ipv6Servers, bool fromVpn)
+bool DnsManager::replaceInterfaceDns(const InterfaceInfo &record, const QStringList &ipv4Servers,
+                                     const QStringList &ipv6Servers)
 {
-    QStringList failed;
-    for (const InterfaceInfo &record : qAsConst(inventory)) {
-        if (!fromVpn && record.isVpn())
-            continue;
-        const bool ipv4Done =
-            replaceDnsSettings(record.id(), record.name(),
-                               joinServers(fromVpn ? ipv4Servers : record.ipv4Dns()), true);
-        const bool ipv6Done =
-            replaceDnsSettings(record.id(), record.name(),
-                               joinServers(fromVpn ? ipv6Servers : record.ipv6Dns()), false);
-        if (!ipv4Done || !ipv6Done)
-            failed.append(record.name());
-    }
-    return failed;
+    const bool ipv4Done =
+        replaceDnsSettings(record.id(), record.name(), joinServers(ipv4Servers), true);
+    const bool ipv6Done =
+        replaceDnsSettings(record.id(), record.name(), joinServers(ipv6Servers), false);
+    return ipv4Done && ipv6Done;
 }
 
 void DnsManager::setDnsFromVpn(const QStringList &ipv4Servers, const QStringList &ipv6Servers)
@@ -298,16 +283,23 @@ void DnsManager::setDnsFromVpn(const QStringList &ipv4Servers, const QStringList
     logInfo(objectName(),
             QStringLiteral("Set DNS settings from VPN, IPv4 DNS: (%1), IPv6 DNS: (%2)")
                 .arg(joinServers(ipv4Servers), joinServers(ipv6Servers)));
-    applyDnsSettings(ipv4Servers, ipv6Servers, true);
+    for (const InterfaceInfo &record : qAsConst(inventory))
+        replaceInterfaceDns(record, ipv4Servers, ipv6Servers);
     flushDns();
 }
 
-QStringList DnsManager::setDnsFromUser()
+QStringList DnsManager::setDnsFromUser(const QStringList &ids)
 {
     logInfo(objectName(), QStringLiteral("Set DNS settings from user"));
-    const QStringList notRestored = applyDnsSettings({}, {}, false);
+    QStringList restored;
+    for (const InterfaceInfo &record : qAsConst(inventory)) {
+        if (record.isVpn() || !containsId(ids, record.id()))
+            continue;
+        if (replaceInterfaceDns(record, record.ipv4Dns(), record.ipv6Dns()))
+            restored.append(record.id());
+    }
     flushDns();
-    return notRestored;
+    return restored;
 }
 
 void DnsManager::mergeUserDns(const QList<InterfaceInfo> &saved)

@@ -48,9 +48,10 @@ public:
     // Every interface, the VPN adapter included, gets these servers; then the
     // resolver cache is flushed.
     void setDnsFromVpn(const QStringList &ipv4Servers, const QStringList &ipv6Servers);
-    // Every non-VPN interface gets its own inventory lists; then the flush.
-    // Returns the names of the interfaces whose servers did not all take.
-    QStringList setDnsFromUser();
+    // Each non-VPN interface named in `ids` (ignoring letter case) gets its
+    // own inventory lists; then the flush. Returns the IDs of those that hold
+    // their lists in both protocols afterwards.
+    QStringList setDnsFromUser(const QStringList &ids);
     // Each inventory interface takes both lists of the first saved record with
     // its ID, ignoring letter case; the others keep theirs.
     void mergeUserDns(const QList<InterfaceInfo> &saved);
@@ -70,9 +71,9 @@ private:
     // out of the inventory, the others are kept.
     void logUnpairedInterfaces(const QList<InterfaceInfo> &ipv4Records,
                                const QList<InterfaceInfo> &ipv6Records);
-    // The names of the interfaces for which a replacement did not take.
-    QStringList applyDnsSettings(const QStringList &ipv4Servers, const QStringList &ipv6Servers,
-                                 bool fromVpn);
+    // Replaces both protocols' servers of one interface; true when both took.
+    bool replaceInterfaceDns(const InterfaceInfo &record, const QStringList &ipv4Servers,
+                             const QStringList &ipv6Servers);
     QString readNameServer(const QString &id, bool ipv4) const;
     void logDnsReplacement(const QString &id, const QString &name, const QString &before,
                            const QString &requested, const QString &suffix);

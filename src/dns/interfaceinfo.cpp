@@ -33,12 +33,6 @@ bool VpnAdapters::contains(const QString &id) const
 }
 
 InterfaceInfo::InterfaceInfo(const QString &id, const QString &name, const QStringList &ipv4Dns,
-                             const QStringList &ipv6Dns)
-    : InterfaceInfo(id, name, ipv4Dns, ipv6Dns, VpnAdapters::read())
-{
-}
-
-InterfaceInfo::InterfaceInfo(const QString &id, const QString &name, const QStringList &ipv4Dns,
                              const QStringList &ipv6Dns, const VpnAdapters &vpnAdapters)
     : ipv4Servers(ipv4Dns), ipv6Servers(ipv6Dns), interfaceId(id), connectionName(name)
 {

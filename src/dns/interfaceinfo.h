@@ -25,10 +25,8 @@ private:
 class InterfaceInfo
 {
 public:
-    // Walks the adapter class key for this record alone.
-    InterfaceInfo(const QString &id, const QString &name, const QStringList &ipv4Dns,
-                  const QStringList &ipv6Dns);
-    // Takes the flag from a reading that other records share.
+    // Takes the flag from a reading of the adapters that the run's records
+    // share.
     InterfaceInfo(const QString &id, const QString &name, const QStringList &ipv4Dns,
                   const QStringList &ipv6Dns, const VpnAdapters &vpnAdapters);
 

@@ -63,6 +63,14 @@ bool containsVpnDns(const QStringList &servers)
     return holdsAnyOf(servers, vpnDefaultServers());
 }
 
+QStringList withoutVpnDns(const QStringList &servers)
+{
+    QStringList kept = servers;
+    for (const QString &server : vpnDefaultServers())
+        kept.removeAll(server);
+    return kept;
+}
+
 QStringList singleServerList(const QString &address)
 {
     return address.isEmpty() ? QStringList() : QStringList(address);

@@ -48,5 +48,8 @@ bool holdsAnyOf(const QStringList &servers, const QStringList &wanted);
 // True when the list holds one of the VPN's default servers, compared exactly.
 bool containsVpnDns(const QStringList &servers);
 
+// The list without the VPN's default servers.
+QStringList withoutVpnDns(const QStringList &servers);
+
 // The address as a one-entry list; an empty list for an empty address.
 QStringList singleServerList(const QString &address);

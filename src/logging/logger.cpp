@@ -2,8 +2,7 @@
 
 #include "logline.h"
 #include "utils/filelink.h"
-#include "utils/paths.h"
-#include "utils/protectedfolder.h"
+#include "utils/vendorfolder.h"
 
 #include <QCoreApplication>
 #include <QDateTime>
@@ -25,15 +24,6 @@ const QString clipboardNoise = QStringLiteral("Retrying to obtain clipboard.");
 // the folder. A few MiB hold thousands of runs; what one run writes is
 // bounded too (entries and servers read, length of quoted words).
 const qint64 maxLogFileSize = 4 * 1024 * 1024;
-
-// The vendor folder, looked up again for as long as it is not found.
-QString logRootPath()
-{
-    static QString cachedRoot;
-    if (cachedRoot.isEmpty())
-        cachedRoot = vendorFolderPath();
-    return cachedRoot;
-}
 
 void logMessageHandler(QtMsgType type, const QMessageLogContext &context, const QString &message)
 {
@@ -115,30 +105,13 @@ bool Logger::init()
     if (initialized)
         return true;
 
-    const QString root = logRootPath();
-    // Without a vendor folder the log stays on Qt's default output: setting up
-    // in the current directory would delete other programs' log files there.
+    // Without a usable vendor folder the log stays on Qt's default output:
+    // setting up in the current directory, or wherever a link leads, would
+    // delete other programs' log files there.
+    const QString root = VendorFolder::instance().path();
     if (root.isEmpty())
         return false;
-
-    QDir folder(root);
-    if (!folder.exists(logFolderName) && !makeProtectedFolder(root)) {
-        qWarning().noquote() << objectName() << ": "
-                             << "Log folder does not exists or cannot be created: " << root << ", "
-                             << logFolderName;
-        return false;
-    }
-    // The same for a vendor folder that is not trusted (a link, say), since
-    // the clean-up would delete log files wherever it leads. Checked once it
-    // exists, so that a link made while it was created is refused too.
-    if (!isTrustedVendorFolder(root))
-        return false;
-    if (!folder.cd(logFolderName)) {
-        qWarning().noquote() << objectName() << ": "
-                             << "Cannot change path to log folder: " << root << ", "
-                             << logFolderName;
-        return false;
-    }
+    const QDir folder(root);
 
     logFileName = QStringLiteral("%1.%2").arg(
         QFileInfo(QCoreApplication::applicationFilePath()).baseName(), logSuffix);

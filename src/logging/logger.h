@@ -32,7 +32,6 @@ private:
     QFile logFile;
     QString logFileName;
     QString timeFormat = QStringLiteral("yyyy-MM-dd hh:mm:ss");
-    QString logFolderName = QStringLiteral("./");
     QString logSuffix = QStringLiteral("log");
     QString logFolderPath;
     bool initialized = false;
