@@ -122,13 +122,17 @@ int netsh(const MachineRegistry &registry, const QStringList &a)
     if (key.isEmpty())
         return failWith("The filename, directory name, or volume label syntax is incorrect.");
 
-    const QString address = setForm ? a.at(7) : a.at(6);
+    QString address = setForm ? a.at(7) : a.at(6);
     const bool clearing =
         setForm && address.compare(QLatin1String("none"), Qt::CaseInsensitive) == 0;
     if (!clearing &&
         !isAddressOf(address, ipv4 ? QAbstractSocket::IPv4Protocol : QAbstractSocket::IPv6Protocol))
         return failWith("The parameter is incorrect.");
 
+    // Windows keeps an IPv6 server in a text form of its own, as QHostAddress
+    // writes it here, not necessarily as netsh was given it.
+    if (!clearing && !ipv4)
+        address = QHostAddress(address).toString();
     QStringList servers;
     if (addForm) {
         bool ok = false;

@@ -32,6 +32,8 @@ private slots:
     void mismatchedStacksLeaveOutTheOddInterfaces_data();
     void mismatchedStacksLeaveOutTheOddInterfaces();
     void readsBlankSeparatedServers();
+    void leavesOutKeysThatAreNoGuid_data();
+    void leavesOutKeysThatAreNoGuid();
     void fallsBackToPowershell_data();
     void fallsBackToPowershell();
     void replacesDnsSettings_data();
@@ -133,6 +135,30 @@ void TestDnsManager::readsBlankSeparatedServers()
     DnsManager manager;
     manager.loadInterfaces();
     QCOMPARE(manager.interfaceDnsEntries().first(), sample::ethernet + "@1.1.1.1,8.8.8.8");
+}
+
+void TestDnsManager::leavesOutKeysThatAreNoGuid_data()
+{
+    QTest::addColumn<QString>("key");
+    QTest::newRow("an entry inside") << sample::ethernet + ";" + sample::wifi + "@6.6.6.6";
+    QTest::newRow("text after the GUID") << sample::ethernet + "x";
+}
+
+void TestDnsManager::leavesOutKeysThatAreNoGuid()
+{
+    QFETCH(QString, key);
+    machine->setRegistryValue("Control\\Network\\{4D36E972-E325-11CE-BFC1-08002BE10318}\\" + key +
+                                  "\\Connection",
+                              "Name", "Forged");
+    machine->setNameServer(key, true, "6.6.6.6");
+    machine->setNameServer(key, false, "");
+    MessageCapture messages;
+    DnsManager manager;
+    manager.loadInterfaces();
+    const QString warning = "warning\tDnsManager: Interface key '" + key +
+                            "' in the %1 stack is no GUID, left unchanged";
+    QCOMPARE(messages.lines(), (QStringList{warning.arg("IPv4"), warning.arg("IPv6")}));
+    QCOMPARE(manager.interfaceDnsEntries().size(), 4);
 }
 
 void TestDnsManager::fallsBackToPowershell_data()

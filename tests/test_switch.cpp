@@ -151,6 +151,10 @@ void TestSwitch::vpnRunReadsItsArguments_data()
         << QStringList{"{X}@172.16.0.1,"} << "Switch to VPN DNS: 172.16.0.1,"
         << QStringList{"warning\tDns: Cannot parse DNS data ()"} << "172.16.0.1"
         << "";
+    QTest::newRow("IPv6 in one form everywhere")
+        << QStringList{"{X}@172.16.0.1,FD00:0:0::53"} << "Switch to VPN DNS: 172.16.0.1, fd00::53"
+        << QStringList{} << "172.16.0.1"
+        << "fd00::53";
     QTest::newRow("padded items stored trimmed")
         << QStringList{"{X}@ 172.16.0.1 , fd00:dead:beef:cafe::1 "}
         << "Switch to VPN DNS: 172.16.0.1, fd00:dead:beef:cafe::1" << QStringList{} << "172.16.0.1"
@@ -174,6 +178,11 @@ void TestSwitch::vpnRunReadsItsArguments()
     QCOMPARE(machine->dataFileValue("VpnDns/IPv6"), ipv6);
     QCOMPARE(machine->nameServer(sample::ethernet, true), ipv4);
     QCOMPARE(machine->nameServer(sample::ethernet2, false), ipv6);
+
+    // A reconnect with the same servers finds them all in place.
+    machine->clearJournal();
+    QCOMPARE(machine->runTool(QStringList{"vpn"} + entries).exitCode, 0);
+    QCOMPARE(machine->netshCalls(), QStringList());
 }
 
 void TestSwitch::userRunAppliesItsEntries()

@@ -13,6 +13,8 @@ private slots:
     void joinNonEmpty();
     void acceptsOnlyPlainAddresses_data();
     void acceptsOnlyPlainAddresses();
+    void writesOneFormPerAddress_data();
+    void writesOneFormPerAddress();
     void boundsTextForTheLog_data();
     void boundsTextForTheLog();
 };
@@ -117,6 +119,44 @@ void TestText::acceptsOnlyPlainAddresses()
     // A plain address is always one QHostAddress reads the same way.
     if (plain)
         QVERIFY(isIPv4(text) != isIPv6(text));
+}
+
+void TestText::writesOneFormPerAddress_data()
+{
+    QTest::addColumn<QString>("text");
+    QTest::addColumn<QString>("canonical");
+
+    QTest::newRow("long upper-case form") << "2001:0DB8:0000:0000:0000:0000:0000:0053"
+                                          << "2001:db8::53";
+    QTest::newRow("zeros partly compressed") << "FD00:0:0::53"
+                                             << "fd00::53";
+    QTest::newRow("one zero group stays") << "2001:db8:0:1:1:1:1:1"
+                                          << "2001:db8:0:1:1:1:1:1";
+    QTest::newRow("longest zero run") << "2001:0:0:1:0:0:0:1"
+                                      << "2001:0:0:1::1";
+    QTest::newRow("first of equal runs") << "2001:db8:0:0:1:0:0:1"
+                                         << "2001:db8::1:0:0:1";
+    QTest::newRow("all zeros") << "0:0:0:0:0:0:0:0"
+                               << "::";
+    QTest::newRow("zeros at the end") << "fd00:0:0:0:0:0:0:0"
+                                      << "fd00::";
+    QTest::newRow("IPv4-mapped") << "::FFFF:C000:0201"
+                                 << "::ffff:192.0.2.1";
+    QTest::newRow("IPv4 tail, not mapped") << "::192.0.2.1"
+                                           << "::c000:201";
+    QTest::newRow("already canonical") << "fd00:dead:beef:cafe::1"
+                                       << "fd00:dead:beef:cafe::1";
+    QTest::newRow("IPv4 as it is") << "192.0.2.1"
+                                   << "192.0.2.1";
+    QTest::newRow("no address, as it is") << "FD00::1%eth0"
+                                          << "FD00::1%eth0";
+}
+
+void TestText::writesOneFormPerAddress()
+{
+    QFETCH(QString, text);
+    QFETCH(QString, canonical);
+    QCOMPARE(canonicalAddress(text), canonical);
 }
 
 void TestText::boundsTextForTheLog_data()

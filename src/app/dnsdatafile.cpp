@@ -65,9 +65,10 @@ void DnsDataFile::read()
 QStringList DnsDataFile::vpnServers() const
 {
     QStringList servers = vpnDefaultServers();
+    // Earlier versions recorded them as given.
     for (const QString &server : {record.vpnIpv4, record.vpnIpv6}) {
         if (!server.isEmpty())
-            servers.append(server);
+            servers.append(canonicalAddress(server));
     }
     return servers;
 }

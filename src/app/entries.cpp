@@ -34,7 +34,7 @@ ParsedEntry parseInterfaceEntry(const QString &word)
         if (isPlainAddress(address) && isIPv4(address))
             entry.ipv4.append(address);
         else if (isPlainAddress(address) && isIPv6(address))
-            entry.ipv6.append(address);
+            entry.ipv6.append(canonicalAddress(address));
         else
             entry.rejected.append(item);
     }

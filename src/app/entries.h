@@ -22,7 +22,7 @@ struct ParsedEntry
 {
     QString id;
     QStringList ipv4;     // in their order, trimmed
-    QStringList ipv6;     // in their order, trimmed
+    QStringList ipv6;     // in their order, in canonicalAddress form
     QStringList rejected; // items that are no plain address, to be named in warnings
     int ignoredItems = 0; // items past maxItemsPerEntry, not looked at
 };

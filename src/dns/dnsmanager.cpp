@@ -183,6 +183,14 @@ void DnsManager::readNameServers(QList<InterfaceInfo> &records, const QSet<QStri
         // reads for the interfaces it does not list.
         if (!guids.contains(id.toUpper()))
             continue;
+        if (!isInterfaceGuid(id)) {
+            logWarning(
+                objectName(),
+                QStringLiteral("Interface key '%1' in the %2 stack is no GUID, left unchanged")
+                    .arg(boundedForLog(id),
+                         ipv4 ? QStringLiteral("IPv4") : QStringLiteral("IPv6")));
+            continue;
+        }
         const QString name = connectionName(id);
         if (name.isEmpty())
             continue;
@@ -232,7 +240,7 @@ bool DnsManager::replaceDnsSettings(const QString &id, const QString &name, cons
                                     bool ipv4)
 {
     const QString before = readNameServer(id, ipv4);
-    if (before == servers) {
+    if (canonicalServersText(before) == servers) {
         logDnsReplacement(id, name, before, servers, QStringLiteral(", skipped"));
         return true;
     }
@@ -254,7 +262,7 @@ bool DnsManager::replaceDnsSettings(const QString &id, const QString &name, cons
                     .arg(arguments.join(QLatin1Char(' ')), boolToString(false), output));
     }
 
-    const bool result = readNameServer(id, ipv4) == servers;
+    const bool result = canonicalServersText(readNameServer(id, ipv4)) == servers;
     logDnsReplacement(id, name, before, servers,
                       QStringLiteral(", status: '%1'").arg(boolToString(result)));
     return result;

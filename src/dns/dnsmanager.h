@@ -41,7 +41,8 @@ public:
     QStringList interfaceDnsEntries() const;
 
     // Makes the interface's "NameServer" for the protocol equal to `servers`
-    // with netsh; true when it is equal afterwards (or was already).
+    // (a servers text of canonical addresses) with netsh; true when it is
+    // equal afterwards, or was already, compared as canonicalServersText.
     bool replaceDnsSettings(const QString &id, const QString &name, const QString &servers,
                             bool ipv4);
 

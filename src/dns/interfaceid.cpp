@@ -1,6 +1,15 @@
 #include "interfaceid.h"
 
+#include <QRegularExpression>
+
 #include <algorithm>
+
+bool isInterfaceGuid(const QString &id)
+{
+    static const QRegularExpression guid(QRegularExpression::anchoredPattern(QStringLiteral(
+        "\\{[0-9A-Fa-f]{8}-[0-9A-Fa-f]{4}-[0-9A-Fa-f]{4}-[0-9A-Fa-f]{4}-[0-9A-Fa-f]{12}\\}")));
+    return guid.match(id).hasMatch();
+}
 
 bool sameInterfaceId(const QString &a, const QString &b)
 {

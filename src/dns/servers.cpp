@@ -21,6 +21,14 @@ QStringList splitNameServerValue(const QString &value)
     return value.split(separators, Qt::SkipEmptyParts);
 }
 
+QString canonicalServersText(const QString &value)
+{
+    QStringList pieces = splitNameServerValue(value);
+    for (QString &piece : pieces)
+        piece = canonicalAddress(piece);
+    return joinServers(pieces);
+}
+
 NameServerList parseNameServerValue(const QString &value, bool ipv4)
 {
     NameServerList list;
@@ -28,7 +36,7 @@ NameServerList parseNameServerValue(const QString &value, bool ipv4)
         if (!isPlainAddress(piece) || (ipv4 ? !isIPv4(piece) : !isIPv6(piece)))
             list.rejected.append(piece);
         else if (list.servers.size() < maxServersPerProtocol)
-            list.servers.append(piece);
+            list.servers.append(canonicalAddress(piece));
         else
             ++list.ignored;
     }

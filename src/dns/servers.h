@@ -14,6 +14,11 @@ QStringList splitServers(const QString &text);
 // comma- or blank-separated: split at both, empty pieces dropped.
 QStringList splitNameServerValue(const QString &value);
 
+// A "NameServer" value as the servers text of its pieces, each address in
+// canonicalAddress form: the text a replacement compares with what it asks
+// for, whichever separators and address forms Windows stored.
+QString canonicalServersText(const QString &value);
+
 // The most servers the inventory keeps per interface and protocol. Windows
 // uses two or three; the bound only keeps a forged registry value from
 // making every later run issue thousands of netsh commands.
@@ -22,7 +27,8 @@ const int maxServersPerProtocol = 16;
 // What the inventory takes from one TCP/IP stack's "NameServer" value.
 struct NameServerList
 {
-    QStringList servers;  // plain addresses of the stack's protocol, in order
+    QStringList servers;  // plain addresses of the stack's protocol, in order,
+                          // in canonicalAddress form
     QStringList rejected; // pieces that are not, left out
     int ignored = 0;      // addresses past maxServersPerProtocol, left out
 };

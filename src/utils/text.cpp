@@ -67,6 +67,48 @@ bool isPlainIPv6(const QString &text)
     return gap < 0 ? width == 8 : width <= 7;
 }
 
+// The eight 16-bit groups of an IPv6 address in RFC 5952 form.
+QString canonicalIPv6(const Q_IPV6ADDR &address)
+{
+    quint16 groups[8];
+    for (int i = 0; i < 8; ++i)
+        groups[i] = quint16(address[2 * i] << 8 | address[2 * i + 1]);
+    const bool mapped =
+        std::all_of(groups, groups + 5, [](quint16 g) { return g == 0; }) && groups[5] == 0xffff;
+    if (mapped) {
+        return QStringLiteral("::ffff:%1.%2.%3.%4")
+            .arg(address[12])
+            .arg(address[13])
+            .arg(address[14])
+            .arg(address[15]);
+    }
+    // The longest run of zero groups, the first of equal ones; one zero group
+    // alone is written as "0".
+    int runStart = -1;
+    int runLength = 1;
+    for (int start = 0; start < 8; ++start) {
+        int length = 0;
+        while (start + length < 8 && groups[start + length] == 0)
+            ++length;
+        if (length > runLength) {
+            runStart = start;
+            runLength = length;
+        }
+    }
+    QString text;
+    for (int i = 0; i < 8; ++i) {
+        if (i == runStart) {
+            text += QStringLiteral("::");
+            i += runLength - 1;
+            continue;
+        }
+        if (!text.isEmpty() && !text.endsWith(QLatin1Char(':')))
+            text += QLatin1Char(':');
+        text += QString::number(groups[i], 16);
+    }
+    return text;
+}
+
 } // namespace
 
 bool isIPv4(const QString &text)
@@ -82,6 +124,13 @@ bool isIPv6(const QString &text)
 bool isPlainAddress(const QString &text)
 {
     return isPlainIPv4(text) || isPlainIPv6(text);
+}
+
+QString canonicalAddress(const QString &text)
+{
+    if (!isPlainIPv6(text))
+        return text;
+    return canonicalIPv6(QHostAddress(text).toIPv6Address());
 }
 
 QString boundedForLog(const QString &text)

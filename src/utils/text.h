@@ -19,6 +19,14 @@ bool isIPv6(const QString &text);
 // must never reach netsh's command line or the data file.
 bool isPlainAddress(const QString &text);
 
+// The one text form of a plain address (isPlainAddress): IPv4 as it is,
+// IPv6 in the canonical form of RFC 5952 (lower case, no leading zeros, the
+// longest run of two or more zero groups, the first of equal ones, as "::",
+// an IPv4-mapped address as ::ffff:a.b.c.d). Windows may store a server in
+// its own form of the address, so servers leave the tool and are compared in
+// this one. Any other text is returned unchanged.
+QString canonicalAddress(const QString &text);
+
 // The text for a log line, cut to its first 256 characters when longer, so
 // that hostile input cannot blow up the log: "<start>... (N characters)".
 QString boundedForLog(const QString &text);
