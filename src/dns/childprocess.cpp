@@ -40,7 +40,13 @@ ChildProcess::ChildProcess(QObject *parent) : QObject(parent)
 
 ChildProcess::~ChildProcess()
 {
+    blockSignals(true);
     process.waitForFinished(destructionWaitMs);
+}
+
+void ChildProcess::waitForFinished(int timeoutMs)
+{
+    process.waitForFinished(timeoutMs);
 }
 
 void ChildProcess::start(const QString &program, const QStringList &arguments)

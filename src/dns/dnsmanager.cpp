@@ -17,6 +17,8 @@
 namespace {
 
 const int commandTimeoutMs = 30000;
+// How long the end of a run waits for the fallback flush.
+const int flushWaitMs = 10000;
 
 const QString connectionKeyTemplate = QStringLiteral(
     "HKEY_LOCAL_MACHINE\\SYSTEM\\CurrentControlSet\\Control\\Network\\{4D36E972-E325-11CE-BFC1-"
@@ -94,6 +96,11 @@ DnsManager::DnsManager(QObject *parent) : QObject(parent)
 {
     setObjectName(QStringLiteral("DnsManager"));
     connect(&process, &ChildProcess::processFinished, this, &DnsManager::onProcessFinished);
+}
+
+DnsManager::~DnsManager()
+{
+    process.waitForFinished(flushWaitMs);
 }
 
 const VpnAdapters &DnsManager::vpnAdapters()

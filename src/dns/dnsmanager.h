@@ -19,6 +19,9 @@ class DnsManager : public QObject
 
 public:
     explicit DnsManager(QObject *parent = nullptr);
+    // Waits up to 10000 ms for a fallback flush still running, so that its
+    // end is logged while the manager is whole.
+    ~DnsManager() override;
 
     // loadInterfaces(), then one log line per interface.
     void refreshInterfaces();

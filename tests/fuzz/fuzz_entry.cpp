@@ -5,6 +5,9 @@
 
 #include <arpa/inet.h>
 
+#include <algorithm>
+#include <cstring>
+
 #include <QRegularExpression>
 #include <QStringList>
 
@@ -16,6 +19,28 @@ bool inetPtonAccepts(const QByteArray &text)
     unsigned char address[16];
     return inet_pton(AF_INET, text.constData(), address) == 1 ||
            inet_pton(AF_INET6, text.constData(), address) == 1;
+}
+
+// The canonical form of a plain IPv6 address is plain, stands for the same
+// address, is its own canonical form, and is what the C library writes,
+// except for an address whose first 96 bits are zero: the library writes its
+// last 32 bits in IPv4 form, which RFC 5952 keeps for IPv4-mapped ones.
+void checkCanonicalIPv6(const QString &item)
+{
+    const QString canonical = canonicalAddress(item);
+    unsigned char given[16];
+    unsigned char written[16];
+    require(isPlainAddress(canonical) &&
+                inet_pton(AF_INET6, item.toUtf8().constData(), given) == 1 &&
+                inet_pton(AF_INET6, canonical.toUtf8().constData(), written) == 1 &&
+                memcmp(given, written, 16) == 0 && canonicalAddress(canonical) == canonical,
+            "the canonical form is the same address, once", item);
+    char library[INET6_ADDRSTRLEN];
+    inet_ntop(AF_INET6, given, library, sizeof(library));
+    const bool compatible =
+        std::all_of(given, given + 12, [](unsigned char byte) { return byte == 0; });
+    require(compatible || canonical == QString::fromLatin1(library),
+            "the canonical form is the C library's", item);
 }
 
 } // namespace
@@ -45,9 +70,12 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
 
     // A plain address is exactly what inet_pton accepts (which stops at NUL).
     for (const QString &item : word.split(QRegularExpression(QStringLiteral("[@,]")))) {
-        if (!item.contains(QChar(0)))
-            require(isPlainAddress(item) == inetPtonAccepts(item.toUtf8()),
-                    "isPlainAddress agrees with inet_pton", item);
+        if (item.contains(QChar(0)))
+            continue;
+        require(isPlainAddress(item) == inetPtonAccepts(item.toUtf8()),
+                "isPlainAddress agrees with inet_pton", item);
+        if (isPlainAddress(item) && isIPv6(item))
+            checkCanonicalIPv6(item);
     }
     return 0;
 }
