@@ -180,7 +180,7 @@ int main(int argc, char **argv)
     if (action == QLatin1String("fail"))
         return failWith("The requested operation failed.");
     if (action == QLatin1String("hang"))
-        return hangWhileCallerRuns();
+        return hang(root);
     if (action == QLatin1String("crash"))
         crash();
     if (action == QLatin1String("noop"))

@@ -1,5 +1,7 @@
 #include "standin.h"
 
+#include "standinplatform.h"
+
 #include <QFile>
 #include <QTextStream>
 
@@ -10,6 +12,19 @@ void appendToJournal(const QString &root, const QString &name, const QStringList
         return;
     const QStringList fields = QStringList(name) + arguments;
     journal.write((fields.join(QLatin1Char('\t')) + QLatin1Char('\n')).toUtf8());
+}
+
+int hang(const QString &root)
+{
+    QFile heartbeat(root + QStringLiteral("/heartbeat"));
+    for (int tenths = 0; tenths < 1200; ++tenths) {
+        if (heartbeat.open(QIODevice::WriteOnly | QIODevice::Append)) {
+            heartbeat.write(".");
+            heartbeat.close();
+        }
+        pause(100);
+    }
+    return 0;
 }
 
 QString faultAction(const QString &root, const QString &name, const QStringList &arguments)

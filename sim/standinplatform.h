@@ -31,9 +31,8 @@ private:
 // arguments.
 QStringList standinCommandLine(int argc, char **argv);
 
-// Waits for up to 120 s, but ends early once the caller is gone, so that
-// killed test runs leave no stray programs behind.
-int hangWhileCallerRuns();
+// Sleeps for `ms` milliseconds.
+void pause(int ms);
 
 // Ends the program as a crash, without leaving a core dump.
 [[noreturn]] void crash();

@@ -40,12 +40,9 @@ QStringList standinCommandLine(int argc, char **argv)
     return words;
 }
 
-int hangWhileCallerRuns()
+void pause(int ms)
 {
-    const pid_t parent = getppid();
-    for (int tenths = 0; tenths < 1200 && getppid() == parent; ++tenths)
-        usleep(100 * 1000);
-    return 0;
+    usleep(useconds_t(ms) * 1000);
 }
 
 void crash()

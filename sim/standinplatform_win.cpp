@@ -10,7 +10,6 @@
 #include <windows.h>
 
 #include <shellapi.h>
-#include <tlhelp32.h>
 
 namespace {
 
@@ -114,39 +113,9 @@ QStringList standinCommandLine(int, char **)
     return words;
 }
 
-namespace {
-
-DWORD parentProcessId()
+void pause(int ms)
 {
-    const DWORD self = GetCurrentProcessId();
-    DWORD parent = 0;
-    const HANDLE snapshot = CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0);
-    if (snapshot == INVALID_HANDLE_VALUE)
-        return 0;
-    PROCESSENTRY32W entry;
-    entry.dwSize = sizeof entry;
-    for (BOOL more = Process32FirstW(snapshot, &entry); more;
-         more = Process32NextW(snapshot, &entry)) {
-        if (entry.th32ProcessID == self)
-            parent = entry.th32ParentProcessID;
-    }
-    CloseHandle(snapshot);
-    return parent;
-}
-
-} // namespace
-
-int hangWhileCallerRuns()
-{
-    const DWORD limitMs = 120 * 1000;
-    const HANDLE parent = OpenProcess(SYNCHRONIZE, FALSE, parentProcessId());
-    if (!parent) {
-        Sleep(limitMs);
-        return 0;
-    }
-    WaitForSingleObject(parent, limitMs);
-    CloseHandle(parent);
-    return 0;
+    Sleep(DWORD(ms));
 }
 
 void crash()

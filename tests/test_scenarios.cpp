@@ -49,6 +49,7 @@ private slots:
     void hungWmicIsGivenUpAfterItsTimeout();
     void failingNetshIsLoggedAndTheRunGoesOn();
     void runsCreateNoRegistryKey();
+    void killedRunLeavesNoCommandBehind();
 
 private:
     QScopedPointer<TestMachine> machine;
@@ -195,6 +196,24 @@ void TestScenarios::runsCreateNoRegistryKey()
     QCOMPARE(bare.runTool({"reset"}).exitCode, 0);
     QCOMPARE(bare.nameServer(sample::ethernet, true), QStringLiteral("192.0.2.53,192.0.2.54"));
     QCOMPARE(bare.registryKeys(), keys);
+}
+
+void TestScenarios::killedRunLeavesNoCommandBehind()
+{
+    // The hanging netsh writes a heartbeat and never watches its caller: it
+    // ends only if the tool's end takes it along.
+    const QString heartbeat = machine->root() + "/heartbeat";
+    machine->setFaults("netsh", {"hang"});
+    QProcess tool;
+    machine->startTool(tool, vpnArguments());
+    QTRY_VERIFY_WITH_TIMEOUT(QFileInfo(heartbeat).size() > 0, 30000);
+    tool.kill();
+    QVERIFY(tool.waitForFinished(10000));
+
+    QTest::qWait(2000);
+    const qint64 beats = QFileInfo(heartbeat).size();
+    QTest::qWait(1000);
+    QCOMPARE(QFileInfo(heartbeat).size(), beats);
 }
 
 QTEST_GUILESS_MAIN(TestScenarios)

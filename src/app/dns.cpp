@@ -3,6 +3,7 @@
 #include "dns/dnsmanager.h"
 #include "dns/interfaceid.h"
 #include "dns/servers.h"
+#include "dns/systemcommand.h"
 #include "dnsdatafile.h"
 #include "entries.h"
 #include "logging/logline.h"
@@ -97,6 +98,10 @@ bool Dns::run()
     if (isInvalid())
         return false;
     logInfo(objectName(), QStringLiteral("Process started"));
+    if (!endCommandsWithThisProcess()) {
+        logWarning(objectName(),
+                   QStringLiteral("System commands of this run may outlive it: no job object"));
+    }
     // Without a usable vendor folder there is neither a record nor a run
     // lock: no run could undo what it changed, so none changes anything.
     const VendorFolder &vendorFolder = VendorFolder::instance();

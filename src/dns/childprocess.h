@@ -1,5 +1,7 @@
 #pragma once
 
+#include "systemcommand.h"
+
 #include <QObject>
 #include <QProcess>
 
@@ -32,5 +34,5 @@ protected slots:
     void onFinished(int exitCode, QProcess::ExitStatus exitStatus);
 
 private:
-    QProcess process;
+    SystemProcess process;
 };

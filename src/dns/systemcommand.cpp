@@ -1,6 +1,8 @@
 #include "systemcommand.h"
 
-#include <QProcess>
+#include <QCoreApplication>
+
+SystemProcess::SystemProcess() : toolProcessId(QCoreApplication::applicationPid()) {}
 
 bool CommandOutcome::succeeded() const
 {
@@ -21,7 +23,7 @@ QString CommandOutcome::failureText(int timeoutMs) const
 CommandOutcome runSystemCommand(const QString &command, const QStringList &arguments, int timeoutMs)
 {
     CommandOutcome outcome;
-    QProcess process;
+    SystemProcess process;
     process.start(systemProgram(command), arguments, QIODevice::ReadWrite);
     // Nothing is ever written to a command's input; some commands (wmic)
     // read their input to the end before they answer.

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QByteArray>
+#include <QProcess>
 #include <QString>
 #include <QStringList>
 
@@ -24,6 +25,28 @@ struct CommandOutcome
 // Windows its full path in the system directory, never a search-path lookup:
 // the tool runs elevated and the search path holds the current directory.
 QString systemProgram(const QString &command);
+
+// The process of a system command. No command outlives the tool, however
+// the tool ends (killed, crashed): an orphaned netsh could still change the
+// registry after the next run began. On the simulated machine each command
+// is told in setupChildProcess to end with the tool; on Windows the tool's
+// job object (endCommandsWithThisProcess) ends them.
+class SystemProcess : public QProcess
+{
+public:
+    SystemProcess();
+
+protected:
+    void setupChildProcess() override;
+
+private:
+    const qint64 toolProcessId;
+};
+
+// Puts this process into a job object that ends every process it starts
+// when this process ends (Windows); nothing on the simulated machine, where
+// SystemProcess sees to it. False when that is not possible.
+bool endCommandsWithThisProcess();
 
 // Runs the system command and waits for it at most timeoutMs; a command still
 // running then is killed.

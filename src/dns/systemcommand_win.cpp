@@ -31,3 +31,23 @@ QString systemProgram(const QString &command)
     return systemDirectory() + QLatin1Char('\\') +
            programsBelowSystemDirectory.value(command, command + QStringLiteral(".exe"));
 }
+
+void SystemProcess::setupChildProcess()
+{
+    // Qt calls it on Unix only; on Windows the job object does its work.
+}
+
+bool endCommandsWithThisProcess()
+{
+    // The job's one handle is never closed: it closes as this process ends,
+    // and the job then ends every process still in it. Processes started
+    // from here join the job of their parent.
+    const HANDLE job = CreateJobObjectW(nullptr, nullptr);
+    if (!job)
+        return false;
+    JOBOBJECT_EXTENDED_LIMIT_INFORMATION limits = {};
+    limits.BasicLimitInformation.LimitFlags = JOB_OBJECT_LIMIT_KILL_ON_JOB_CLOSE;
+    return SetInformationJobObject(job, JobObjectExtendedLimitInformation, &limits,
+                                   sizeof(limits)) &&
+           AssignProcessToJobObject(job, GetCurrentProcess());
+}
