@@ -84,6 +84,7 @@ void TestCommandLine::logsIntoTheVendorFolder()
 
 void TestCommandLine::withoutProgramDataLogsToStandardError()
 {
+    SIMULATED_MACHINE_ONLY("Windows always has a ProgramData folder");
     // No data location holds "ProgramData": the log must not be set up in the
     // current directory, where its clean-up would delete other .log files.
     TestMachine machine;

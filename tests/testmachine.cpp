@@ -45,11 +45,6 @@ QString stackKey(const QString &id, bool ipv4)
            id;
 }
 
-bool windowsWanted()
-{
-    return qEnvironmentVariable("TARNWICK_TEST_MACHINE") == QLatin1String("windows");
-}
-
 } // namespace
 
 TestMachine::TestMachine(const QStringList &createArguments)
@@ -71,6 +66,11 @@ QString TestMachine::vendorFolder() const
 {
     return (isWindows() ? wine->programData() : root() + QStringLiteral("/ProgramData")) +
            QStringLiteral("/Tarnwick");
+}
+
+QString TestMachine::dataFileNameInLog() const
+{
+    return isWindows() ? QStringLiteral("C:\\ProgramData\\Tarnwick\\dns.dat") : dataFilePath();
 }
 
 void TestMachine::readBackFromWine() const
@@ -104,6 +104,11 @@ void TestMachine::enter() const
     for (const QString &name : {QStringLiteral("TARNWICK_SIM_ROOT"),
                                 QStringLiteral("XDG_DATA_HOME"), QStringLiteral("PATH")})
         qputenv(name.toUtf8().constData(), inside.value(name).toUtf8());
+}
+
+bool TestMachine::windowsWanted()
+{
+    return qEnvironmentVariable("TARNWICK_TEST_MACHINE") == QLatin1String("windows");
 }
 
 QString TestMachine::toolPath()

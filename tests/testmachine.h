@@ -29,6 +29,9 @@ public:
 
     // The built tarnwick-dns.
     static QString toolPath();
+    // Whether the tests run against the Windows machine under Wine
+    // (TARNWICK_TEST_MACHINE=windows).
+    static bool windowsWanted();
 
     // `createArguments` follow "tarnwick-sim create ROOT".
     explicit TestMachine(const QStringList &createArguments = {QStringLiteral("--sample")});
@@ -40,6 +43,8 @@ public:
     QString root() const { return directory.path() + QStringLiteral("/machine"); }
     QString vendorFolder() const;
     QString dataFilePath() const { return vendorFolder() + QStringLiteral("/dns.dat"); }
+    // The data file's path as the tool names it in log lines.
+    QString dataFileNameInLog() const;
     QString logFilePath() const { return vendorFolder() + QStringLiteral("/tarnwick-dns.log"); }
     // The line end of the tool's text files: CR LF on Windows.
     QByteArray lineEnd() const { return isWindows() ? "\r\n" : "\n"; }
@@ -98,6 +103,16 @@ private:
     mutable bool changedHere = true;    // the simulated registry, since the last load
     mutable bool changedInWine = false; // the tool ran since the last read-back
 };
+
+// Every end-to-end test runs on both machines (tests/CMakeLists.txt gives
+// each test program a windows-labelled twin). A test of what only the
+// simulated machine has, or cannot run under Wine, says so and why with this
+// as its first statement.
+#define SIMULATED_MACHINE_ONLY(reason)                                                             \
+    do {                                                                                           \
+        if (TestMachine::windowsWanted())                                                          \
+            QSKIP(reason);                                                                         \
+    } while (false)
 
 // The GUIDs of the sample machine's interfaces.
 namespace sample {

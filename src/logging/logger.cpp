@@ -1,5 +1,6 @@
 #include "logger.h"
 
+#include "logfile.h"
 #include "logline.h"
 #include "utils/filelink.h"
 #include "utils/vendorfolder.h"
@@ -125,8 +126,7 @@ bool Logger::init()
     qSetMessagePattern(
         QStringLiteral("%{time %1}\t%{type}%2%{message}").arg(timeFormat, QStringLiteral("\t")));
 
-    logFile.setFileName(logFilePath);
-    if (!logFile.open(QIODevice::WriteOnly | QIODevice::Append))
+    if (!openLogFileForAppending(logFile, logFilePath))
         return false;
     logFile.setTextModeEnabled(true);
 

@@ -1,0 +1,7 @@
+#include "logfile.h"
+
+bool openLogFileForAppending(QFile &file, const QString &path)
+{
+    file.setFileName(path);
+    return file.open(QIODevice::WriteOnly | QIODevice::Append);
+}
