@@ -1,0 +1,712 @@
+#include "testmachine.h"
+
+#include <QtTest>
+
+#include <numeric>
+
+// Sequences of runs on a fresh sample machine, killed, failed, partial and
+// overlapping ones included, checked against a model of the servers the user
+// last gave each interface: a final reset that restores every interface must
+// leave each on exactly those.
+//
+// Steps, one per string (a list of them joined by "; " replays a sequence):
+//   vpn A|B|C|D                 vpn with the TAP adapter's entry and a server set
+//   reset
+//   user NAME[,NAME...]         an entry per named interface, its model servers
+//   RUN | FAULT                 one of the three above with a fault for that run:
+//                               netsh fail|crash|noop TEXT, kill TEXT (netsh
+//                               hangs at the first call holding TEXT, the tool
+//                               is killed there), no listing, wmic fail
+//   together RUN + RUN after N ms
+//   change NAME@SERVERS         the user gives the interface these servers (left
+//                               out while the model holds it switched)
+//   garble lock [HEX]           these bytes (none without HEX) in dns.lock
+//
+// TARNWICK_SEQUENCES random sequences (4) of TARNWICK_SEQUENCE_STEPS steps
+// (14) each; sequence i uses the seed TARNWICK_SEED + i, or without it fixed
+// seeds and, last, a fresh one. TARNWICK_REPLAY, a step list, replaces them.
+
+namespace {
+
+// Every run must end within this bound and exit with code 0.
+const int runBoundMs = 60000;
+// The connection name of the sample machine's TAP adapter.
+const QString tapName = QStringLiteral("Local Area Connection");
+const QString unreadableStep = QStringLiteral("cannot read the step");
+
+// An interface's servers as the "NameServer" texts of its two stacks.
+struct Servers
+{
+    QString ipv4;
+    QString ipv6;
+    bool operator==(const Servers &other) const { return ipv4 == other.ipv4 && ipv6 == other.ipv6; }
+};
+
+// The servers of an entry's text after "@": addresses joined by ",".
+Servers serversOf(const QString &entryServers)
+{
+    QStringList ipv4;
+    QStringList ipv6;
+    for (const QString &server : entryServers.split(QLatin1Char(','), Qt::SkipEmptyParts))
+        (server.contains(QLatin1Char(':')) ? ipv6 : ipv4).append(server);
+    return {ipv4.join(QLatin1Char(',')), ipv6.join(QLatin1Char(','))};
+}
+
+QString entryServers(const Servers &servers)
+{
+    QStringList parts{servers.ipv4, servers.ipv6};
+    parts.removeAll(QString());
+    return parts.join(QLatin1Char(','));
+}
+
+QString describe(const Servers &servers)
+{
+    return QStringLiteral("IPv4 '%1', IPv6 '%2'").arg(servers.ipv4, servers.ipv6);
+}
+
+Servers nameServers(const TestMachine &machine, const QString &id)
+{
+    return {machine.nameServer(id, true), machine.nameServer(id, false)};
+}
+
+// The interfaces a switch back restores, by connection name.
+const QMap<QString, QString> &userInterfaceIds()
+{
+    static const QMap<QString, QString> ids = {{QStringLiteral("Ethernet"), sample::ethernet},
+                                               {QStringLiteral("Wi-Fi"), sample::wifi},
+                                               {QStringLiteral("Ethernet 2"), sample::ethernet2}};
+    return ids;
+}
+
+// The entry servers of a vpn step's server set; empty for an unknown set.
+QString vpnSetServers(const QString &set)
+{
+    static const QHash<QString, QString> sets = {
+        {QStringLiteral("A"), sample::vpnIpv4 + QLatin1Char(',') + sample::vpnIpv6},
+        {QStringLiteral("B"), QStringLiteral("10.8.0.1,fd00:8::1")},
+        {QStringLiteral("C"), QStringLiteral("10.9.0.1")},
+        {QStringLiteral("D"), QStringLiteral("fd00:9::1")}};
+    return sets.value(set);
+}
+
+// The problems that are not empty, joined.
+QString joinProblems(QStringList problems)
+{
+    problems.removeAll(QString());
+    return problems.join(QStringLiteral("; "));
+}
+
+bool isVpnRun(const QString &run)
+{
+    return run.startsWith(QLatin1String("vpn "));
+}
+
+// Waits for a started run until the deadline and kills it when it overruns;
+// what went wrong, or an empty text. A run the test killed only has to end.
+QString awaitRun(QProcess &tool, const QString &run, bool killed, const QDeadlineTimer &deadline)
+{
+    if (tool.state() != QProcess::NotRunning &&
+        !tool.waitForFinished(int(deadline.remainingTime()))) {
+        tool.kill();
+        tool.waitForFinished();
+        return QStringLiteral("'%1' did not end within %2 s")
+            .arg(run, QString::number(runBoundMs / 1000));
+    }
+    if (killed)
+        return QString();
+    if (tool.exitStatus() != QProcess::NormalExit || tool.error() == QProcess::FailedToStart)
+        return QStringLiteral("'%1' did not exit: %2").arg(run, tool.errorString());
+    if (tool.exitCode() != 0)
+        return QStringLiteral("'%1' exited with code %2")
+            .arg(run, QString::number(tool.exitCode()));
+    return QString();
+}
+
+// One sequence of steps, and where and how it failed.
+struct Sequence
+{
+    Sequence(const QString &origin, const QStringList &steps) : origin(origin), steps(steps) {}
+
+    QString origin; // a seed, a replay or a regression row
+    QStringList steps;
+    int stepsRun = 0; // steps that went as the model says
+    QString failure;  // empty when every step and the final check passed
+
+    QString report() const
+    {
+        const QString where = stepsRun < steps.size()
+                                  ? QStringLiteral("step %1 '%2'")
+                                        .arg(QString::number(stepsRun + 1), steps.at(stepsRun))
+                                  : QStringLiteral("the final reset");
+        return QStringLiteral("%1 failed at %2: %3\n  TARNWICK_REPLAY='%4'")
+            .arg(origin, where, failure, steps.join(QStringLiteral("; ")));
+    }
+};
+
+// Executes steps on a fresh sample machine and keeps the model: for each
+// interface the servers the user last gave it, and whether the tool
+// considers it switched to the VPN.
+class SequenceRunner
+{
+public:
+    SequenceRunner();
+    bool isValid() const { return machine.isValid(); }
+    // What differed from the model or failed; empty when the step went well.
+    QString execute(const QString &step);
+    // Clears all faults, runs reset, and checks that nothing was lost.
+    QString finalReset();
+
+private:
+    struct InterfaceModel
+    {
+        Servers user;
+        bool switched = false;
+    };
+
+    QString runAlone(const QString &run, const QString &fault);
+    QString runTogether(const QString &pair);
+    QString changeServers(const QString &entry);
+    QString garbleLock(const QString &hexBytes) const;
+    QStringList toolArguments(const QString &run) const;
+    bool setFault(const QString &fault) const;
+    void clearFaults() const;
+    bool killAtCall(QProcess &tool, const QString &text, int callsBefore,
+                    const QDeadlineTimer &deadline) const;
+    void takeEffect(const QString &run);
+    QString checkOnVpn(const QString &set) const;
+    QString difference(const QString &name, const QString &id, const Servers &expected,
+                       const QString &expectation) const;
+
+    TestMachine machine;
+    QMap<QString, InterfaceModel> model;
+    QMap<QString, Servers> neverListed; // by ID
+};
+
+SequenceRunner::SequenceRunner()
+{
+    for (auto it = userInterfaceIds().cbegin(); it != userInterfaceIds().cend(); ++it)
+        model[it.key()].user = nameServers(machine, it.value());
+    for (const QString &id : {sample::kernelDebug, sample::unnamed})
+        neverListed.insert(id, nameServers(machine, id));
+}
+
+QString SequenceRunner::execute(const QString &step)
+{
+    const QString together = QStringLiteral("together ");
+    const QString change = QStringLiteral("change ");
+    const QString garble = QStringLiteral("garble lock");
+    if (step.startsWith(together))
+        return runTogether(step.mid(together.size()));
+    if (step.startsWith(change))
+        return changeServers(step.mid(change.size()));
+    if (step.startsWith(garble))
+        return garbleLock(step.mid(garble.size()).trimmed());
+    const QString faultSeparator = QStringLiteral(" | ");
+    return runAlone(step.section(faultSeparator, 0, 0), step.section(faultSeparator, 1));
+}
+
+QString SequenceRunner::runAlone(const QString &run, const QString &fault)
+{
+    const QStringList arguments = toolArguments(run);
+    if (arguments.isEmpty() || !setFault(fault))
+        return unreadableStep;
+    const int callsBefore = machine.netshCalls().size();
+    const QDeadlineTimer deadline(runBoundMs);
+    QProcess tool;
+    machine.startTool(tool, arguments);
+    const QString kill = QStringLiteral("kill ");
+    const bool killed =
+        fault.startsWith(kill) && killAtCall(tool, fault.mid(kill.size()), callsBefore, deadline);
+    const QString problem = awaitRun(tool, run, killed, deadline);
+    clearFaults();
+    if (!problem.isEmpty() || fault == QLatin1String("no listing") || (killed && !isVpnRun(run)))
+        return problem;
+    takeEffect(run);
+    const bool undisturbed = fault.isEmpty() || fault == QLatin1String("wmic fail") ||
+                             (fault.startsWith(kill) && !killed);
+    return isVpnRun(run) && undisturbed ? checkOnVpn(run.section(QLatin1Char(' '), 1)) : QString();
+}
+
+QString SequenceRunner::runTogether(const QString &pair)
+{
+    static const QRegularExpression form(QStringLiteral("^(.+) \\+ (.+) after (\\d+) ms$"));
+    const QRegularExpressionMatch match = form.match(pair);
+    QStringList runs = {match.captured(1), match.captured(2)};
+    const QStringList firstArguments = toolArguments(runs.first());
+    const QStringList secondArguments = toolArguments(runs.last());
+    if (firstArguments.isEmpty() || secondArguments.isEmpty())
+        return unreadableStep;
+
+    const QDeadlineTimer deadline(runBoundMs);
+    QProcess first;
+    QProcess second;
+    machine.startTool(first, firstArguments);
+    QThread::msleep(match.captured(3).toULong());
+    machine.startTool(second, secondArguments);
+    const QString problems = joinProblems({awaitRun(first, runs.first(), false, deadline),
+                                           awaitRun(second, runs.last(), false, deadline)});
+    if (!problems.isEmpty())
+        return problems;
+    // Whatever order they took, a vpn run switched every interface; then a
+    // switch back may have restored some.
+    if (isVpnRun(runs.last()))
+        runs.swapItemsAt(0, 1);
+    for (const QString &run : runs)
+        takeEffect(run);
+    return QString();
+}
+
+QString SequenceRunner::changeServers(const QString &entry)
+{
+    const QString name = entry.section(QLatin1Char('@'), 0, 0);
+    if (!entry.contains(QLatin1Char('@')) || !model.contains(name))
+        return unreadableStep;
+    // The user only changes an interface the tool does not hold switched; a
+    // switch back that did not take leaves the step out.
+    InterfaceModel &interface = model[name];
+    if (interface.switched)
+        return QString();
+    interface.user = serversOf(entry.section(QLatin1Char('@'), 1));
+    const QString id = userInterfaceIds().value(name);
+    machine.setNameServer(id, true, interface.user.ipv4);
+    machine.setNameServer(id, false, interface.user.ipv6);
+    return QString();
+}
+
+QString SequenceRunner::garbleLock(const QString &hexBytes) const
+{
+    QDir().mkpath(machine.vendorFolder());
+    QFile lock(machine.vendorFolder() + QStringLiteral("/dns.lock"));
+    if (!lock.open(QIODevice::WriteOnly | QIODevice::Truncate) ||
+        lock.write(QByteArray::fromHex(hexBytes.toLatin1())) < 0)
+        return QStringLiteral("cannot write %1").arg(lock.fileName());
+    return QString();
+}
+
+QStringList SequenceRunner::toolArguments(const QString &run) const
+{
+    const QString mode = run.section(QLatin1Char(' '), 0, 0);
+    const QString rest = run.section(QLatin1Char(' '), 1);
+    if (run == QLatin1String("reset"))
+        return {run};
+    if (mode == QLatin1String("vpn") && !vpnSetServers(rest).isEmpty())
+        return {mode, sample::tap + QLatin1Char('@') + vpnSetServers(rest)};
+    if (mode != QLatin1String("user"))
+        return {};
+    QStringList arguments{mode};
+    for (const QString &name : rest.split(QLatin1Char(','))) {
+        if (!model.contains(name))
+            return {};
+        arguments.append(userInterfaceIds().value(name) + QLatin1Char('@') +
+                         entryServers(model.value(name).user));
+    }
+    return arguments;
+}
+
+bool SequenceRunner::setFault(const QString &fault) const
+{
+    if (fault.isEmpty())
+        return true;
+    const QStringList fail{QStringLiteral("fail")};
+    if (fault == QLatin1String("no listing") || fault == QLatin1String("wmic fail")) {
+        machine.setFaults(QStringLiteral("wmic"), fail);
+        if (fault == QLatin1String("no listing"))
+            machine.setFaults(QStringLiteral("powershell"), fail);
+        return true;
+    }
+    static const QRegularExpression netshFault(
+        QStringLiteral("^(?:netsh (fail|crash|noop)|kill) (.+)$"));
+    const QRegularExpressionMatch match = netshFault.match(fault);
+    if (!match.hasMatch())
+        return false;
+    const QString action = match.captured(1).isEmpty() ? QStringLiteral("hang") : match.captured(1);
+    machine.setFaults(QStringLiteral("netsh"), {action + QLatin1Char(' ') + match.captured(2)});
+    return true;
+}
+
+void SequenceRunner::clearFaults() const
+{
+    for (const char *program : {"netsh", "wmic", "powershell"})
+        machine.clearFaults(QString::fromLatin1(program));
+}
+
+// Waits until the run makes a netsh call holding `text` (netsh then hangs),
+// and kills the tool alone there; false when the run ended before.
+bool SequenceRunner::killAtCall(QProcess &tool, const QString &text, int callsBefore,
+                                const QDeadlineTimer &deadline) const
+{
+    const auto reached = [&] {
+        return !machine.netshCalls().mid(callsBefore).filter(text).isEmpty();
+    };
+    const bool stopped =
+        QTest::qWaitFor([&] { return reached() || tool.state() == QProcess::NotRunning; },
+                        int(deadline.remainingTime()));
+    if (!stopped || tool.state() == QProcess::NotRunning)
+        return false;
+    tool.kill();
+    tool.waitForFinished();
+    return true;
+}
+
+// A vpn run switches every interface. A switch back switches back each
+// interface it targets (for reset every one, for user the named ones) that
+// now holds exactly the user's servers.
+void SequenceRunner::takeEffect(const QString &run)
+{
+    const QStringList named = run.section(QLatin1Char(' '), 1).split(QLatin1Char(','));
+    for (auto it = model.begin(); it != model.end(); ++it) {
+        if (isVpnRun(run))
+            it->switched = true;
+        else if ((run == QLatin1String("reset") || named.contains(it.key())) &&
+                 nameServers(machine, userInterfaceIds().value(it.key())) == it->user)
+            it->switched = false;
+    }
+}
+
+QString SequenceRunner::checkOnVpn(const QString &set) const
+{
+    const Servers vpn = serversOf(vpnSetServers(set));
+    QStringList differences{difference(tapName, sample::tap, vpn, QStringLiteral("not the VPN's"))};
+    for (auto it = userInterfaceIds().cbegin(); it != userInterfaceIds().cend(); ++it)
+        differences.append(difference(it.key(), it.value(), vpn, QStringLiteral("not the VPN's")));
+    return joinProblems(differences);
+}
+
+// "NAME holds SERVERS, EXPECTATION SERVERS" when the interface does not hold
+// the expected servers; empty when it does.
+QString SequenceRunner::difference(const QString &name, const QString &id, const Servers &expected,
+                                   const QString &expectation) const
+{
+    const Servers held = nameServers(machine, id);
+    if (held == expected)
+        return QString();
+    return QStringLiteral("%1 holds %2, %3 %4")
+        .arg(name, describe(held), expectation, describe(expected));
+}
+
+QString SequenceRunner::finalReset()
+{
+    clearFaults();
+    const QString problem = runAlone(QStringLiteral("reset"), QString());
+    if (!problem.isEmpty())
+        return problem;
+
+    QStringList differences;
+    const QStringList lines = machine.logLines();
+    const int start = lines.lastIndexOf(
+        QRegularExpression(QStringLiteral(".*\tDns: Initialized with 'Reset' mode")));
+    for (const QString &line : lines.mid(start + 1)) {
+        if (line.startsWith(QLatin1String("warning\t")) &&
+            line.contains(QLatin1String("not restored"))) {
+            differences.append(QStringLiteral("the reset warned: ") +
+                               line.section(QLatin1Char('\t'), 1));
+        }
+    }
+    for (auto it = model.cbegin(); it != model.cend(); ++it) {
+        differences.append(difference(it.key(), userInterfaceIds().value(it.key()), it->user,
+                                      QStringLiteral("the user gave it")));
+    }
+    for (auto it = neverListed.cbegin(); it != neverListed.cend(); ++it) {
+        differences.append(difference(QStringLiteral("never listed ") + it.key(), it.key(),
+                                      it.value(), QStringLiteral("it held")));
+    }
+    return joinProblems(differences);
+}
+
+void runSequence(Sequence &sequence)
+{
+    SequenceRunner runner;
+    if (!runner.isValid()) {
+        sequence.failure = QStringLiteral("no sample machine");
+        return;
+    }
+    for (; sequence.stepsRun < sequence.steps.size(); ++sequence.stepsRun) {
+        sequence.failure = runner.execute(sequence.steps.at(sequence.stepsRun));
+        if (!sequence.failure.isEmpty())
+            return;
+    }
+    sequence.failure = runner.finalReset();
+}
+
+// Draws steps with fixed weights. A rough guess of the interfaces that may
+// be switched keeps `change` to those that most likely are not.
+class StepGenerator
+{
+public:
+    explicit StepGenerator(quint32 seed) : random(seed) {}
+    QStringList steps(int count);
+
+private:
+    int weighted(std::initializer_list<int> weights);
+    QString pick(const QStringList &choices);
+    QString step();
+    QString run();
+    QString fault(const QString &run);
+    QString netshText();
+    QString killText(const QString &run);
+    QString change();
+    QString freshServers();
+    QString garbleLock();
+    void track(const QString &run, bool disturbed);
+
+    QRandomGenerator random;
+    const QStringList names = userInterfaceIds().keys();
+    QSet<QString> maybeSwitched;
+    int addressesGiven = 0;
+};
+
+QStringList StepGenerator::steps(int count)
+{
+    QStringList steps;
+    while (steps.size() < count)
+        steps.append(step());
+    return steps;
+}
+
+int StepGenerator::weighted(std::initializer_list<int> weights)
+{
+    int draw = random.bounded(std::accumulate(weights.begin(), weights.end(), 0));
+    int index = 0;
+    for (auto weight = weights.begin(); draw >= *weight; ++weight, ++index)
+        draw -= *weight;
+    return index;
+}
+
+QString StepGenerator::pick(const QStringList &choices)
+{
+    return choices.at(random.bounded(choices.size()));
+}
+
+QString StepGenerator::step()
+{
+    const bool userMayChange = maybeSwitched.size() < names.size();
+    switch (weighted({42, 6, userMayChange ? 6 : 0, 1})) {
+    case 0: {
+        const QString text = run();
+        const QString runFault = random.bounded(3) == 0 ? fault(text) : QString();
+        track(text, !runFault.isEmpty());
+        return runFault.isEmpty() ? text : text + QStringLiteral(" | ") + runFault;
+    }
+    case 1: {
+        const QString first = run();
+        const QString second = run();
+        track(first, true);
+        track(second, true);
+        return QStringLiteral("together %1 + %2 after %3 ms")
+            .arg(first, second, QString::number(random.bounded(51)));
+    }
+    case 2:
+        return change();
+    default:
+        return garbleLock();
+    }
+}
+
+QString StepGenerator::run()
+{
+    switch (weighted({5, 4, 2})) {
+    case 0:
+        return QStringLiteral("vpn ") + pick({"A", "B", "C", "D"});
+    case 1:
+        return QStringLiteral("reset");
+    default: {
+        const int chosen = random.bounded(1, 1 << names.size());
+        QStringList named;
+        for (int i = 0; i < names.size(); ++i) {
+            if (chosen & (1 << i))
+                named.append(names.at(i));
+        }
+        return QStringLiteral("user ") + named.join(QLatin1Char(','));
+    }
+    }
+}
+
+QString StepGenerator::fault(const QString &run)
+{
+    switch (weighted({5, 3, 1, 1})) {
+    case 0: {
+        const QString action = pick({"fail", "fail", "crash", "noop"});
+        return QStringLiteral("netsh %1 %2").arg(action, netshText());
+    }
+    case 1:
+        return QStringLiteral("kill ") + killText(run);
+    case 2:
+        return QStringLiteral("no listing");
+    default:
+        return QStringLiteral("wmic fail");
+    }
+}
+
+// Text that picks netsh calls: one interface's set commands, one protocol,
+// one interface and protocol, or the second server of a list. "Ethernet" is
+// followed by " static" so that it does not pick "Ethernet 2".
+QString StepGenerator::netshText()
+{
+    const QString name = pick(names + QStringList(tapName));
+    const QString protocol = pick({"ipv4", "ipv6"});
+    switch (random.bounded(4)) {
+    case 0:
+        return QStringLiteral("name= %1 static").arg(name);
+    case 1:
+        return QStringLiteral("interface ") + protocol;
+    case 2:
+        return QStringLiteral("%1 set dns name= %2 static").arg(protocol, name);
+    default:
+        return QStringLiteral("index=2");
+    }
+}
+
+// Text of a call the run makes, so that the kill is reached: a vpn run sets
+// the first server of its set on each interface not on it yet (every one,
+// unless that set is in force already); a switch back makes most of the
+// calls netshText() picks.
+QString StepGenerator::killText(const QString &run)
+{
+    if (!isVpnRun(run))
+        return netshText();
+    const QString firstServer =
+        vpnSetServers(run.section(QLatin1Char(' '), 1)).section(QLatin1Char(','), 0, 0);
+    return QStringLiteral("name= %1 static %2")
+        .arg(pick(names + QStringList(tapName)), firstServer);
+}
+
+QString StepGenerator::change()
+{
+    QStringList candidates = names;
+    for (const QString &name : qAsConst(maybeSwitched))
+        candidates.removeAll(name);
+    return QStringLiteral("change %1@%2").arg(pick(candidates), freshServers());
+}
+
+// Zero to two servers per protocol that the sequence did not use yet, from
+// the documentation ranges.
+QString StepGenerator::freshServers()
+{
+    QStringList servers;
+    for (int count = random.bounded(3); count > 0; --count) {
+        servers.append(pick({"192.0.2.", "198.51.100.", "203.0.113."}) +
+                       QString::number(100 + addressesGiven++ % 150));
+    }
+    for (int count = random.bounded(3); count > 0; --count)
+        servers.append(QStringLiteral("2001:db8::") + QString::number(100 + addressesGiven++));
+    return servers.join(QLatin1Char(','));
+}
+
+QString StepGenerator::garbleLock()
+{
+    QByteArray bytes(random.bounded(3) == 0 ? 0 : random.bounded(1, 33), Qt::Uninitialized);
+    for (char &byte : bytes)
+        byte = char(random.bounded(256));
+    return (QStringLiteral("garble lock ") + QString::fromLatin1(bytes.toHex())).trimmed();
+}
+
+// A vpn run may switch every interface; only an undisturbed switch back
+// surely switches back those it targets.
+void StepGenerator::track(const QString &run, bool disturbed)
+{
+    if (isVpnRun(run)) {
+        maybeSwitched = QSet<QString>(names.cbegin(), names.cend());
+    } else if (!disturbed) {
+        const QStringList targets = run == QLatin1String("reset")
+                                        ? names
+                                        : run.section(QLatin1Char(' '), 1).split(QLatin1Char(','));
+        for (const QString &name : targets)
+            maybeSwitched.remove(name);
+    }
+}
+
+int environmentNumber(const char *name, int fallback)
+{
+    bool ok = false;
+    const int value = qEnvironmentVariableIntValue(name, &ok);
+    return ok ? value : fallback;
+}
+
+// TARNWICK_REPLAY's step list, or TARNWICK_SEQUENCES random ones: from
+// TARNWICK_SEED on, or fixed seeds and a fresh one from the system.
+QList<Sequence> plannedSequences()
+{
+    const QString replay = qEnvironmentVariable("TARNWICK_REPLAY");
+    if (!replay.isEmpty())
+        return {Sequence{QStringLiteral("replay"), replay.split(QStringLiteral("; "))}};
+
+    const int count = environmentNumber("TARNWICK_SEQUENCES", 4);
+    const int length = environmentNumber("TARNWICK_SEQUENCE_STEPS", 14);
+    bool seeded = false;
+    const quint32 firstSeed = qEnvironmentVariable("TARNWICK_SEED").toUInt(&seeded);
+    QList<Sequence> sequences;
+    for (int i = 0; i < count; ++i) {
+        quint32 seed = seeded ? firstSeed + quint32(i) : quint32(i + 1);
+        if (!seeded && i == count - 1) {
+            seed = QRandomGenerator::system()->generate();
+            qInfo("fresh seed: %u", seed);
+        }
+        sequences.append(
+            Sequence{QStringLiteral("seed %1").arg(seed), StepGenerator(seed).steps(length)});
+    }
+    return sequences;
+}
+
+} // namespace
+
+class TestSequences : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void randomSequencesLoseNothing();
+    void regressionsLoseNothing_data();
+    void regressionsLoseNothing();
+};
+
+void TestSequences::randomSequencesLoseNothing()
+{
+    QList<Sequence> sequences = plannedSequences();
+    int steps = 0;
+    int losses = 0;
+    for (Sequence &sequence : sequences) {
+        runSequence(sequence);
+        steps += sequence.stepsRun;
+        if (!sequence.failure.isEmpty()) {
+            ++losses;
+            qInfo().noquote() << sequence.report();
+        }
+    }
+    qInfo("sequences: %d, steps: %d, losses: %d", int(sequences.size()), steps, losses);
+    QCOMPARE(losses, 0);
+}
+
+void TestSequences::regressionsLoseNothing_data()
+{
+    QTest::addColumn<QString>("steps");
+
+    QTest::newRow("reset listing no interface keeps the record")
+        << "vpn B; reset | no listing; vpn C";
+    QTest::newRow("user run naming some interfaces") << "vpn B; user Ethernet; vpn C";
+    QTest::newRow("half-done switch back") << "vpn A; reset | netsh fail index=2; vpn B";
+    QTest::newRow("reset killed between set and add") << "vpn C; reset | kill index=2; vpn B";
+    QTest::newRow("IPv4-only VPN whose set fails")
+        << "vpn C | netsh fail ipv4 set dns name= Ethernet 2 static 10.9.0.1; vpn B";
+    QTest::newRow("VPN servers changed by a killed run")
+        << "vpn B; vpn C | kill interface ipv4 set dns name= Ethernet static 10.9.0.1 primary "
+           "validate=no; vpn A";
+    QTest::newRow("interface failing in a reset and in the next vpn run")
+        << "vpn B; reset | netsh fail name= Wi-Fi ; vpn C | netsh fail name= Wi-Fi ; vpn D";
+    QTest::newRow("user change on a restored interface before a switch back")
+        << "vpn A; reset | netsh fail name= Wi-Fi ; change Ethernet@203.0.113.7; reset";
+    QTest::newRow("empty lock file") << "garble lock; vpn A";
+    QTest::newRow("garbled lock file") << "garble lock 9c0e41ff7a; vpn A";
+}
+
+void TestSequences::regressionsLoseNothing()
+{
+    QFETCH(QString, steps);
+
+    Sequence sequence{QString::fromLatin1(QTest::currentDataTag()),
+                      steps.split(QStringLiteral("; "))};
+    runSequence(sequence);
+    QVERIFY2(sequence.failure.isEmpty(), qPrintable(sequence.report()));
+}
+
+QTEST_GUILESS_MAIN(TestSequences)
+#include "test_sequences.moc"
