@@ -1,7 +1,8 @@
 # MinGW builds only. The target windows-package lays out the deployable folder
-# tarnwick-dns-<version>/ in the build folder (the tool, the Qt DLLs it links
-# and the MinGW runtime DLLs) and zips it as tarnwick-dns-<version>-win64.zip.
-# Only the tool goes in: whatever else a Windows build makes stays out.
+# tarnwick-dns-<version>/ in the build folder (the tool, the Qt DLLs it links,
+# the MinGW runtime DLLs and check-on-windows.cmd) and zips it as
+# tarnwick-dns-<version>-win64.zip. Only the tool and its check go in: whatever
+# else a Windows build makes stays out.
 
 set(TARNWICK_PACKAGE_NAME ${PROJECT_NAME}-${PROJECT_VERSION})
 set(TARNWICK_PACKAGE_DIR ${CMAKE_BINARY_DIR}/${TARNWICK_PACKAGE_NAME})
@@ -18,13 +19,19 @@ foreach(dll libgcc_s_seh-1.dll libstdc++-6.dll libwinpthread-1.dll)
     list(APPEND TARNWICK_RUNTIME_DLLS ${dll_path})
 endforeach()
 
+# The check to run on a real Windows machine, with the project's version; cmd
+# reads batch files with CR LF line ends.
+set(TARNWICK_WINDOWS_CHECK ${CMAKE_BINARY_DIR}/check-on-windows.cmd)
+configure_file(${PROJECT_SOURCE_DIR}/windows/check-on-windows.cmd.in ${TARNWICK_WINDOWS_CHECK}
+    @ONLY NEWLINE_STYLE CRLF)
+
 add_custom_target(windows-package
     COMMAND ${CMAKE_COMMAND} -E rm -rf ${TARNWICK_PACKAGE_DIR} ${TARNWICK_PACKAGE_ZIP}
     COMMAND ${CMAKE_COMMAND} -E make_directory ${TARNWICK_PACKAGE_DIR}
     COMMAND ${CMAKE_COMMAND} -E copy
         $<TARGET_FILE:tarnwick-dns>
         $<TARGET_FILE:Qt5::Core> $<TARGET_FILE:Qt5::Network> $<TARGET_FILE:Qt5::Gui>
-        ${TARNWICK_RUNTIME_DLLS}
+        ${TARNWICK_RUNTIME_DLLS} ${TARNWICK_WINDOWS_CHECK}
         ${TARNWICK_PACKAGE_DIR}
     # Debian's MinGW runtime DLLs carry their debugging symbols (most of the
     # 23 MB of libstdc++-6.dll); the deployed copies do without.

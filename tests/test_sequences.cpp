@@ -22,9 +22,10 @@
 //                               out while the model holds it switched)
 //   garble lock [HEX]           these bytes (none without HEX) in dns.lock
 //
-// TARNWICK_SEQUENCES random sequences (4) of TARNWICK_SEQUENCE_STEPS steps
-// (14) each; sequence i uses the seed TARNWICK_SEED + i, or without it fixed
-// seeds and, last, a fresh one. TARNWICK_REPLAY, a step list, replaces them.
+// TARNWICK_SEQUENCES random sequences (10; 1 under Wine, where a run costs
+// seconds) of TARNWICK_SEQUENCE_STEPS steps (14) each; sequence i uses the
+// seed TARNWICK_SEED + i, or without it fixed seeds and, last, a fresh one.
+// TARNWICK_REPLAY, a step list, replaces them.
 
 namespace {
 
@@ -630,7 +631,8 @@ QList<Sequence> plannedSequences()
     if (!replay.isEmpty())
         return {Sequence{QStringLiteral("replay"), replay.split(QStringLiteral("; "))}};
 
-    const int count = environmentNumber("TARNWICK_SEQUENCES", 4);
+    const int count =
+        environmentNumber("TARNWICK_SEQUENCES", TestMachine::windowsWanted() ? 1 : 10);
     const int length = environmentNumber("TARNWICK_SEQUENCE_STEPS", 14);
     bool seeded = false;
     const quint32 firstSeed = qEnvironmentVariable("TARNWICK_SEED").toUInt(&seeded);

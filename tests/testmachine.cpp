@@ -45,6 +45,16 @@ QString stackKey(const QString &id, bool ipv4)
            id;
 }
 
+TestMachine::Run waitForRun(QProcess &process)
+{
+    TestMachine::Run run;
+    if (process.waitForFinished(180000) && process.exitStatus() == QProcess::NormalExit)
+        run.exitCode = process.exitCode();
+    run.standardOutput = process.readAllStandardOutput();
+    run.standardError = process.readAllStandardError();
+    return run;
+}
+
 } // namespace
 
 TestMachine::TestMachine(const QStringList &createArguments)
@@ -119,24 +129,32 @@ QString TestMachine::toolPath()
 void TestMachine::startTool(QProcess &process, const QStringList &arguments) const
 {
     if (isWindows()) {
-        loadIntoWine();
-        changedInWine = true;
-        wine->startTool(process, arguments);
+        startInWine(process, QStringList(WinePrefix::toolPath()) + arguments);
         return;
     }
     process.setProcessEnvironment(environment());
     process.start(toolPath(), arguments);
 }
 
+void TestMachine::startInWine(QProcess &process, const QStringList &arguments) const
+{
+    loadIntoWine();
+    changedInWine = true;
+    wine->start(process, arguments);
+}
+
 TestMachine::Run TestMachine::runTool(const QStringList &arguments) const
 {
     QProcess tool;
     startTool(tool, arguments);
-    Run run;
-    if (tool.waitForFinished(180000) && tool.exitStatus() == QProcess::NormalExit)
-        run.exitCode = tool.exitCode();
-    run.standardError = tool.readAllStandardError();
-    return run;
+    return waitForRun(tool);
+}
+
+TestMachine::Run TestMachine::runInWine(const QStringList &arguments) const
+{
+    QProcess program;
+    startInWine(program, arguments);
+    return waitForRun(program);
 }
 
 QString TestMachine::show() const

@@ -24,6 +24,7 @@ public:
     struct Run
     {
         int exitCode = -1;
+        QByteArray standardOutput;
         QByteArray standardError;
     };
 
@@ -59,6 +60,9 @@ public:
     Run runTool(const QStringList &arguments) const;
     // Starts the built tarnwick-dns inside the machine without waiting.
     void startTool(QProcess &process, const QStringList &arguments) const;
+    // Runs a Windows program under Wine inside the Windows machine and waits
+    // for it: `arguments` are wine's, such as cmd, /c and a batch file.
+    Run runInWine(const QStringList &arguments) const;
     // `tarnwick-sim show`.
     QString show() const;
 
@@ -96,6 +100,7 @@ private:
     // Brings the registry that was changed last to the other side.
     void readBackFromWine() const;
     void loadIntoWine() const;
+    void startInWine(QProcess &process, const QStringList &arguments) const;
 
     QTemporaryDir directory;
     bool valid = false;

@@ -46,17 +46,22 @@ bool copyPrefix(const QString &from, const QString &to)
     return true;
 }
 
-// The path of a Unix file as Windows programs under Wine name it.
-QString windowsPath(const QString &path)
-{
-    return QStringLiteral("Z:") + QString(path).replace(QLatin1Char('/'), QLatin1Char('\\'));
-}
-
 } // namespace
 
 bool WinePrefix::windowsBuildPresent()
 {
     return QFileInfo::exists(windowsTool) && QFileInfo::exists(templatePrefix + "/system.reg");
+}
+
+QString WinePrefix::toolPath()
+{
+    return windowsTool;
+}
+
+QString WinePrefix::windowsPath(const QString &path)
+{
+    // Drive Z: is the Unix root.
+    return QStringLiteral("Z:") + QString(path).replace(QLatin1Char('/'), QLatin1Char('\\'));
 }
 
 WinePrefix::WinePrefix(const QString &path, const QString &root) : path(path), root(root)
@@ -98,10 +103,10 @@ QProcessEnvironment WinePrefix::environment() const
     return environment;
 }
 
-void WinePrefix::startTool(QProcess &process, const QStringList &arguments) const
+void WinePrefix::start(QProcess &process, const QStringList &arguments) const
 {
     process.setProcessEnvironment(environment());
-    process.start(QStringLiteral("wine"), QStringList(windowsTool) + arguments);
+    process.start(QStringLiteral("wine"), arguments);
 }
 
 bool WinePrefix::runWine(const QStringList &arguments) const

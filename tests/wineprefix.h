@@ -16,6 +16,10 @@ class WinePrefix
 public:
     // Whether the Windows build and the template prefix are there.
     static bool windowsBuildPresent();
+    // The Windows build of tarnwick-dns, in its deployable folder.
+    static QString toolPath();
+    // The path of a Unix file as Windows programs under Wine name it.
+    static QString windowsPath(const QString &path);
 
     // Copies the template into `path`, for the simulated machine in `root`.
     WinePrefix(const QString &path, const QString &root);
@@ -30,8 +34,9 @@ public:
 
     // The environment of programs run in the prefix.
     QProcessEnvironment environment() const;
-    // Starts the Windows tarnwick-dns under Wine without waiting.
-    void startTool(QProcess &process, const QStringList &arguments) const;
+    // Starts a Windows program under Wine without waiting: `arguments` are
+    // wine's, the program and its arguments.
+    void start(QProcess &process, const QStringList &arguments) const;
 
     // Replaces the prefix's machine keys with the simulated machine's.
     bool loadRegistry() const;

@@ -1,0 +1,70 @@
+#include "testmachine.h"
+#include "wineprefix.h"
+
+#include <QtTest>
+
+namespace {
+
+const QString restorePrefix = QStringLiteral("To restore them, run elevated: ");
+
+// A machine's table (TestMachine::show) without the VPN's TAP adapter, which
+// the check's switch back leaves on the check's servers.
+QStringList withoutTapAdapter(const QString &table)
+{
+    QStringList kept;
+    for (const QString &line : table.split(QLatin1Char('\n'))) {
+        if (!line.startsWith(sample::tap))
+            kept.append(line);
+    }
+    return kept;
+}
+
+} // namespace
+
+// check-on-windows.cmd, the check that the deployable folder holds for a real
+// Windows machine, rehearsed on the Windows machine under Wine: the items
+// that Wine can show pass, the others are skipped, and the restore command it
+// prints puts back what the check left changed.
+class TestWindowsCheck : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void passesWhatWineCanShowAndRestores();
+};
+
+void TestWindowsCheck::passesWhatWineCanShowAndRestores()
+{
+    TestMachine machine;
+    QVERIFY(machine.isValid());
+    if (!machine.isWindows())
+        QSKIP("Needs the Windows machine under Wine (TARNWICK_TEST_MACHINE=windows)");
+    const QString before = machine.show();
+
+    const TestMachine::Run check = machine.runInWine(
+        {"cmd", "/c", WinePrefix::windowsPath(QStringLiteral(TARNWICK_WINDOWS_CHECK))});
+    const QString output = QString::fromLocal8Bit(check.standardOutput);
+    const QStringList lines = output.trimmed().split(QStringLiteral("\r\n"));
+    QStringList verdicts;
+    for (const QString &line : lines) {
+        if (QRegularExpression("^(PASS|FAIL|SKIP) ").match(line).hasMatch())
+            verdicts.append(line.section(QLatin1Char(' '), 0, 1));
+    }
+    // Wine keeps no access lists (6), and its resolver cache flush is a stub (7).
+    QVERIFY2(verdicts == QStringList({"PASS 1", "PASS 2", "PASS 3", "PASS 4", "PASS 5", "SKIP 6",
+                                      "SKIP 7"}),
+             qPrintable(output));
+    QCOMPARE(lines.last(), QStringLiteral("5 passed, 0 failed"));
+    QCOMPARE(check.exitCode, 0);
+    QCOMPARE(withoutTapAdapter(machine.show()), withoutTapAdapter(before));
+    QCOMPARE(machine.nameServer(sample::tap, true), QStringLiteral("192.0.2.1"));
+
+    const QStringList restore = lines.filter(QRegularExpression("^" + restorePrefix));
+    QVERIFY(!restore.isEmpty());
+    const QStringList command = QProcess::splitCommand(restore.last().mid(restorePrefix.size()));
+    QCOMPARE(machine.runInWine(QStringList{"cmd", "/c"} + command).exitCode, 0);
+    QCOMPARE(machine.show(), before);
+}
+
+QTEST_GUILESS_MAIN(TestWindowsCheck)
+#include "test_windowscheck.moc"
