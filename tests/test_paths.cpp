@@ -49,7 +49,7 @@ void TestPaths::dataFilePathInTheProgramDataLocation()
     QCOMPARE(vendorFolderPath(), programData + QStringLiteral("/Tarnwick"));
     const VendorFolder folder(vendorFolderPath());
     QVERIFY(QFileInfo(folder.path()).isDir());
-    QCOMPARE(folder.filePath(QStringLiteral("dns.dat")),
+    QCOMPARE(folder.trustedFilePath(QStringLiteral("dns.dat")),
              programData + QStringLiteral("/Tarnwick/dns.dat"));
 }
 
@@ -62,7 +62,7 @@ void TestPaths::dataFilePathWithoutProgramData()
     const VendorFolder folder(vendorFolderPath());
     // No data file at all, rather than one in the current directory.
     QVERIFY(!folder.isUsable());
-    QCOMPARE(folder.filePath(QStringLiteral("dns.dat")), QString());
+    QCOMPARE(folder.trustedFilePath(QStringLiteral("dns.dat")), QString());
 }
 
 void TestPaths::trustsOnlyAPlainVendorFolder_data()
@@ -108,7 +108,7 @@ void TestPaths::trustsOnlyAPlainVendorFolder()
     const VendorFolder folder(vendorFolder);
     QCOMPARE(folder.isUsable(), trusted);
     // Without a trusted folder there is no data file, rather than one elsewhere.
-    QCOMPARE(folder.filePath(QStringLiteral("dns.dat")),
+    QCOMPARE(folder.trustedFilePath(QStringLiteral("dns.dat")),
              trusted ? vendorFolder + QStringLiteral("/dns.dat") : QString());
     QCOMPARE(QFileInfo(elsewhere).exists(), kind == QLatin1String("link"));
 }

@@ -52,12 +52,12 @@ void TestRunLock::takesTheLockOrGivesUp()
                                                 : QByteArray());
         lockFile.close();
     }
-    RunLock running(folder);
+    RunLock running(folder + "/dns.lock");
     if (holder == "running")
         QVERIFY(running.take(0));
 
     MessageCapture messages;
-    RunLock lock(folder);
+    RunLock lock(folder + "/dns.lock");
     QCOMPARE(lock.take(300), taken);
     verifyLinePatterns(messages.lines(), lines);
 }

@@ -2,6 +2,9 @@
 
 #include <QtTest>
 
+#include <sys/stat.h>
+#include <unistd.h>
+
 namespace {
 
 QStringList fileNames(const QString &folder)
@@ -29,6 +32,7 @@ class TestVendorFolder : public QObject
 
 private slots:
     void linkedVendorFolderIsNotUsed();
+    void plantedFilesAreSetAside();
 };
 
 void TestVendorFolder::linkedVendorFolderIsNotUsed()
@@ -73,6 +77,48 @@ void TestVendorFolder::linkedVendorFolderIsNotUsed()
 
     QCOMPARE(fileNames(elsewhere), before);
     QCOMPARE(contentOf(elsewhere + QStringLiteral("/dns.dat")), planted);
+}
+
+void TestVendorFolder::plantedFilesAreSetAside()
+{
+    // A folder an installer made with ProgramData's access list lets every
+    // user create files: "nobody" stands for such a user.
+    const uid_t nobody = 65534;
+    if (geteuid() != 0)
+        QSKIP("planting files of another user needs root");
+    TestMachine machine;
+    QVERIFY(machine.isValid());
+    const QString folder = machine.vendorFolder();
+    QVERIFY(QDir().mkpath(folder));
+    QCOMPARE(chown(QFile::encodeName(folder).constData(), nobody, nobody), 0);
+    QCOMPARE(chmod(QFile::encodeName(folder).constData(), 0777), 0);
+    const QByteArray planted = "[UserDns]\nArgs=" + sample::ethernet.toUtf8() +
+                               "@203.0.113.66\n[VpnDns]\nSwitched=" + sample::ethernet.toUtf8() +
+                               "\n";
+    for (const QString name : {"dns.dat", "dns.lock"}) {
+        QFile file(folder + "/" + name);
+        QVERIFY(file.open(QIODevice::WriteOnly));
+        file.write(name == "dns.dat" ? planted : QByteArray());
+        file.close();
+        QCOMPARE(chown(QFile::encodeName(file.fileName()).constData(), nobody, nobody), 0);
+    }
+    const QString table = machine.show();
+
+    QCOMPARE(machine.runTool({"reset"}).exitCode, 0);
+    // Neither read nor applied, nor lost.
+    QCOMPARE(machine.show(), table);
+    const QStringList aside = QDir(folder).entryList({"dns.*.untrusted-*"}, QDir::Files);
+    QCOMPARE(aside.size(), 2);
+    QCOMPARE(contentOf(folder + "/" + aside.first()), planted);
+    QCOMPARE(machine.logLines().filter("is not ours, set aside").size(), 2);
+    QVERIFY(machine.logLines().contains(
+        "warning\tDns: DNS data file doesn't exist, resetting to default values"));
+    if (!machine.isWindows()) {
+        const QFileInfo protectedFolder(folder);
+        QCOMPARE(protectedFolder.ownerId(), 0u);
+        QCOMPARE(protectedFolder.permissions() & (QFile::WriteGroup | QFile::WriteOther),
+                 QFile::Permissions());
+    }
 }
 
 QTEST_GUILESS_MAIN(TestVendorFolder)

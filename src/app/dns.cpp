@@ -105,21 +105,27 @@ bool Dns::run()
     // Without a usable vendor folder there is neither a record nor a run
     // lock: no run could undo what it changed, so none changes anything.
     const VendorFolder &vendorFolder = VendorFolder::instance();
-    RunLock runLock(vendorFolder.path());
     if (!vendorFolder.isUsable()) {
         logWarning(objectName(),
                    QStringLiteral("No vendor folder for the DNS data file, DNS servers left "
                                   "unchanged"));
-    } else if (runLock.take(runLockWaitMs)) {
-        DnsDataFile dataFile(vendorFolder.filePath(QStringLiteral("dns.dat")));
-        switchDns(dataFile);
+    } else {
+        RunLock runLock(vendorFolder.trustedFilePath(QStringLiteral("dns.lock")));
+        if (runLock.take(runLockWaitMs))
+            switchDns(vendorFolder.trustedFilePath(QStringLiteral("dns.dat")));
     }
     logInfo(objectName(), QStringLiteral("Process finished"));
     return true;
 }
 
-void Dns::switchDns(DnsDataFile &dataFile)
+void Dns::switchDns(const QString &dataFilePath)
 {
+    if (dataFilePath.isEmpty()) {
+        logWarning(objectName(),
+                   QStringLiteral("No DNS data file to use, DNS servers left unchanged"));
+        return;
+    }
+    DnsDataFile dataFile(dataFilePath);
     if (mode == Reset)
         reset(dataFile);
 

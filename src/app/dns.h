@@ -35,7 +35,7 @@ public:
 
 private:
     // The run itself, once it holds the run lock.
-    void switchDns(DnsDataFile &dataFile);
+    void switchDns(const QString &dataFilePath);
     // Turns a reset into a user run fed with the entries of the data file.
     void reset(const DnsDataFile &dataFile);
     // The arguments read as interface entries, with the last IPv4 and the

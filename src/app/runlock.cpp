@@ -15,7 +15,7 @@ const unsigned long pollMs = 50;
 
 } // namespace
 
-RunLock::RunLock(const QString &vendorFolder) : lock(vendorFolder) {}
+RunLock::RunLock(const QString &lockFile) : lock(lockFile) {}
 
 bool RunLock::take(int waitMs)
 {

@@ -21,7 +21,8 @@ const int runLockWaitMs = 5 * 60 * 1000;
 class RunLock
 {
 public:
-    explicit RunLock(const QString &vendorFolder);
+    // `lockFile` is "dns.lock" in the vendor folder (systemlock.h).
+    explicit RunLock(const QString &lockFile);
 
     // Takes the lock, waiting up to `waitMs` while another run holds it.
     // After a wait it logs "Dns: Waited N ms for another run to finish".

@@ -109,15 +109,15 @@ bool Logger::init()
     // Without a usable vendor folder the log stays on Qt's default output:
     // setting up in the current directory, or wherever a link leads, would
     // delete other programs' log files there.
-    const QString root = VendorFolder::instance().path();
-    if (root.isEmpty())
+    const VendorFolder &vendorFolder = VendorFolder::instance();
+    if (!vendorFolder.isUsable())
         return false;
-    const QDir folder(root);
+    const QDir folder(vendorFolder.path());
 
     logFileName = QStringLiteral("%1.%2").arg(
         QFileInfo(QCoreApplication::applicationFilePath()).baseName(), logSuffix);
-    const QString logFilePath = folder.filePath(logFileName);
-    if (logFileIsLink(logFilePath))
+    const QString logFilePath = vendorFolder.trustedFilePath(logFileName);
+    if (logFilePath.isEmpty() || logFileIsLink(logFilePath))
         return false;
     // Before the clean-up, so that it already counts the file kept here.
     keepLargeLogFile(logFilePath, maxLogFileSize);

@@ -12,7 +12,8 @@
 class SystemLock
 {
 public:
-    explicit SystemLock(const QString &vendorFolder);
+    // `lockFile` names the lock file; the mutex of Windows has a name of its own.
+    explicit SystemLock(const QString &lockFile);
     ~SystemLock();
     SystemLock(const SystemLock &) = delete;
     SystemLock &operator=(const SystemLock &) = delete;

@@ -4,7 +4,6 @@
 // starts never hold it.
 #include "systemlock.h"
 
-#include <QDir>
 #include <QFile>
 
 #include <fcntl.h>
@@ -17,10 +16,9 @@ struct SystemLock::Private
     int descriptor = -1;
 };
 
-SystemLock::SystemLock(const QString &vendorFolder) : d(new Private)
+SystemLock::SystemLock(const QString &lockFile) : d(new Private)
 {
-    if (!vendorFolder.isEmpty())
-        d->path = QDir::toNativeSeparators(vendorFolder + QStringLiteral("/dns.lock"));
+    d->path = lockFile;
 }
 
 SystemLock::~SystemLock()

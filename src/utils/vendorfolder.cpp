@@ -5,7 +5,9 @@
 #include "paths.h"
 #include "protectedfolder.h"
 
+#include <QDateTime>
 #include <QDir>
+#include <QFile>
 #include <QFileInfo>
 
 namespace {
@@ -33,7 +35,8 @@ bool VendorFolder::check()
     }
     // Checked once it exists, so that a link made while it was created is
     // refused too: whoever made it chooses where it leads.
-    if (isLink(folder)) {
+    hold = std::make_unique<FolderHold>(folder);
+    if (isLink(folder) || !hold->isHeld()) {
         logWarning(logSource,
                    QStringLiteral("Vendor folder is a link or junction, not used: %1").arg(folder));
         return false;
@@ -47,9 +50,26 @@ bool VendorFolder::check()
     return true;
 }
 
-QString VendorFolder::filePath(const QString &fileName) const
+QString VendorFolder::trustedFilePath(const QString &fileName) const
 {
     if (!usable)
         return QString();
-    return QDir::toNativeSeparators(QStringLiteral("%1/%2").arg(folder, fileName));
+    const QString path = QDir::toNativeSeparators(QStringLiteral("%1/%2").arg(folder, fileName));
+    const QFileInfo file(path);
+    if ((!file.exists() && !file.isSymLink()) || isOwnedByTrustedAccount(path))
+        return path;
+    // Not ending in the file's own suffix, so that the log clean-up never
+    // counts nor deletes it.
+    const QString aside =
+        QStringLiteral("%1.untrusted-%2")
+            .arg(path,
+                 QDateTime::currentDateTime().toString(QStringLiteral("yyyyMMdd-hhmmss-zzz")));
+    if (!QFile::rename(path, aside)) {
+        logWarning(logSource,
+                   QStringLiteral("'%1' is not ours and cannot be set aside, not used").arg(path));
+        return QString();
+    }
+    logWarning(logSource, QStringLiteral("'%1' is not ours, set aside as '%2'")
+                              .arg(path, QDir::toNativeSeparators(aside)));
+    return path;
 }

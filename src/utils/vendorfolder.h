@@ -1,12 +1,17 @@
 #pragma once
 
+#include "protectedfolder.h"
+
 #include <QString>
+#include <memory>
 
 // The vendor folder "Tarnwick" below ProgramData, where the tool keeps its
-// data file, run lock and log: the one place that decides whether it may be
-// used. The tool runs elevated and trusts what it reads there, so a folder
-// that is a link or junction, or that cannot be made the tool's own, is never
-// used; every file path then comes out empty, and nothing is read or written.
+// data file, run lock and log: the one place that decides whether it and the
+// files in it may be used. The tool runs elevated and trusts what it reads
+// there, so the folder is checked once per run and held for the whole run
+// (FolderHold). A folder that is a link or junction, or that cannot be made
+// the tool's own (protectExistingFolder), is never used: every file path
+// then comes out empty, and nothing is read or written there.
 class VendorFolder
 {
 public:
@@ -14,20 +19,24 @@ public:
     // and checked at the first call.
     static const VendorFolder &instance();
 
-    // Checks the folder at `path`, creating it protected when it is missing
-    // (makeProtectedFolder); an empty path is never usable.
+    // Checks the folder at `path`, creating it protected when it is missing;
+    // an empty path is never usable.
     explicit VendorFolder(const QString &path);
 
     bool isUsable() const { return usable; }
     // The folder, or an empty string when it is not usable.
     QString path() const { return usable ? folder : QString(); }
-    // A file in the folder, with native separators; empty when the folder is
-    // not usable.
-    QString filePath(const QString &fileName) const;
+    // A file in the folder, with native separators. A file there that no
+    // trusted account owns was planted while the folder let users write: it
+    // is first set aside under another name, with a warning, so that it is
+    // neither read nor lost. Empty when the folder is not usable or such a
+    // file cannot be set aside.
+    QString trustedFilePath(const QString &fileName) const;
 
 private:
     bool check();
 
     QString folder;
+    std::unique_ptr<FolderHold> hold;
     bool usable = false;
 };
