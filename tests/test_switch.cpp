@@ -79,6 +79,7 @@ private slots:
     void switchBackSurvivesFailuresAndUserChanges_data();
     void switchBackSurvivesFailuresAndUserChanges();
     void userRunMatchesIdsIgnoringCase();
+    void resetReadsTheRecordOfEarlierVersions();
     void interfaceInOneStackOnlyIsLeftAlone();
     void runWaitsForTheRunBeforeIt();
     void overlappingRunsKeepTheUsersServers();
@@ -465,6 +466,25 @@ void TestSwitch::userRunMatchesIdsIgnoringCase()
 
     QCOMPARE(machine->runTool({"reset"}).exitCode, 0);
     QCOMPARE(tableWithoutTap(machine->show()), tableWithoutTap(before));
+}
+
+void TestSwitch::resetReadsTheRecordOfEarlierVersions()
+{
+    // Earlier versions recorded no switched interfaces: those on a VPN
+    // server count as switched, and the TAP adapter is never among them.
+    const QString before = machine->show();
+    QCOMPARE(machine->runTool(vpnArguments()).exitCode, 0);
+    QSettings(machine->dataFilePath(), QSettings::IniFormat).remove("VpnDns/Switched");
+    // The user gives Wi-Fi servers of its own: it holds no VPN server.
+    machine->setNameServer(sample::wifi, true, "192.0.2.80");
+    machine->setNameServer(sample::wifi, false, "");
+
+    QCOMPARE(machine->runTool({"reset"}).exitCode, 0);
+    QCOMPARE(machine->logLines().filter("warning\t"), QStringList());
+    QCOMPARE(machine->nameServer(sample::wifi, true), QStringLiteral("192.0.2.80"));
+    machine->setNameServer(sample::wifi, true, "");
+    QCOMPARE(tableWithoutTap(machine->show()), tableWithoutTap(before));
+    QCOMPARE(machine->dataFileGroups(), QStringList{"UserDns"});
 }
 
 void TestSwitch::interfaceInOneStackOnlyIsLeftAlone()

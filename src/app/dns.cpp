@@ -55,6 +55,27 @@ QStringList interfaceNames(DnsManager &manager, const QStringList &ids)
     return names;
 }
 
+// The entries of the interfaces a switch to the VPN switches and a switch
+// back restores: all but the VPN's own, which a switch back never touches.
+QStringList switchableEntries(DnsManager &manager)
+{
+    QStringList entries;
+    for (const InterfaceInfo &record : manager.interfaces()) {
+        if (!record.isVpn())
+            entries.append(interfaceEntry(record.id(), record.ipv4Dns(), record.ipv6Dns()));
+    }
+    return entries;
+}
+
+// The IDs of entries.
+QStringList entryIds(const QStringList &entries)
+{
+    QStringList ids;
+    for (const QString &entry : entries)
+        ids.append(entryId(entry));
+    return ids;
+}
+
 // The warning about the command line is written once per process, however
 // often the check runs.
 bool invalidWarningWritten = false;
@@ -165,20 +186,14 @@ void Dns::switchToVpn(DnsManager &manager, DnsDataFile &dataFile, const QString 
                       const QString &lastIpv6)
 {
     logInfo(objectName(), QStringLiteral("Switch to VPN DNS: %1, %2").arg(lastIpv4, lastIpv6));
-    const QStringList current = manager.interfaceDnsEntries();
-    const QStringList switched = dataFile.switchedIds(current);
-    const QStringList entries =
-        entriesToRecord(dataFile.savedEntries(), current, switched, dataFile.vpnServers());
-    // Every interface but the VPN's own counts as switched from here on,
-    // since a switch back never touches that one.
-    QStringList switching;
-    for (const InterfaceInfo &record : manager.interfaces()) {
-        if (!record.isVpn())
-            switching.append(record.id());
-    }
+    const QStringList switchable = switchableEntries(manager);
+    const QStringList switched = dataFile.switchedIds(switchable);
+    const QStringList entries = entriesToRecord(
+        dataFile.savedEntries(), manager.interfaceDnsEntries(), switched, dataFile.vpnServers());
     // On disk before the first DNS change, so that a run killed while netsh
     // works still leaves what a reset needs.
-    if (!dataFile.recordSwitch(entries, lastIpv4, lastIpv6, unitedIds(switched, switching))) {
+    if (!dataFile.recordSwitch(entries, lastIpv4, lastIpv6,
+                               unitedIds(switched, entryIds(switchable)))) {
         logWarning(
             objectName(),
             QStringLiteral("Cannot record the user's DNS servers, DNS servers left unchanged"));
@@ -191,7 +206,7 @@ void Dns::switchToUser(DnsManager &manager, DnsDataFile &dataFile,
                        const QList<InterfaceInfo> &records)
 {
     logInfo(objectName(), QStringLiteral("Switch to user DNS"));
-    const QStringList switched = dataFile.switchedIds(manager.interfaceDnsEntries());
+    const QStringList switched = dataFile.switchedIds(switchableEntries(manager));
     QStringList targets;
     if (resetToDefaults) {
         removeVpnDefaultServers(manager);

@@ -29,8 +29,9 @@ public:
     // default servers and those of the last vpn run.
     QStringList vpnServers() const;
     // The IDs of the switched interfaces. For a file without "Switched", the
-    // IDs of the `current` entries (the servers in force) that hold a VPN
-    // server, when a switch is recorded at all.
+    // IDs of the `current` entries (the servers in force of the interfaces a
+    // switch back restores) that hold a VPN server, when a switch is recorded
+    // at all.
     QStringList switchedIds(const QStringList &current) const;
 
     // Replaces the file's content with the record of a switch to the VPN.
