@@ -7,21 +7,15 @@
 
 void appendToJournal(const QString &root, const QString &name, const QStringList &arguments)
 {
-    QFile journal(root + QStringLiteral("/journal"));
-    if (!journal.open(QIODevice::WriteOnly | QIODevice::Append))
-        return;
     const QStringList fields = QStringList(name) + arguments;
-    journal.write((fields.join(QLatin1Char('\t')) + QLatin1Char('\n')).toUtf8());
+    appendToFile(root + QStringLiteral("/journal"),
+                 (fields.join(QLatin1Char('\t')) + QLatin1Char('\n')).toUtf8());
 }
 
 int hang(const QString &root)
 {
-    QFile heartbeat(root + QStringLiteral("/heartbeat"));
     for (int tenths = 0; tenths < 1200; ++tenths) {
-        if (heartbeat.open(QIODevice::WriteOnly | QIODevice::Append)) {
-            heartbeat.write(".");
-            heartbeat.close();
-        }
+        appendToFile(root + QStringLiteral("/heartbeat"), ".");
         pause(100);
     }
     return 0;

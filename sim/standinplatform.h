@@ -34,5 +34,10 @@ QStringList standinCommandLine(int argc, char **argv);
 // Sleeps for `ms` milliseconds.
 void pause(int ms);
 
+// Appends the bytes to the file, creating it, as one write at the file's end
+// as it is then: stand-ins of overlapping runs write the same journal.
+// False when the file cannot be written.
+bool appendToFile(const QString &path, const QByteArray &bytes);
+
 // Ends the program as a crash, without leaving a core dump.
 [[noreturn]] void crash();

@@ -3,6 +3,7 @@
 
 #include "simregistry.h"
 
+#include <QFile>
 #include <QFileInfo>
 #include <csignal>
 #include <sys/resource.h>
@@ -38,6 +39,13 @@ QStringList standinCommandLine(int argc, char **argv)
     for (int i = 1; i < argc; ++i)
         words.append(QString::fromUtf8(argv[i]));
     return words;
+}
+
+bool appendToFile(const QString &path, const QByteArray &bytes)
+{
+    // O_APPEND: the kernel puts every write at the end.
+    QFile file(path);
+    return file.open(QIODevice::WriteOnly | QIODevice::Append) && file.write(bytes) == bytes.size();
 }
 
 void pause(int ms)

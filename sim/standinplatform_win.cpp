@@ -4,6 +4,7 @@
 // the system's part, against which that access is tested.
 #include "standinplatform.h"
 
+#include <QDir>
 #include <QFileInfo>
 #include <QVector>
 
@@ -111,6 +112,31 @@ QStringList standinCommandLine(int, char **)
         words.append(QString::fromWCharArray(arguments[i]));
     LocalFree(arguments);
     return words;
+}
+
+bool appendToFile(const QString &path, const QByteArray &bytes)
+{
+    // Append access only: Windows puts every write at the end of the file,
+    // where Qt's append mode would seek there once, at opening. A sharing
+    // clash with another stand-in's open is waited out.
+    const QString nativePath = QDir::toNativeSeparators(path);
+    for (int attempt = 0; attempt < 50; ++attempt) {
+        const HANDLE file =
+            CreateFileW(reinterpret_cast<LPCWSTR>(nativePath.utf16()), FILE_APPEND_DATA,
+                        FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                        OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+        if (file == INVALID_HANDLE_VALUE) {
+            pause(10);
+            continue;
+        }
+        DWORD written = 0;
+        const bool done =
+            WriteFile(file, bytes.constData(), DWORD(bytes.size()), &written, nullptr) &&
+            written == DWORD(bytes.size());
+        CloseHandle(file);
+        return done;
+    }
+    return false;
 }
 
 void pause(int ms)

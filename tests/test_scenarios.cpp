@@ -149,7 +149,8 @@ void TestScenarios::failingWmicFallsBackToPowershell()
              QStringList{"warning\tDnsManager: Listing adapters with wmic failed (" + problem +
                          "), trying powershell"});
     QCOMPARE(machine->journalOf("powershell"), QStringList{powershellCall});
-    QCOMPARE(machine->netshCalls(), vpnRunCommands());
+    QVERIFY2(machine->netshCalls() == vpnRunCommands(),
+             qPrintable(machine->journal().join('\n') + "\n" + machine->logLines().join('\n')));
 }
 
 void TestScenarios::hungWmicIsGivenUpAfterItsTimeout()
