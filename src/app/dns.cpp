@@ -41,7 +41,7 @@ QString displayName(Dns::Mode mode)
 
 // The names of the inventory's interfaces with these IDs; the ID itself for
 // an interface not listed now.
-QStringList interfaceNames(DnsManager &manager, const QStringList &ids)
+QStringList interfaceNames(const DnsManager &manager, const QStringList &ids)
 {
     QStringList names;
     for (const QString &id : ids) {
@@ -57,7 +57,7 @@ QStringList interfaceNames(DnsManager &manager, const QStringList &ids)
 
 // The entries of the interfaces a switch to the VPN switches and a switch
 // back restores: all but the VPN's own, which a switch back never touches.
-QStringList switchableEntries(DnsManager &manager)
+QStringList switchableEntries(const DnsManager &manager)
 {
     QStringList entries;
     for (const InterfaceInfo &record : manager.interfaces()) {

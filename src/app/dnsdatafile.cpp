@@ -43,7 +43,7 @@ DnsDataFile::DnsDataFile(const QString &path) : path(path)
 
 void DnsDataFile::read()
 {
-    fileExists = !path.isEmpty() && QFileInfo::exists(path);
+    fileExists = QFileInfo::exists(path);
     if (!fileExists)
         return;
     const QSettings settings(path, QSettings::IniFormat);
@@ -93,7 +93,7 @@ bool DnsDataFile::recordSwitch(const QStringList &entries, const QString &ipv4, 
     return write(wanted);
 }
 
-bool DnsDataFile::recordSwitchBack(const QStringList &stillSwitched)
+void DnsDataFile::recordSwitchBack(const QStringList &stillSwitched)
 {
     Record wanted = record;
     wanted.vpnRecorded = !stillSwitched.isEmpty();
@@ -106,15 +106,12 @@ bool DnsDataFile::recordSwitchBack(const QStringList &stillSwitched)
     const bool unchanged = wanted.vpnRecorded == record.vpnRecorded &&
                            wanted.switchedRecorded == record.switchedRecorded &&
                            wanted.switched == record.switched;
-    if (!fileExists || unchanged)
-        return true;
-    return write(wanted);
+    if (fileExists && !unchanged)
+        write(wanted);
 }
 
 bool DnsDataFile::isWritable() const
 {
-    if (path.isEmpty())
-        return false;
     // QSettings writes through a link to wherever it leads; whoever made the
     // link would choose the file this tool overwrites.
     if (!isLink(path))

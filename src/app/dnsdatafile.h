@@ -19,7 +19,6 @@ class DnsDataFile
 {
 public:
     // Reads the file at `path` now, warning when it cannot be read or parsed.
-    // An empty path stands for no data file at all: nothing is read or written.
     explicit DnsDataFile(const QString &path);
 
     bool exists() const { return fileExists; }
@@ -41,8 +40,8 @@ public:
                       const QStringList &switched);
     // After a switch back: keeps the interfaces not restored as switched, or
     // forgets the VPN record when none remains. Writes nothing when there is
-    // no file or nothing changes; true when the file holds the result.
-    bool recordSwitchBack(const QStringList &stillSwitched);
+    // no file or nothing changes; a failed write is warned about.
+    void recordSwitchBack(const QStringList &stillSwitched);
 
 private:
     struct Record
@@ -56,7 +55,7 @@ private:
     };
 
     void read();
-    // False, with a warning, for a link at the file or no file path.
+    // False, with a warning, for a link at the file.
     bool isWritable() const;
     bool write(const Record &wanted);
     bool holdsOnDisk(const Record &wanted) const;

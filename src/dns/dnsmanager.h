@@ -40,6 +40,7 @@ public:
 
     // The inventory itself; callers may change the server lists in place.
     QList<InterfaceInfo> &interfaces() { return inventory; }
+    const QList<InterfaceInfo> &interfaces() const { return inventory; }
     // One "ID@SERVERS" entry per inventory interface, in inventory order.
     QStringList interfaceDnsEntries() const;
 
