@@ -1,6 +1,7 @@
 #include "wineprefix.h"
 
 #include "regfile.h"
+#include "simregistry.h"
 
 #include <QDir>
 #include <QFile>
@@ -44,6 +45,19 @@ bool copyPrefix(const QString &from, const QString &to)
             return false;
     }
     return true;
+}
+
+// Runs `step` up to three times while it fails: on a loaded machine a Wine
+// program now and then fails, and a test would then read or change a
+// registry that is not the machine's. A step that still fails is named.
+template <typename Step> bool retried(const QString &what, Step step)
+{
+    for (int attempt = 0; attempt < 3; ++attempt) {
+        if (step())
+            return true;
+    }
+    qWarning("%s failed", qPrintable(what));
+    return false;
 }
 
 } // namespace
@@ -117,16 +131,30 @@ bool WinePrefix::runWine(const QStringList &arguments) const
 bool WinePrefix::loadRegistry() const
 {
     const QString file = path + QStringLiteral("/machine.reg");
-    return run(QStringLiteral(TARNWICK_SIM_PATH), {QStringLiteral("reg"), root, file}) &&
-           runWine({QStringLiteral("regedit"), QStringLiteral("/S"), windowsPath(file)});
+    if (!run(QStringLiteral(TARNWICK_SIM_PATH), {QStringLiteral("reg"), root, file}))
+        return false;
+    return retried(QStringLiteral("loading the registry into Wine"), [&] {
+        return runWine({QStringLiteral("regedit"), QStringLiteral("/S"), windowsPath(file)});
+    });
 }
 
 bool WinePrefix::readBackRegistry() const
 {
-    // One regedit run for all keys: each Wine program costs a start-up.
+    return retried(QStringLiteral("reading the registry back from Wine"),
+                   [&] { return exportRegistry(); });
+}
+
+bool WinePrefix::exportRegistry() const
+{
+    // One regedit run for the keys the machine has (the tool neither makes
+    // nor deletes keys): each Wine program costs a start-up. cmd reports
+    // only the last command's exit code, so a failed export shows as a
+    // missing file.
     QStringList exports;
     QStringList files;
     for (const QString &key : machineRootKeys()) {
+        if (SimRegistry(root).findKey(key).isEmpty())
+            continue;
         const QString file = path + QStringLiteral("/export%1.reg").arg(files.size());
         QFile::remove(file);
         exports.append(QStringLiteral("regedit /E %1 %2").arg(windowsPath(file), key));
@@ -135,12 +163,10 @@ bool WinePrefix::readBackRegistry() const
     if (!runWine(
             {QStringLiteral("cmd"), QStringLiteral("/c"), exports.join(QStringLiteral(" & "))}))
         return false;
-    // regedit leaves out the file of a key that the prefix lacks.
-    QStringList exported;
     for (const QString &file : files) {
-        if (QFileInfo::exists(file))
-            exported.append(file);
+        if (!QFileInfo::exists(file))
+            return false;
     }
     return run(QStringLiteral(TARNWICK_SIM_PATH),
-               QStringList{QStringLiteral("read-reg"), root} + exported);
+               QStringList{QStringLiteral("read-reg"), root} + files);
 }

@@ -45,6 +45,8 @@ public:
 
 private:
     bool runWine(const QStringList &arguments) const;
+    // Exports the machine's root keys and puts them into the simulated one.
+    bool exportRegistry() const;
 
     QString path;
     QString root;
