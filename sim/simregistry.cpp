@@ -22,7 +22,9 @@ QString matchingEntry(const QString &directory, const QString &wanted, QDir::Fil
 {
     // Most lookups use the stored case: spare them the directory listing.
     const QFileInfo exact(directory + QLatin1Char('/') + wanted);
-    if (!wanted.isEmpty() && (filters & QDir::Dirs ? exact.isDir() : exact.isFile()))
+    const bool kindWanted =
+        ((filters & QDir::Dirs) && exact.isDir()) || ((filters & QDir::Files) && exact.isFile());
+    if (!wanted.isEmpty() && kindWanted)
         return wanted;
     const QStringList names = sortedEntries(directory, filters);
     const auto found = std::find_if(names.begin(), names.end(), [&](const QString &name) {
@@ -90,12 +92,18 @@ QStringList SimRegistry::valueNames(const QString &keyDirectory)
 
 QString SimRegistry::readValue(const QString &keyDirectory, const QString &name)
 {
-    const QString stored = matchingEntry(keyDirectory, name, QDir::Files);
+    return readStringValue(keyDirectory, name).value_or(QString());
+}
+
+std::optional<QString> SimRegistry::readStringValue(const QString &keyDirectory,
+                                                    const QString &name)
+{
+    const QString stored = matchingEntry(keyDirectory, name, QDir::Files | QDir::Dirs);
     if (stored.isEmpty())
         return QString();
     QFile file(keyDirectory + QLatin1Char('/') + stored);
-    if (!file.open(QIODevice::ReadOnly))
-        return QString();
+    if (!QFileInfo(file).isFile() || !file.open(QIODevice::ReadOnly))
+        return std::nullopt;
     return QString::fromUtf8(file.readAll());
 }
 

@@ -2,6 +2,7 @@
 
 #include <QString>
 #include <QStringList>
+#include <optional>
 
 // The registry of a simulated Windows machine: the directory
 // ROOT/registry, with one directory per key ("\" in a key path becomes "/")
@@ -27,6 +28,10 @@ public:
     static QStringList valueNames(const QString &keyDirectory);
     // The value's text, or an empty string for a missing key or value.
     static QString readValue(const QString &keyDirectory, const QString &name);
+    // The same, but nothing for a value that exists and cannot be read: an
+    // entry of its name that is no readable file (a directory, say), as a
+    // value of another type than a string is on Windows.
+    static std::optional<QString> readStringValue(const QString &keyDirectory, const QString &name);
     // Replaces the value's text atomically, keeping the stored name's case.
     static bool writeValue(const QString &keyDirectory, const QString &name, const QString &text);
 

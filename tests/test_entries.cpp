@@ -65,6 +65,10 @@ void TestEntries::parsesInterfaceEntries_data()
         << "{A}" << QStringList{} << QStringList{} << QStringList{"0x7f.1"};
     QTest::newRow("empty word") << ""
                                 << "" << QStringList{} << QStringList{} << QStringList{};
+    QTest::newRow("a repeated server counts once, at its first place")
+        << "{A}@192.0.2.53,2001:db8::53,192.0.2.54,192.0.2.53,2001:DB8:0:0:0:0:0:53"
+        << "{A}" << QStringList{"192.0.2.53", "192.0.2.54"} << QStringList{"2001:db8::53"}
+        << QStringList{};
 }
 
 void TestEntries::parsesInterfaceEntries()
@@ -75,7 +79,7 @@ void TestEntries::parsesInterfaceEntries()
     QFETCH(QStringList, ipv6);
     QFETCH(QStringList, rejected);
 
-    const ParsedEntry entry = parseInterfaceEntry(word);
+    const InterfaceEntry entry = parseInterfaceEntry(word);
     QCOMPARE(entry.id, id);
     QCOMPARE(entry.ipv4, ipv4);
     QCOMPARE(entry.ipv6, ipv6);
@@ -87,7 +91,7 @@ void TestEntries::readsOnlyTheFirstItemsOfAnEntry()
     QStringList servers;
     for (int i = 0; i < 16000; ++i)
         servers.append(QStringLiteral("10.0.%1.%2").arg(i / 250).arg(i % 250));
-    const ParsedEntry entry = parseInterfaceEntry("{A}@" + servers.join(','));
+    const InterfaceEntry entry = parseInterfaceEntry("{A}@" + servers.join(','));
     QCOMPARE(entry.ipv4, servers.mid(0, maxItemsPerEntry));
     QCOMPARE(entry.ignoredItems, 16000 - maxItemsPerEntry);
 }
@@ -127,36 +131,27 @@ void TestEntries::keepsSavedEntries_data()
     QTest::addColumn<QStringList>("current");
     QTest::addColumn<QStringList>("switched");
     QTest::addColumn<QStringList>("recorded");
+    QTest::addColumn<QStringList>("unrecorded");
 
-    QTest::newRow("on the VPN's servers: saved entries kept")
-        << QStringList{"{A}@1.1.1.1", "{B}@"}
-        << QStringList{"{A}@172.16.0.1", "{B}@172.16.0.1,fd00:dead:beef:cafe::1"} << QStringList{}
-        << QStringList{"{A}@1.1.1.1", "{B}@"};
-    QTest::newRow("on other servers: recorded as they are")
-        << QStringList{"{A}@1.1.1.1", "{B}@2.2.2.2"} << QStringList{"{A}@9.9.9.9", "{B}@"}
-        << QStringList{} << QStringList{"{A}@9.9.9.9", "{B}@"};
+    QTest::newRow("not switched: recorded as it is, a VPN server among its own")
+        << QStringList{"{A}@1.1.1.1"} << QStringList{"{A}@172.16.0.1,192.0.2.60"} << QStringList{}
+        << QStringList{"{A}@172.16.0.1,192.0.2.60"} << QStringList{};
     QTest::newRow("per interface: one restored, one still switched")
         << QStringList{"{A}@1.1.1.1", "{B}@2.2.2.2"}
-        << QStringList{"{A}@9.9.9.9", "{B}@2001:db8::1,fd00:dead:beef:cafe::1"} << QStringList{}
-        << QStringList{"{A}@9.9.9.9", "{B}@2.2.2.2"};
-    QTest::newRow("VPN server recorded by the last vpn run")
-        << QStringList{"{A}@1.1.1.1", "{B}@2.2.2.2"} << QStringList{"{A}@10.8.0.1", "{B}@10.9.0.1"}
-        << QStringList{} << QStringList{"{A}@1.1.1.1", "{B}@10.9.0.1"};
+        << QStringList{"{A}@9.9.9.9", "{B}@2001:db8::1,fd00:dead:beef:cafe::1"}
+        << QStringList{"{B}"} << QStringList{"{A}@9.9.9.9", "{B}@2.2.2.2"} << QStringList{};
     QTest::newRow("IDs matched ignoring letter case")
         << QStringList{"{a}@1.1.1.1", "{b}@2.2.2.2"} << QStringList{"{A}@172.16.0.1", "{B}@"}
-        << QStringList{} << QStringList{"{a}@1.1.1.1", "{B}@"};
-    QTest::newRow("new interface on the VPN's servers recorded as it is")
-        << QStringList{"{A}@1.1.1.1"} << QStringList{"{A}@172.16.0.1", "{C}@172.16.0.1"}
-        << QStringList{} << QStringList{"{A}@1.1.1.1", "{C}@172.16.0.1"};
-    QTest::newRow("interface gone, its saved entry kept")
-        << QStringList{"{A}@1.1.1.1", "{D}@8.8.8.8"} << QStringList{"{A}@172.16.0.1"}
-        << QStringList{} << QStringList{"{A}@1.1.1.1", "{D}@8.8.8.8"};
-    QTest::newRow("switched: saved entry kept, whatever its servers now")
-        << QStringList{"{A}@1.1.1.1", "{B}@2.2.2.2,2001:db8::2"}
-        << QStringList{"{A}@1.1.1.1", "{b}@2.2.2.2"} << QStringList{"{a}", "{B}"}
-        << QStringList{"{A}@1.1.1.1", "{B}@2.2.2.2,2001:db8::2"};
-    QTest::newRow("nothing saved") << QStringList{} << QStringList{"{A}@172.16.0.1"}
-                                   << QStringList{} << QStringList{"{A}@172.16.0.1"};
+        << QStringList{"{A}"} << QStringList{"{a}@1.1.1.1", "{B}@"} << QStringList{};
+    QTest::newRow("interface gone, its saved entry kept, not whole as it was")
+        << QStringList{"{A}@1.1.1.1", "{D}@8.8.8.8,x"} << QStringList{"{A}@172.16.0.1"}
+        << QStringList{"{A}"} << QStringList{"{A}@1.1.1.1", "{D}@8.8.8.8,x"} << QStringList{};
+    QTest::newRow("switched without a saved entry: its servers without the VPN's")
+        << QStringList{} << QStringList{"{A}@10.8.0.1,192.0.2.7,fd00:dead:beef:cafe::1"}
+        << QStringList{"{A}"} << QStringList{"{A}@192.0.2.7"} << QStringList{"{A}"};
+    QTest::newRow("switched with a saved entry that is not whole")
+        << QStringList{"{A}@192.0.2.300"} << QStringList{"{A}@10.8.0.1"} << QStringList{"{A}"}
+        << QStringList{"{A}@"} << QStringList{"{A}"};
 }
 
 void TestEntries::keepsSavedEntries()
@@ -165,8 +160,21 @@ void TestEntries::keepsSavedEntries()
     QFETCH(QStringList, current);
     QFETCH(QStringList, switched);
     QFETCH(QStringList, recorded);
+    QFETCH(QStringList, unrecorded);
+    const auto entries = [](const QStringList &words) {
+        QList<InterfaceEntry> parsed;
+        for (const QString &word : words)
+            parsed.append(parseInterfaceEntry(word));
+        return parsed;
+    };
     const QStringList vpnServers = {"172.16.0.1", "fd00:dead:beef:cafe::1", "10.8.0.1"};
-    QCOMPARE(entriesToRecord(saved, current, switched, vpnServers), recorded);
+    QStringList notRecorded;
+    QStringList words;
+    for (const InterfaceEntry &entry :
+         entriesToRecord(entries(saved), entries(current), switched, vpnServers, &notRecorded))
+        words.append(formatInterfaceEntry(entry));
+    QCOMPARE(words, recorded);
+    QCOMPARE(notRecorded, unrecorded);
 }
 
 QTEST_GUILESS_MAIN(TestEntries)

@@ -193,8 +193,10 @@ void TestHostileInput::hugeCommandLinesStayBounded()
     SIMULATED_MACHINE_ONLY("a Windows command line holds at most 32767 characters");
     // 16 000 servers in one word (just under the 128 KiB a word may have on
     // Linux), then 1 100 words with 40 servers each.
-    const QString huge =
-        sample::ethernet + "@" + QStringList(QVector<QString>(16000, "1.1.1.1").toList()).join(',');
+    QStringList servers;
+    for (int i = 0; i < 16000; ++i)
+        servers.append(QStringLiteral("10.0.%1.%2").arg(i / 250).arg(i % 250));
+    const QString huge = sample::ethernet + "@" + servers.join(',');
     const QString fortyServers =
         "{X}@" + QStringList(QVector<QString>(40, "2.2.2.2").toList()).join(',');
     QStringList arguments = {"user", huge};

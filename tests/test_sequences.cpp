@@ -1,3 +1,4 @@
+#include "dns/servers.h"
 #include "testmachine.h"
 
 #include <QtTest>
@@ -12,7 +13,10 @@
 // Steps, one per string (a list of them joined by "; " replays a sequence):
 //   vpn A|B|C|D                 vpn with the TAP adapter's entry and a server set
 //   reset
-//   user NAME[,NAME...]         an entry per named interface, its model servers
+//   user NAME[!K][,NAME[!K]...] an entry per named interface, its model servers;
+//                               with !K a malformed one of kind K (1 two "@",
+//                               2 no address, 3 blanks for commas, 4 a bad
+//                               item beside the model servers)
 //   RUN | FAULT                 one of the three above with a fault for that run:
 //                               netsh fail|crash|noop TEXT, kill TEXT (netsh
 //                               hangs at the first call holding TEXT, the tool
@@ -21,6 +25,9 @@
 //   change NAME@SERVERS         the user gives the interface these servers (left
 //                               out while the model holds it switched)
 //   garble lock [HEX]           these bytes (none without HEX) in dns.lock
+//   damage blank|unquote|tap    dns.dat edited by hand: "Args" blanked, its
+//                               quotes taken away, or the TAP adapter's ID
+//                               added to "Switched"
 //
 // TARNWICK_SEQUENCES random sequences (10; 1 under Wine, where a run costs
 // seconds) of TARNWICK_SEQUENCE_STEPS steps (14) each; sequence i uses the
@@ -35,12 +42,17 @@ const int runBoundMs = 60000;
 const QString tapName = QStringLiteral("Local Area Connection");
 const QString unreadableStep = QStringLiteral("cannot read the step");
 
-// An interface's servers as the "NameServer" texts of its two stacks.
+// An interface's servers as the "NameServer" texts of its two stacks,
+// compared as a user would: a repeated server once, IPv6 in one form.
 struct Servers
 {
     QString ipv4;
     QString ipv6;
-    bool operator==(const Servers &other) const { return ipv4 == other.ipv4 && ipv6 == other.ipv6; }
+    bool operator==(const Servers &other) const
+    {
+        return canonicalServersText(ipv4) == canonicalServersText(other.ipv4) &&
+               canonicalServersText(ipv6) == canonicalServersText(other.ipv6);
+    }
 };
 
 // The servers of an entry's text after "@": addresses joined by ",".
@@ -168,12 +180,14 @@ private:
     QString runTogether(const QString &pair);
     QString changeServers(const QString &entry);
     QString garbleLock(const QString &hexBytes) const;
+    QString damageDataFile(const QString &kind);
+    void readRecord();
+    QString userEntry(const QString &named) const;
     QStringList toolArguments(const QString &run) const;
     bool setFault(const QString &fault) const;
     void clearFaults() const;
     bool killAtCall(QProcess &tool, const QString &text, int callsBefore,
                     const QDeadlineTimer &deadline) const;
-    void takeEffect(const QString &run);
     QString checkOnVpn(const QString &set) const;
     QString difference(const QString &name, const QString &id, const Servers &expected,
                        const QString &expectation) const;
@@ -196,6 +210,9 @@ QString SequenceRunner::execute(const QString &step)
     const QString together = QStringLiteral("together ");
     const QString change = QStringLiteral("change ");
     const QString garble = QStringLiteral("garble lock");
+    const QString damage = QStringLiteral("damage ");
+    if (step.startsWith(damage))
+        return damageDataFile(step.mid(damage.size()));
     if (step.startsWith(together))
         return runTogether(step.mid(together.size()));
     if (step.startsWith(change))
@@ -220,9 +237,9 @@ QString SequenceRunner::runAlone(const QString &run, const QString &fault)
         fault.startsWith(kill) && killAtCall(tool, fault.mid(kill.size()), callsBefore, deadline);
     const QString problem = awaitRun(tool, run, killed, deadline);
     clearFaults();
+    readRecord();
     if (!problem.isEmpty() || fault == QLatin1String("no listing") || (killed && !isVpnRun(run)))
         return problem;
-    takeEffect(run);
     const bool undisturbed = fault.isEmpty() || fault == QLatin1String("wmic fail") ||
                              (fault.startsWith(kill) && !killed);
     return isVpnRun(run) && undisturbed ? checkOnVpn(run.section(QLatin1Char(' '), 1)) : QString();
@@ -232,7 +249,7 @@ QString SequenceRunner::runTogether(const QString &pair)
 {
     static const QRegularExpression form(QStringLiteral("^(.+) \\+ (.+) after (\\d+) ms$"));
     const QRegularExpressionMatch match = form.match(pair);
-    QStringList runs = {match.captured(1), match.captured(2)};
+    const QStringList runs = {match.captured(1), match.captured(2)};
     const QStringList firstArguments = toolArguments(runs.first());
     const QStringList secondArguments = toolArguments(runs.last());
     if (firstArguments.isEmpty() || secondArguments.isEmpty())
@@ -246,15 +263,8 @@ QString SequenceRunner::runTogether(const QString &pair)
     machine.startTool(second, secondArguments);
     const QString problems = joinProblems({awaitRun(first, runs.first(), false, deadline),
                                            awaitRun(second, runs.last(), false, deadline)});
-    if (!problems.isEmpty())
-        return problems;
-    // Whatever order they took, a vpn run switched every interface; then a
-    // switch back may have restored some.
-    if (isVpnRun(runs.last()))
-        runs.swapItemsAt(0, 1);
-    for (const QString &run : runs)
-        takeEffect(run);
-    return QString();
+    readRecord();
+    return problems;
 }
 
 QString SequenceRunner::changeServers(const QString &entry)
@@ -272,6 +282,64 @@ QString SequenceRunner::changeServers(const QString &entry)
     machine.setNameServer(id, true, interface.user.ipv4);
     machine.setNameServer(id, false, interface.user.ipv6);
     return QString();
+}
+
+// Edits dns.dat as a careless hand would. A blanked "Args" loses the saved
+// servers of the switched interfaces: the best left is their servers in
+// force without the VPN's, which the model then expects.
+QString SequenceRunner::damageDataFile(const QString &kind)
+{
+    QFile file(machine.dataFilePath());
+    if (!file.exists())
+        return QString();
+    if (!file.open(QIODevice::ReadOnly))
+        return QStringLiteral("cannot read %1").arg(file.fileName());
+    QByteArray text = file.readAll();
+    file.close();
+    static const QRegularExpression args(QStringLiteral("^Args=\"?([^\"\r\n]*)\"?"),
+                                         QRegularExpression::MultilineOption);
+    static const QRegularExpression switched(QStringLiteral("^Switched=\"?([^\"\r\n]*)\"?"),
+                                             QRegularExpression::MultilineOption);
+    QString edited = QString::fromLatin1(text);
+    if (kind == QLatin1String("blank")) {
+        QStringList vpnServers = vpnDefaultServers();
+        vpnServers << machine.dataFileValue(QStringLiteral("VpnDns/IPv4"))
+                   << canonicalServersText(machine.dataFileValue(QStringLiteral("VpnDns/IPv6")));
+        for (auto it = model.begin(); it != model.end(); ++it) {
+            if (!it->switched)
+                continue;
+            const Servers held = nameServers(machine, userInterfaceIds().value(it.key()));
+            QStringList ipv4 = splitNameServerValue(canonicalServersText(held.ipv4));
+            QStringList ipv6 = splitNameServerValue(canonicalServersText(held.ipv6));
+            for (const QString &server : qAsConst(vpnServers)) {
+                ipv4.removeAll(server);
+                ipv6.removeAll(server);
+            }
+            it->user = {ipv4.join(QLatin1Char(',')), ipv6.join(QLatin1Char(','))};
+        }
+        edited.replace(args, QStringLiteral("Args="));
+    } else if (kind == QLatin1String("unquote")) {
+        edited.replace(args, QStringLiteral("Args=\\1"));
+    } else if (kind == QLatin1String("tap")) {
+        edited.replace(switched,
+                       QStringLiteral("Switched=\"\\1;") + sample::tap + QLatin1Char('"'));
+    } else {
+        return unreadableStep;
+    }
+    if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate) || file.write(edited.toLatin1()) < 0)
+        return QStringLiteral("cannot write %1").arg(file.fileName());
+    return QString();
+}
+
+// Which interfaces the tool holds switched, as its record says: only those
+// may the user not change, and only those may a switch back restore.
+void SequenceRunner::readRecord()
+{
+    const QStringList switched = machine.dataFileValue(QStringLiteral("VpnDns/Switched"))
+                                     .toUpper()
+                                     .split(QLatin1Char(';'), Qt::SkipEmptyParts);
+    for (auto it = model.begin(); it != model.end(); ++it)
+        it->switched = switched.contains(userInterfaceIds().value(it.key()).toUpper());
 }
 
 QString SequenceRunner::garbleLock(const QString &hexBytes) const
@@ -295,13 +363,28 @@ QStringList SequenceRunner::toolArguments(const QString &run) const
     if (mode != QLatin1String("user"))
         return {};
     QStringList arguments{mode};
-    for (const QString &name : rest.split(QLatin1Char(','))) {
-        if (!model.contains(name))
+    for (const QString &named : rest.split(QLatin1Char(','))) {
+        arguments.append(userEntry(named));
+        if (arguments.last().isEmpty())
             return {};
-        arguments.append(userInterfaceIds().value(name) + QLatin1Char('@') +
-                         entryServers(model.value(name).user));
     }
     return arguments;
+}
+
+// The entry of a user step's "NAME" or "NAME!K"; empty for an unknown name.
+QString SequenceRunner::userEntry(const QString &named) const
+{
+    const QString name = named.section(QLatin1Char('!'), 0, 0);
+    if (!model.contains(name))
+        return QString();
+    const QString servers = entryServers(model.value(name).user);
+    static const QStringList malformed = {
+        QStringLiteral("%1"), QStringLiteral("192.0.2.53@192.0.2.54"),
+        QStringLiteral("192.0.2.300"), QStringLiteral("192.0.2.53 192.0.2.54"),
+        QStringLiteral("%1,fd00::bad::1")};
+    const int kind = named.section(QLatin1Char('!'), 1).toInt();
+    return userInterfaceIds().value(name) + QLatin1Char('@') +
+           QString(malformed.value(kind)).replace(QStringLiteral("%1"), servers);
 }
 
 bool SequenceRunner::setFault(const QString &fault) const
@@ -347,21 +430,6 @@ bool SequenceRunner::killAtCall(QProcess &tool, const QString &text, int callsBe
     tool.kill();
     tool.waitForFinished();
     return true;
-}
-
-// A vpn run switches every interface. A switch back switches back each
-// interface it targets (for reset every one, for user the named ones) that
-// now holds exactly the user's servers.
-void SequenceRunner::takeEffect(const QString &run)
-{
-    const QStringList named = run.section(QLatin1Char(' '), 1).split(QLatin1Char(','));
-    for (auto it = model.begin(); it != model.end(); ++it) {
-        if (isVpnRun(run))
-            it->switched = true;
-        else if ((run == QLatin1String("reset") || named.contains(it.key())) &&
-                 nameServers(machine, userInterfaceIds().value(it.key())) == it->user)
-            it->switched = false;
-    }
 }
 
 QString SequenceRunner::checkOnVpn(const QString &set) const
@@ -448,6 +516,7 @@ private:
     QString change();
     QString freshServers();
     QString garbleLock();
+    QString damage();
     void track(const QString &run, bool disturbed);
 
     QRandomGenerator random;
@@ -481,7 +550,7 @@ QString StepGenerator::pick(const QStringList &choices)
 QString StepGenerator::step()
 {
     const bool userMayChange = maybeSwitched.size() < names.size();
-    switch (weighted({42, 6, userMayChange ? 6 : 0, 1})) {
+    switch (weighted({42, 6, userMayChange ? 6 : 0, 1, 2})) {
     case 0: {
         const QString text = run();
         const QString runFault = random.bounded(3) == 0 ? fault(text) : QString();
@@ -498,9 +567,16 @@ QString StepGenerator::step()
     }
     case 2:
         return change();
-    default:
+    case 3:
         return garbleLock();
+    default:
+        return damage();
     }
+}
+
+QString StepGenerator::damage()
+{
+    return QStringLiteral("damage ") + pick({"blank", "unquote", "tap"});
 }
 
 QString StepGenerator::run()
@@ -514,8 +590,12 @@ QString StepGenerator::run()
         const int chosen = random.bounded(1, 1 << names.size());
         QStringList named;
         for (int i = 0; i < names.size(); ++i) {
-            if (chosen & (1 << i))
-                named.append(names.at(i));
+            if (!(chosen & (1 << i)))
+                continue;
+            // Now and then a typo: an entry that must change nothing.
+            const int malformed = random.bounded(8) == 0 ? random.bounded(1, 5) : 0;
+            named.append(malformed ? names.at(i) + QLatin1Char('!') + QString::number(malformed)
+                                   : names.at(i));
         }
         return QStringLiteral("user ") + named.join(QLatin1Char(','));
     }
@@ -580,17 +660,32 @@ QString StepGenerator::change()
 }
 
 // Zero to two servers per protocol that the sequence did not use yet, from
-// the documentation ranges.
+// the documentation ranges; now and then one of a VPN's servers among them,
+// a server repeated, or an IPv6 server in a long upper-case form. Never a
+// VPN default server alone: without a data file a reset takes such a list
+// for the VPN's.
 QString StepGenerator::freshServers()
 {
-    QStringList servers;
+    QStringList ipv4;
+    QStringList ipv6;
     for (int count = random.bounded(3); count > 0; --count) {
-        servers.append(pick({"192.0.2.", "198.51.100.", "203.0.113."}) +
-                       QString::number(100 + addressesGiven++ % 150));
+        ipv4.append(pick({"192.0.2.", "198.51.100.", "203.0.113."}) +
+                    QString::number(100 + addressesGiven++ % 150));
     }
-    for (int count = random.bounded(3); count > 0; --count)
-        servers.append(QStringLiteral("2001:db8::") + QString::number(100 + addressesGiven++));
-    return servers.join(QLatin1Char(','));
+    for (int count = random.bounded(3); count > 0; --count) {
+        const int number = 100 + addressesGiven++;
+        ipv6.append(random.bounded(4) == 0 ? QStringLiteral("2001:DB8:0:0:0:0:0:%1").arg(number)
+                                           : QStringLiteral("2001:db8::%1").arg(number));
+    }
+    if (random.bounded(4) == 0 && !ipv4.isEmpty())
+        ipv4.insert(random.bounded(ipv4.size() + 1), pick({"172.16.0.1", "10.8.0.1", "10.9.0.1"}));
+    if (random.bounded(4) == 0 && !ipv6.isEmpty())
+        ipv6.insert(random.bounded(ipv6.size() + 1), pick({"fd00:dead:beef:cafe::1", "fd00:8::1"}));
+    if (random.bounded(5) == 0 && !ipv4.isEmpty())
+        ipv4.append(ipv4.first());
+    if (random.bounded(5) == 0 && !ipv6.isEmpty())
+        ipv6.append(ipv6.first());
+    return (ipv4 + ipv6).join(QLatin1Char(','));
 }
 
 QString StepGenerator::garbleLock()
@@ -602,7 +697,7 @@ QString StepGenerator::garbleLock()
 }
 
 // A vpn run may switch every interface; only an undisturbed switch back
-// surely switches back those it targets.
+// surely switches back those it targets with a well-formed entry.
 void StepGenerator::track(const QString &run, bool disturbed)
 {
     if (isVpnRun(run)) {
@@ -696,6 +791,12 @@ void TestSequences::regressionsLoseNothing_data()
         << "vpn B; reset | netsh fail name= Wi-Fi ; vpn C | netsh fail name= Wi-Fi ; vpn D";
     QTest::newRow("user change on a restored interface before a switch back")
         << "vpn A; reset | netsh fail name= Wi-Fi ; change Ethernet@203.0.113.7; reset";
+    QTest::newRow("user's server equal to a VPN server while not switched")
+        << "vpn B; reset; change Ethernet@172.16.0.1,192.0.2.60; vpn B; reset";
+    QTest::newRow("malformed user entry") << "vpn B; user Ethernet!1,Wi-Fi!3,Ethernet 2!4; reset";
+    QTest::newRow("blanked saved entries") << "vpn B; damage blank; vpn C; reset";
+    QTest::newRow("server listed twice") << "change Ethernet@192.0.2.53,192.0.2.53; vpn A; reset";
+    QTest::newRow("TAP adapter recorded as switched") << "vpn A; damage tap; reset";
     QTest::newRow("empty lock file") << "garble lock; vpn A";
     QTest::newRow("garbled lock file") << "garble lock 9c0e41ff7a; vpn A";
 }

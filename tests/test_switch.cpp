@@ -67,13 +67,14 @@ private slots:
     void vpnRunReadsItsArguments_data();
     void vpnRunReadsItsArguments();
     void userRunAppliesItsEntries();
-    void resetWithoutDataFileStripsVpnServers();
-    void resetWithoutSavedEntriesStripsVpnServers_data();
-    void resetWithoutSavedEntriesStripsVpnServers();
+    void resetWithoutDataFileClearsLoneVpnServers();
+    void resetWithoutSavedEntryTakesOutVpnServers_data();
+    void resetWithoutSavedEntryTakesOutVpnServers();
     void secondVpnRunKeepsTheUsersServers();
     void killedVpnRunCanBeReset_data();
     void killedVpnRunCanBeReset();
-    void unwritableDataFileChangesNothing();
+    void unreadableDataFileChangesNothing_data();
+    void unreadableDataFileChangesNothing();
     void damagedDataFileIsReplaced();
     void failingSystemCommandsStillExitWithZero();
     void switchBackSurvivesFailuresAndUserChanges_data();
@@ -81,6 +82,7 @@ private slots:
     void userRunMatchesIdsIgnoringCase();
     void resetReadsTheRecordOfEarlierVersions();
     void interfaceInOneStackOnlyIsLeftAlone();
+    void unreadableNameServerLeavesTheInterfaceAlone();
     void runWaitsForTheRunBeforeIt();
     void overlappingRunsKeepTheUsersServers();
 
@@ -213,21 +215,22 @@ void TestSwitch::userRunAppliesItsEntries()
     QCOMPARE(machine->dataFileGroups(), QStringList{"UserDns"});
 }
 
-void TestSwitch::resetWithoutDataFileStripsVpnServers()
+void TestSwitch::resetWithoutDataFileClearsLoneVpnServers()
 {
     machine->setNameServer(sample::ethernet, true, "172.16.0.1,192.0.2.53");
+    machine->setNameServer(sample::wifi, true, vpnIpv4);
     machine->setNameServer(sample::wifi, false, vpnIpv6);
     machine->setNameServer(sample::tap, true, vpnIpv4);
     QCOMPARE(machine->runTool({"reset"}).exitCode, 0);
 
-    // Only the VPN's servers go; the user's own beside them stay.
-    QCOMPARE(machine->nameServer(sample::ethernet, true), QStringLiteral("192.0.2.53"));
+    // Only a list that is exactly a VPN default server goes: beside others,
+    // 172.16.0.1 is the user's own router.
+    QCOMPARE(machine->nameServer(sample::ethernet, true), QStringLiteral("172.16.0.1,192.0.2.53"));
+    QCOMPARE(machine->nameServer(sample::wifi, true), QString());
     QCOMPARE(machine->nameServer(sample::wifi, false), QString());
-    QCOMPARE(machine->nameServer(sample::ethernet2, true), QStringLiteral("198.51.100.53"));
     QCOMPARE(machine->nameServer(sample::tap, true), vpnIpv4);
     QCOMPARE(machine->netshCalls(),
-             (QStringList{"interface ipv4 set dns name= Ethernet static 192.0.2.53 primary "
-                          "validate=no",
+             (QStringList{"interface ipv4 set dns name= Wi-Fi static none primary validate=no",
                           "interface ipv6 set dns name= Wi-Fi static none primary validate=no"}));
 
     const QString inventory = "info\tDnsManager: ID: .*";
@@ -243,7 +246,7 @@ void TestSwitch::resetWithoutDataFileStripsVpnServers()
                         inventory,
                         "info\tDns: Switch to user DNS",
                         "info\tDns: Clear current DNS entries",
-                        "info\tDns: Clear DNS entries for IPv4 on 'Ethernet'",
+                        "info\tDns: Clear DNS entries for IPv4 on 'Wi-Fi'",
                         "info\tDns: Clear DNS entries for IPv6 on 'Wi-Fi'",
                         "info\tDnsManager: Set DNS settings from user",
                         replace,
@@ -256,39 +259,36 @@ void TestSwitch::resetWithoutDataFileStripsVpnServers()
                         "info\tDns: Process finished"});
 }
 
-void TestSwitch::resetWithoutSavedEntriesStripsVpnServers_data()
+void TestSwitch::resetWithoutSavedEntryTakesOutVpnServers_data()
 {
-    QTest::addColumn<QByteArray>("content");
-    QTest::addColumn<QStringList>("warnings");
+    QTest::addColumn<QString>("content");
 
-    const QString noEntries =
-        "warning\tDns: DNS data file holds no saved entries, resetting to default values";
-    QTest::newRow("empty file") << QByteArray() << QStringList{noEntries};
-    QTest::newRow("no Args") << QByteArray("[VpnDns]\nIPv4=172.16.0.1\n") << QStringList{noEntries};
-    QTest::newRow("blank Args") << QByteArray("[UserDns]\nArgs=\" ; \"\n")
-                                << QStringList{noEntries};
-    QTest::newRow("corrupt file")
-        << QByteArray("\xff\xfe\x00\x01garbage\n", 12)
-        << QStringList{"warning\tDns: DNS data file '.*[/\\\\]dns\\.dat' cannot be parsed",
-                       noEntries};
+    // %1 is Ethernet's ID. Ethernet holds the recorded VPN server.
+    const QString vpnRecord = "[VpnDns]\nIPv4=10.8.0.1\nIPv6=\n";
+    QTest::newRow("blank Args") << "[UserDns]\nArgs=\n" + vpnRecord + "Switched=%1\n";
+    QTest::newRow("saved entry not whole")
+        << "[UserDns]\nArgs=%1@192.0.2.300\n" + vpnRecord + "Switched=%1\n";
+    QTest::newRow("file of an earlier version without Args") << vpnRecord;
 }
 
-void TestSwitch::resetWithoutSavedEntriesStripsVpnServers()
+void TestSwitch::resetWithoutSavedEntryTakesOutVpnServers()
 {
-    QFETCH(QByteArray, content);
-    QFETCH(QStringList, warnings);
+    QFETCH(QString, content);
 
     QVERIFY(QDir().mkpath(machine->vendorFolder()));
     QFile file(machine->dataFilePath());
     QVERIFY(file.open(QIODevice::WriteOnly));
-    file.write(content);
+    file.write(content.arg(sample::ethernet).toUtf8());
     file.close();
-    machine->setNameServer(sample::ethernet, true, vpnIpv4);
+    machine->setNameServer(sample::ethernet, true, "10.8.0.1");
 
     QCOMPARE(machine->runTool({"reset"}).exitCode, 0);
-    verifyLinePatterns(machine->logLines().filter("warning\t"), warnings);
-    QVERIFY(machine->logLines().contains("info\tDns: Clear DNS entries for IPv4 on 'Ethernet'"));
+    QCOMPARE(machine->logLines().filter("warning\t"),
+             QStringList{"warning\tDns: DNS servers of 'Ethernet' are not recorded, taking the "
+                         "VPN's servers out of its lists"});
     QCOMPARE(machine->nameServer(sample::ethernet, true), QString());
+    // Nothing better can come later: it is no longer switched.
+    QVERIFY(!machine->dataFileGroups().contains("VpnDns"));
 }
 
 void TestSwitch::secondVpnRunKeepsTheUsersServers()
@@ -349,19 +349,29 @@ void TestSwitch::killedVpnRunCanBeReset()
     QCOMPARE(tableWithoutTap(machine->show()), tableWithoutTap(before));
 }
 
-void TestSwitch::unwritableDataFileChangesNothing()
+void TestSwitch::unreadableDataFileChangesNothing_data()
 {
+    QTest::addColumn<QStringList>("arguments");
+
+    QTest::newRow("vpn") << vpnArguments();
+    QTest::newRow("reset") << QStringList{"reset"};
+}
+
+void TestSwitch::unreadableDataFileChangesNothing()
+{
+    QFETCH(QStringList, arguments);
+
+    machine->setNameServer(sample::ethernet, true, vpnIpv4);
     const QString before = machine->show();
     QVERIFY(QDir().mkpath(machine->dataFilePath()));
-    QCOMPARE(machine->runTool(vpnArguments()).exitCode, 0);
+    QCOMPARE(machine->runTool(arguments).exitCode, 0);
     QCOMPARE(machine->show(), before);
     QCOMPARE(machine->netshCalls(), QStringList());
-    QCOMPARE(machine->logLines().filter("warning\t"),
-             (QStringList{
-                 "warning\tDns: Cannot access DNS data file '" + machine->dataFileNameInLog() + "'",
-                 "warning\tDns: Cannot write DNS data file '" + machine->dataFileNameInLog() + "'",
-                 "warning\tDns: Cannot record the user's DNS servers, DNS servers left "
-                 "unchanged"}));
+    verifyLinePatterns(machine->logLines().filter("warning\t"),
+                       {"warning\tDns: Cannot access DNS data file '" +
+                            QRegularExpression::escape(machine->dataFileNameInLog()) + "' \\(.+\\)",
+                        "warning\tDns: Cannot read the DNS data file, DNS servers left unchanged"});
+    QVERIFY(QFileInfo(machine->dataFilePath()).isDir());
 }
 
 void TestSwitch::damagedDataFileIsReplaced()
@@ -374,9 +384,18 @@ void TestSwitch::damagedDataFileIsReplaced()
     file.close();
 
     QCOMPARE(machine->runTool(vpnArguments()).exitCode, 0);
-    QCOMPARE(machine->logLines().filter("warning\t"),
-             QStringList{"warning\tDns: DNS data file '" + machine->dataFileNameInLog() +
-                         "' cannot be parsed"});
+    const QStringList warnings = machine->logLines().filter("warning\t");
+    QCOMPARE(warnings.size(), 2);
+    QCOMPARE(warnings.first(),
+             "warning\tDns: DNS data file '" + machine->dataFileNameInLog() + "' cannot be parsed");
+    // Kept aside, as it was, for whoever wants to look into it.
+    const QStringList aside =
+        QDir(machine->vendorFolder()).entryList({"dns.dat.damaged-*"}, QDir::Files);
+    QCOMPARE(aside.size(), 1);
+    QVERIFY(warnings.last().contains(aside.first()));
+    QFile kept(machine->vendorFolder() + '/' + aside.first());
+    QVERIFY(kept.open(QIODevice::ReadOnly));
+    QCOMPARE(kept.readAll(), QByteArray("\xff\xfe\x00\x01garbage\n[UserDns\n", 20));
     QCOMPARE(machine->nameServer(sample::ethernet, true), vpnIpv4);
     QCOMPARE(machine->dataFileValue("VpnDns/IPv4"), vpnIpv4);
     QVERIFY(machine->dataFileValue("UserDns/Args")
@@ -505,6 +524,22 @@ void TestSwitch::interfaceInOneStackOnlyIsLeftAlone()
 
     QCOMPARE(machine->runTool({"reset"}).exitCode, 0);
     QCOMPARE(tableWithoutTap(machine->show()), tableWithoutTap(before));
+}
+
+void TestSwitch::unreadableNameServerLeavesTheInterfaceAlone()
+{
+    // A value that cannot be read is not "no servers": recorded so, a reset
+    // would clear the interface.
+    machine->makeNameServerUnreadable(sample::ethernet, true);
+    QCOMPARE(machine->runTool(vpnArguments()).exitCode, 0);
+    QCOMPARE(machine->runTool({"reset"}).exitCode, 0);
+    QCOMPARE(machine->netshCalls().filter("name= Ethernet static"), QStringList());
+    QVERIFY(!machine->dataFileValue("UserDns/Args").contains(sample::ethernet));
+    QCOMPARE(machine->logLines()
+                 .filter("warning\tDnsManager: NameServer of 'Ethernet' (ID: " + sample::ethernet +
+                         ", IPv4) cannot be read, the interface is left unchanged")
+                 .size(),
+             2);
 }
 
 void TestSwitch::runWaitsForTheRunBeforeIt()

@@ -279,3 +279,18 @@ void TestMachine::setNameServer(const QString &id, bool ipv4, const QString &ser
 {
     setRegistryValue(stackKey(id, ipv4), QStringLiteral("NameServer"), servers);
 }
+
+void TestMachine::makeNameServerUnreadable(const QString &id, bool ipv4) const
+{
+    if (isWindows()) {
+        runInWine({QStringLiteral("reg"), QStringLiteral("add"), controlSet + stackKey(id, ipv4),
+                   QStringLiteral("/v"), QStringLiteral("NameServer"), QStringLiteral("/t"),
+                   QStringLiteral("REG_DWORD"), QStringLiteral("/d"), QStringLiteral("1"),
+                   QStringLiteral("/f")});
+        return;
+    }
+    const QString value = SimRegistry(root()).createKey(controlSet + stackKey(id, ipv4)) +
+                          QStringLiteral("/NameServer");
+    QFile::remove(value);
+    QDir().mkpath(value);
+}

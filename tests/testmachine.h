@@ -95,6 +95,9 @@ public:
     // "NameServer" of an interface's Tcpip (ipv4) or Tcpip6 key.
     QString nameServer(const QString &id, bool ipv4) const;
     void setNameServer(const QString &id, bool ipv4, const QString &servers) const;
+    // Makes that "NameServer" a value that cannot be read as text: a REG_DWORD
+    // on Windows, a directory in its place on the simulated machine.
+    void makeNameServerUnreadable(const QString &id, bool ipv4) const;
 
 private:
     // Brings the registry that was changed last to the other side.

@@ -55,24 +55,50 @@ QStringList interfaceNames(const DnsManager &manager, const QStringList &ids)
     return names;
 }
 
+InterfaceEntry entryOf(const InterfaceInfo &record)
+{
+    InterfaceEntry entry;
+    entry.id = record.id();
+    entry.ipv4 = record.ipv4Dns();
+    entry.ipv6 = record.ipv6Dns();
+    return entry;
+}
+
+InterfaceInfo recordOf(const InterfaceEntry &entry, const QString &name,
+                       const VpnAdapters &vpnAdapters)
+{
+    return InterfaceInfo(entry.id, name, entry.ipv4, entry.ipv6, vpnAdapters);
+}
+
 // The entries of the interfaces a switch to the VPN switches and a switch
 // back restores: all but the VPN's own, which a switch back never touches.
-QStringList switchableEntries(const DnsManager &manager)
+QList<InterfaceEntry> switchableEntries(const DnsManager &manager)
 {
-    QStringList entries;
+    QList<InterfaceEntry> entries;
     for (const InterfaceInfo &record : manager.interfaces()) {
         if (!record.isVpn())
-            entries.append(interfaceEntry(record.id(), record.ipv4Dns(), record.ipv6Dns()));
+            entries.append(entryOf(record));
     }
     return entries;
 }
 
-// The IDs of entries.
-QStringList entryIds(const QStringList &entries)
+QStringList idsOf(const QList<InterfaceEntry> &entries)
 {
     QStringList ids;
-    for (const QString &entry : entries)
-        ids.append(entryId(entry));
+    for (const InterfaceEntry &entry : entries)
+        ids.append(entry.id);
+    return ids;
+}
+
+// The interfaces the data file holds switched. A VPN adapter never counts:
+// a switch back never touches it, so it could never leave the record.
+QStringList switchedIds(DnsManager &manager, const DnsDataFile &dataFile)
+{
+    QStringList ids;
+    for (const QString &id : dataFile.switchedIds(switchableEntries(manager))) {
+        if (!manager.vpnAdapters().contains(id))
+            ids.append(id);
+    }
     return ids;
 }
 
@@ -133,40 +159,56 @@ bool Dns::run()
     } else {
         RunLock runLock(vendorFolder.trustedFilePath(QStringLiteral("dns.lock")));
         if (runLock.take(runLockWaitMs))
-            switchDns(vendorFolder.trustedFilePath(QStringLiteral("dns.dat")));
+            switchDns(vendorFolder);
     }
     logInfo(objectName(), QStringLiteral("Process finished"));
     return true;
 }
 
-void Dns::switchDns(const QString &dataFilePath)
+void Dns::switchDns(const VendorFolder &vendorFolder)
 {
-    if (dataFilePath.isEmpty()) {
+    DnsDataFile dataFile(vendorFolder);
+    if (!dataFile.isReadable()) {
+        // Whatever it records is unknown: any change could lose it.
         logWarning(objectName(),
-                   QStringLiteral("No DNS data file to use, DNS servers left unchanged"));
+                   QStringLiteral("Cannot read the DNS data file, DNS servers left unchanged"));
         return;
     }
-    DnsDataFile dataFile(dataFilePath);
-    if (mode == Reset)
-        reset(dataFile);
+    if (mode == Reset) {
+        logInfo(objectName(), QStringLiteral("Resetting DNS settings..."));
+        if (!dataFile.exists()) {
+            logWarning(objectName(),
+                       QStringLiteral("DNS data file doesn't exist, resetting to default values"));
+        }
+    }
 
     DnsManager manager;
     QString lastIpv4;
     QString lastIpv6;
-    const QList<InterfaceInfo> records = readArguments(manager, &lastIpv4, &lastIpv6);
+    const QList<InterfaceEntry> entries = readArguments(&lastIpv4, &lastIpv6);
     manager.refreshInterfaces();
-    if (mode == Vpn)
+    if (mode == Vpn) {
         switchToVpn(manager, dataFile, lastIpv4, lastIpv6);
+        return;
+    }
+    logInfo(objectName(), QStringLiteral("Switch to user DNS"));
+    const QStringList switched = switchedIds(manager, dataFile);
+    QList<InterfaceInfo> records;
+    if (mode == User)
+        records = userRecords(manager, entries);
+    else if (dataFile.exists())
+        records = resetRecords(manager, dataFile, switched);
     else
-        switchToUser(manager, dataFile, records);
+        records = defaultRecords(manager);
+    switchToUser(manager, dataFile, records, switched);
 }
 
-QList<InterfaceInfo> Dns::readArguments(DnsManager &manager, QString *lastIpv4, QString *lastIpv6)
+QList<InterfaceEntry> Dns::readArguments(QString *lastIpv4, QString *lastIpv6)
 {
-    QList<InterfaceInfo> records;
+    QList<InterfaceEntry> entries;
     warnAboutIgnoredEntries();
     for (const QString &word : args.mid(0, maxEntriesPerRun)) {
-        const ParsedEntry entry = parseInterfaceEntry(word);
+        const InterfaceEntry entry = parseInterfaceEntry(word);
         for (const QString &item : entry.rejected) {
             logWarning(objectName(),
                        QStringLiteral("Cannot parse DNS data (%1)").arg(boundedForLog(item)));
@@ -176,24 +218,35 @@ QList<InterfaceInfo> Dns::readArguments(DnsManager &manager, QString *lastIpv4, 
             *lastIpv4 = entry.ipv4.last();
         if (!entry.ipv6.isEmpty())
             *lastIpv6 = entry.ipv6.last();
-        records.append(
-            InterfaceInfo(entry.id, entry.id, entry.ipv4, entry.ipv6, manager.vpnAdapters()));
+        entries.append(entry);
     }
-    return records;
+    return entries;
 }
 
 void Dns::switchToVpn(DnsManager &manager, DnsDataFile &dataFile, const QString &lastIpv4,
                       const QString &lastIpv6)
 {
     logInfo(objectName(), QStringLiteral("Switch to VPN DNS: %1, %2").arg(lastIpv4, lastIpv6));
-    const QStringList switchable = switchableEntries(manager);
-    const QStringList switched = dataFile.switchedIds(switchable);
-    const QStringList entries = entriesToRecord(
-        dataFile.savedEntries(), manager.interfaceDnsEntries(), switched, dataFile.vpnServers());
+    const QStringList switched = switchedIds(manager, dataFile);
+    QList<InterfaceEntry> current;
+    for (const InterfaceInfo &record : manager.interfaces()) {
+        // The VPN's adapter is never switched back, yet what it held before
+        // the VPN set it is the user's too: it stays recorded.
+        const InterfaceEntry *saved = findEntry(dataFile.savedEntries(), record.id());
+        current.append(record.isVpn() && saved ? *saved : entryOf(record));
+    }
+    QStringList unrecorded;
+    const QList<InterfaceEntry> entries = entriesToRecord(
+        dataFile.savedEntries(), current, switched, dataFile.vpnServers(), &unrecorded);
+    for (const QString &name : interfaceNames(manager, unrecorded)) {
+        logWarning(objectName(), QStringLiteral("DNS servers of '%1' are not recorded, recording "
+                                                "its servers without the VPN's")
+                                     .arg(name));
+    }
     // On disk before the first DNS change, so that a run killed while netsh
     // works still leaves what a reset needs.
     if (!dataFile.recordSwitch(entries, lastIpv4, lastIpv6,
-                               unitedIds(switched, entryIds(switchable)))) {
+                               unitedIds(switched, idsOf(switchableEntries(manager))))) {
         logWarning(
             objectName(),
             QStringLiteral("Cannot record the user's DNS servers, DNS servers left unchanged"));
@@ -202,25 +255,78 @@ void Dns::switchToVpn(DnsManager &manager, DnsDataFile &dataFile, const QString 
     manager.setDnsFromVpn(singleServerList(lastIpv4), singleServerList(lastIpv6));
 }
 
-void Dns::switchToUser(DnsManager &manager, DnsDataFile &dataFile,
-                       const QList<InterfaceInfo> &records)
+QList<InterfaceInfo> Dns::userRecords(DnsManager &manager, const QList<InterfaceEntry> &entries)
 {
-    logInfo(objectName(), QStringLiteral("Switch to user DNS"));
-    const QStringList switched = dataFile.switchedIds(switchableEntries(manager));
-    QStringList targets;
-    if (resetToDefaults) {
-        removeVpnDefaultServers(manager);
-        for (const InterfaceInfo &record : manager.interfaces())
-            targets.append(record.id());
-    } else {
-        manager.mergeUserDns(records);
-        for (const InterfaceInfo &record : records) {
-            // A reset leaves an interface that is no longer switched as it is:
-            // it is on the user's own servers, perhaps ones set since.
-            if (!restoringSwitched || containsId(switched, record.id()))
-                targets.append(record.id());
+    QList<InterfaceInfo> records;
+    for (const InterfaceEntry &entry : entries) {
+        if (entry.isWhole()) {
+            records.append(recordOf(entry, entry.id, manager.vpnAdapters()));
+            continue;
         }
+        // Applying what was understood of it would clear or cut the lists.
+        logWarning(
+            objectName(),
+            QStringLiteral("Entry (%1) holds items that are not addresses, %2 left unchanged")
+                .arg(boundedForLog(formatInterfaceEntry(entry)),
+                     interfaceNames(manager, {entry.id}).constFirst()));
     }
+    return records;
+}
+
+QList<InterfaceInfo> Dns::resetRecords(DnsManager &manager, const DnsDataFile &dataFile,
+                                       const QStringList &switched)
+{
+    QList<InterfaceInfo> records;
+    for (const InterfaceInfo &current : manager.interfaces()) {
+        if (current.isVpn() || !containsId(switched, current.id()))
+            continue;
+        const InterfaceEntry *saved = findEntry(dataFile.savedEntries(), current.id());
+        if (saved && saved->isWhole()) {
+            records.append(recordOf(*saved, current.name(), manager.vpnAdapters()));
+            continue;
+        }
+        // Nothing better will ever be known of its own servers: once the
+        // VPN's are out, it is no longer switched.
+        logWarning(objectName(), QStringLiteral("DNS servers of '%1' are not recorded, taking the "
+                                                "VPN's servers out of its lists")
+                                     .arg(current.name()));
+        records.append(recordOf(withoutServers(entryOf(current), dataFile.vpnServers()),
+                                current.name(), manager.vpnAdapters()));
+    }
+    return records;
+}
+
+QList<InterfaceInfo> Dns::defaultRecords(DnsManager &manager)
+{
+    logInfo(objectName(), QStringLiteral("Clear current DNS entries"));
+    QList<InterfaceInfo> records;
+    for (InterfaceInfo record : manager.interfaces()) {
+        if (record.isVpn())
+            continue;
+        // Only a list a vpn run could have left goes; the user's own
+        // servers, a default one among them, stay.
+        if (isLoneVpnDefault(record.ipv4Dns())) {
+            logInfo(objectName(),
+                    QStringLiteral("Clear DNS entries for IPv4 on '%1'").arg(record.name()));
+            record.setIpv4Dns({});
+        }
+        if (isLoneVpnDefault(record.ipv6Dns())) {
+            logInfo(objectName(),
+                    QStringLiteral("Clear DNS entries for IPv6 on '%1'").arg(record.name()));
+            record.setIpv6Dns({});
+        }
+        records.append(record);
+    }
+    return records;
+}
+
+void Dns::switchToUser(DnsManager &manager, DnsDataFile &dataFile,
+                       const QList<InterfaceInfo> &records, const QStringList &switched)
+{
+    manager.mergeUserDns(records);
+    QStringList targets;
+    for (const InterfaceInfo &record : records)
+        targets.append(record.id());
     const QStringList stillSwitched = idsWithout(switched, manager.setDnsFromUser(targets));
     if (!stillSwitched.isEmpty()) {
         // With the record kept, the next vpn run keeps their saved entries and
@@ -230,51 +336,6 @@ void Dns::switchToUser(DnsManager &manager, DnsDataFile &dataFile,
                        .arg(interfaceNames(manager, stillSwitched).join(QStringLiteral("', '"))));
     }
     dataFile.recordSwitchBack(stillSwitched);
-}
-
-void Dns::removeVpnDefaultServers(DnsManager &manager)
-{
-    logInfo(objectName(), QStringLiteral("Clear current DNS entries"));
-    for (InterfaceInfo &record : manager.interfaces()) {
-        if (record.isVpn())
-            continue;
-        // Only the VPN's servers go; servers of the user's own beside them
-        // stay.
-        if (containsVpnDns(record.ipv4Dns())) {
-            logInfo(objectName(),
-                    QStringLiteral("Clear DNS entries for IPv4 on '%1'").arg(record.name()));
-            record.setIpv4Dns(withoutVpnDns(record.ipv4Dns()));
-        }
-        if (containsVpnDns(record.ipv6Dns())) {
-            logInfo(objectName(),
-                    QStringLiteral("Clear DNS entries for IPv6 on '%1'").arg(record.name()));
-            record.setIpv6Dns(withoutVpnDns(record.ipv6Dns()));
-        }
-    }
-}
-
-void Dns::reset(const DnsDataFile &dataFile)
-{
-    logInfo(objectName(), QStringLiteral("Resetting DNS settings..."));
-    args.clear();
-    mode = User;
-
-    if (!dataFile.exists()) {
-        resetToDefaults = true;
-        logWarning(objectName(),
-                   QStringLiteral("DNS data file doesn't exist, resetting to default values"));
-        return;
-    }
-    args = dataFile.savedEntries();
-    restoringSwitched = true;
-    // A file without saved entries cannot restore anything: strip the VPN's
-    // servers as if there were no file, rather than leave them in place.
-    if (args.isEmpty()) {
-        resetToDefaults = true;
-        logWarning(
-            objectName(),
-            QStringLiteral("DNS data file holds no saved entries, resetting to default values"));
-    }
 }
 
 void Dns::warnAboutIgnoredEntries()

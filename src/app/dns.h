@@ -9,6 +9,8 @@
 class DnsDataFile;
 class DnsManager;
 class InterfaceInfo;
+class VendorFolder;
+struct InterfaceEntry;
 
 class Dns : public QObject
 {
@@ -35,32 +37,35 @@ public:
 
 private:
     // The run itself, once it holds the run lock.
-    void switchDns(const QString &dataFilePath);
-    // Turns a reset into a user run fed with the entries of the data file.
-    void reset(const DnsDataFile &dataFile);
+    void switchDns(const VendorFolder &vendorFolder);
     // The arguments read as interface entries, with the last IPv4 and the
     // last IPv6 server among them; warns about every item not taken.
-    QList<InterfaceInfo> readArguments(DnsManager &manager, QString *lastIpv4, QString *lastIpv6);
+    QList<InterfaceEntry> readArguments(QString *lastIpv4, QString *lastIpv6);
 
     // Records the user's servers and the interfaces about to be switched,
     // then points every interface at the VPN's servers; changes nothing when
     // the record does not reach the disk.
     void switchToVpn(DnsManager &manager, DnsDataFile &dataFile, const QString &lastIpv4,
                      const QString &lastIpv6);
-    // Restores the user's servers and records which interfaces are still
-    // switched to the VPN, forgetting the VPN record when none is.
+    // Gives the interfaces of `records` their servers, then records which
+    // switched interfaces are still switched to the VPN, forgetting the VPN
+    // record when none is.
     void switchToUser(DnsManager &manager, DnsDataFile &dataFile,
-                      const QList<InterfaceInfo> &records);
-    // Without saved entries: takes the VPN's default servers out of every
-    // non-VPN interface's lists in the inventory.
-    void removeVpnDefaultServers(DnsManager &manager);
+                      const QList<InterfaceInfo> &records, const QStringList &switched);
+    // The whole entries of a user run's command line, as records; an entry
+    // with a rejected item is named in a warning and left out.
+    QList<InterfaceInfo> userRecords(DnsManager &manager, const QList<InterfaceEntry> &entries);
+    // A reset's records: each switched interface listed now takes its saved
+    // entry; one without a whole saved entry keeps its servers in force
+    // without the VPN's, with a warning.
+    QList<InterfaceInfo> resetRecords(DnsManager &manager, const DnsDataFile &dataFile,
+                                      const QStringList &switched);
+    // Without a data file: takes out of every non-VPN interface's lists in
+    // the inventory a list that is exactly one VPN default server.
+    QList<InterfaceInfo> defaultRecords(DnsManager &manager);
     void warnAboutIgnoredEntries();
     void warnAboutIgnoredItems(const QString &word, int ignoredItems);
 
     Mode mode = Unknown;
     QStringList args;
-    bool resetToDefaults = false;
-    // A reset: the entries are those of the data file, and only the
-    // interfaces still switched to the VPN take them.
-    bool restoringSwitched = false;
 };

@@ -2,64 +2,82 @@
 
 #include "dns/interfaceid.h"
 #include "dns/servers.h"
-#include "entries.h"
+#include "initext.h"
 #include "logging/logline.h"
-#include "utils/filelink.h"
 #include "utils/text.h"
+#include "utils/vendorfolder.h"
 
+#include <QDeadlineTimer>
 #include <QDir>
-#include <QFileInfo>
-#include <QSettings>
+#include <QThread>
 
 namespace {
 
 const QString logSource = QStringLiteral("Dns");
+const QString fileName = QStringLiteral("dns.dat");
 const QString separator = QStringLiteral(";");
 const QString argsKey = QStringLiteral("UserDns/Args");
-const QString vpnGroup = QStringLiteral("VpnDns");
+const QString vpnGroup = QStringLiteral("VpnDns/");
 const QString ipv4Key = QStringLiteral("VpnDns/IPv4");
 const QString ipv6Key = QStringLiteral("VpnDns/IPv6");
 const QString switchedKey = QStringLiteral("VpnDns/Switched");
+const QString switchedForKey = QStringLiteral("VpnDns/SwitchedFor");
+const int readRetryPauseMs = 100;
 
-QString text(const QSettings &settings, const QString &key)
+// The VPN servers a "Switched" belongs to, as "SwitchedFor" holds them.
+QString switchedFor(const QString &ipv4, const QString &ipv6)
 {
-    return settings.value(key, QString()).toString();
+    return ipv4 + QLatin1Char(',') + ipv6;
 }
 
-// The status of an instance once every section of its file is parsed: Qt
-// parses sections as they are read, so a parse error shows only then.
-QSettings::Status parsedStatus(const QSettings &settings)
+bool holdsGroup(const QMap<QString, QString> &values, const QString &groupPrefix)
 {
-    settings.allKeys();
-    return settings.status();
+    const auto first = values.lowerBound(groupPrefix);
+    return first != values.cend() && first.key().startsWith(groupPrefix);
 }
 
 } // namespace
 
-DnsDataFile::DnsDataFile(const QString &path) : path(path)
+DnsDataFile::DnsDataFile(const VendorFolder &folder) : folder(folder)
 {
     read();
 }
 
+QString DnsDataFile::displayPath() const
+{
+    return QDir::toNativeSeparators(folder.path() + QLatin1Char('/') + fileName);
+}
+
 void DnsDataFile::read()
 {
-    fileExists = QFileInfo::exists(path);
-    if (!fileExists)
+    VendorFolder::FileRead file = folder.readFile(fileName);
+    const QDeadlineTimer retryEnd(readRetryMs);
+    while (file.status == VendorFolder::FileRead::Failed && !retryEnd.hasExpired()) {
+        QThread::msleep(readRetryPauseMs);
+        file = folder.readFile(fileName);
+    }
+    fileExists = file.status != VendorFolder::FileRead::Missing;
+    readable = file.status != VendorFolder::FileRead::Failed;
+    if (!readable) {
+        logWarning(
+            logSource,
+            QStringLiteral("Cannot access DNS data file '%1' (%2)").arg(displayPath(), file.error));
         return;
-    const QSettings settings(path, QSettings::IniFormat);
-    const QString file = QDir::toNativeSeparators(path);
-    const QSettings::Status status = parsedStatus(settings);
-    if (status == QSettings::AccessError)
-        logWarning(logSource, QStringLiteral("Cannot access DNS data file '%1'").arg(file));
-    else if (status == QSettings::FormatError)
-        logWarning(logSource, QStringLiteral("DNS data file '%1' cannot be parsed").arg(file));
+    }
 
-    record.saved = parseSavedArgs(text(settings, argsKey), separator);
-    record.vpnRecorded = settings.childGroups().contains(vpnGroup);
-    record.vpnIpv4 = text(settings, ipv4Key);
-    record.vpnIpv6 = text(settings, ipv6Key);
-    record.switchedRecorded = settings.contains(switchedKey);
-    record.switched = parseSavedArgs(text(settings, switchedKey), separator);
+    const IniText ini = parseIniText(file.bytes);
+    damaged = ini.firstBadLine > 0;
+    if (damaged)
+        logWarning(logSource,
+                   QStringLiteral("DNS data file '%1' cannot be parsed").arg(displayPath()));
+    for (const QString &word : parseSavedArgs(ini.values.value(argsKey), separator))
+        record.saved.append(parseInterfaceEntry(word));
+    record.vpnRecorded = holdsGroup(ini.values, vpnGroup);
+    record.vpnIpv4 = ini.values.value(ipv4Key);
+    record.vpnIpv6 = ini.values.value(ipv6Key);
+    record.switchedRecorded = ini.values.contains(switchedKey);
+    record.switched = parseSavedArgs(ini.values.value(switchedKey), separator);
+    record.switchedFor = ini.values.value(switchedForKey);
 }
 
 QStringList DnsDataFile::vpnServers() const
@@ -73,15 +91,25 @@ QStringList DnsDataFile::vpnServers() const
     return servers;
 }
 
-QStringList DnsDataFile::switchedIds(const QStringList &current) const
+bool DnsDataFile::switchedIsTrusted() const
 {
-    if (record.switchedRecorded)
+    // A version without "SwitchedFor" kept "Switched" as this one does; a
+    // "SwitchedFor" that differs from the VPN servers was left behind by an
+    // older version that rewrote those.
+    return record.switchedRecorded &&
+           (record.switchedFor.isEmpty() ||
+            record.switchedFor == switchedFor(record.vpnIpv4, record.vpnIpv6));
+}
+
+QStringList DnsDataFile::switchedIds(const QList<InterfaceEntry> &current) const
+{
+    if (switchedIsTrusted())
         return record.switched;
     return record.vpnRecorded ? idsOnServers(current, vpnServers()) : QStringList();
 }
 
-bool DnsDataFile::recordSwitch(const QStringList &entries, const QString &ipv4, const QString &ipv6,
-                               const QStringList &switched)
+bool DnsDataFile::recordSwitch(const QList<InterfaceEntry> &entries, const QString &ipv4,
+                               const QString &ipv6, const QStringList &switched)
 {
     Record wanted;
     wanted.saved = entries;
@@ -90,6 +118,7 @@ bool DnsDataFile::recordSwitch(const QStringList &entries, const QString &ipv4, 
     wanted.vpnIpv6 = ipv6;
     wanted.switchedRecorded = true;
     wanted.switched = switched;
+    wanted.switchedFor = switchedFor(ipv4, ipv6);
     return write(wanted);
 }
 
@@ -99,66 +128,57 @@ void DnsDataFile::recordSwitchBack(const QStringList &stillSwitched)
     wanted.vpnRecorded = !stillSwitched.isEmpty();
     wanted.switchedRecorded = wanted.vpnRecorded;
     wanted.switched = stillSwitched;
-    if (!wanted.vpnRecorded) {
+    if (wanted.vpnRecorded) {
+        wanted.switchedFor = switchedFor(wanted.vpnIpv4, wanted.vpnIpv6);
+    } else {
         wanted.vpnIpv4.clear();
         wanted.vpnIpv6.clear();
+        wanted.switchedFor.clear();
     }
-    const bool unchanged = wanted.vpnRecorded == record.vpnRecorded &&
-                           wanted.switchedRecorded == record.switchedRecorded &&
-                           wanted.switched == record.switched;
-    if (fileExists && !unchanged)
+    if (fileExists && keyValues(wanted) != keyValues(record))
         write(wanted);
 }
 
-bool DnsDataFile::isWritable() const
+QList<QPair<QString, QString>> DnsDataFile::keyValues(const Record &record)
 {
-    // QSettings writes through a link to wherever it leads; whoever made the
-    // link would choose the file this tool overwrites.
-    if (!isLink(path))
-        return true;
-    logWarning(logSource, QStringLiteral("DNS data file '%1' is a link, it is not written")
-                              .arg(QDir::toNativeSeparators(path)));
-    return false;
+    QStringList saved;
+    for (const InterfaceEntry &entry : record.saved)
+        saved.append(formatInterfaceEntry(entry));
+    QList<QPair<QString, QString>> values{{argsKey, joinNonEmpty(saved, separator)}};
+    if (record.vpnRecorded) {
+        values.append({ipv4Key, record.vpnIpv4});
+        values.append({ipv6Key, record.vpnIpv6});
+        values.append({switchedKey, record.switched.join(separator)});
+        values.append({switchedForKey, record.switchedFor});
+    }
+    return values;
 }
 
 bool DnsDataFile::write(const Record &wanted)
 {
-    if (!isWritable())
-        return false;
-    {
-        QSettings settings(path, QSettings::IniFormat);
-        // The whole content is the record: what a damaged file held besides
-        // it goes.
-        settings.clear();
-        settings.setValue(argsKey, joinNonEmpty(wanted.saved, separator));
-        if (wanted.vpnRecorded) {
-            settings.setValue(ipv4Key, wanted.vpnIpv4);
-            settings.setValue(ipv6Key, wanted.vpnIpv6);
-            settings.setValue(switchedKey, wanted.switched.join(separator));
+    // What a damaged file held besides the record would be lost in the
+    // rewrite: it is kept for whoever wants to look into it.
+    if (damaged) {
+        if (!folder.setAside(fileName, QStringLiteral("damaged"))) {
+            logWarning(logSource,
+                       QStringLiteral("Cannot write DNS data file '%1'").arg(displayPath()));
+            return false;
         }
-        settings.sync();
+        damaged = false;
     }
-    // The instance keeps the first error it met, also one of reading the
-    // old file; only a fresh reading tells whether this write took.
-    fileExists = QFileInfo::exists(path);
-    if (!holdsOnDisk(wanted)) {
-        logWarning(
-            logSource,
-            QStringLiteral("Cannot write DNS data file '%1'").arg(QDir::toNativeSeparators(path)));
+    const QList<QPair<QString, QString>> values = keyValues(wanted);
+    const bool written = folder.writeFile(fileName, formatIniText(values));
+    // Only a fresh reading tells whether the record reached the disk.
+    const VendorFolder::FileRead back = folder.readFile(fileName);
+    QMap<QString, QString> expected;
+    for (const auto &value : values)
+        expected.insert(value.first, value.second);
+    if (!written || back.status != VendorFolder::FileRead::Read ||
+        parseIniText(back.bytes).values != expected) {
+        logWarning(logSource, QStringLiteral("Cannot write DNS data file '%1'").arg(displayPath()));
         return false;
     }
+    fileExists = true;
     record = wanted;
     return true;
-}
-
-bool DnsDataFile::holdsOnDisk(const Record &wanted) const
-{
-    const QSettings settings(path, QSettings::IniFormat);
-    if (parsedStatus(settings) != QSettings::NoError ||
-        text(settings, argsKey) != joinNonEmpty(wanted.saved, separator) ||
-        settings.childGroups().contains(vpnGroup) != wanted.vpnRecorded)
-        return false;
-    return !wanted.vpnRecorded || (text(settings, ipv4Key) == wanted.vpnIpv4 &&
-                                   text(settings, ipv6Key) == wanted.vpnIpv6 &&
-                                   text(settings, switchedKey) == wanted.switched.join(separator));
 }

@@ -6,10 +6,10 @@
 
 #include <algorithm>
 
-ParsedEntry parseInterfaceEntry(const QString &word)
+InterfaceEntry parseInterfaceEntry(const QString &word)
 {
     const QStringList parts = word.split(QLatin1Char('@'));
-    ParsedEntry entry;
+    InterfaceEntry entry;
     entry.id = parts.first();
     if (parts.size() == 1)
         return entry;
@@ -38,7 +38,20 @@ ParsedEntry parseInterfaceEntry(const QString &word)
         else
             entry.rejected.append(item);
     }
+    entry.ipv4 = withoutRepeats(entry.ipv4);
+    entry.ipv6 = withoutRepeats(entry.ipv6);
     return entry;
+}
+
+QString formatInterfaceEntry(const InterfaceEntry &entry)
+{
+    const QString text = interfaceEntry(entry.id, entry.ipv4, entry.ipv6);
+    if (entry.isWhole())
+        return text;
+    // Rejected items go last, so that the entry read again is still not
+    // whole and never restored as if it were.
+    return text + (text.endsWith(QLatin1Char('@')) ? QString() : QStringLiteral(",")) +
+           entry.rejected.join(QLatin1Char(','));
 }
 
 QStringList parseSavedArgs(const QString &value, const QString &separator)
@@ -61,48 +74,54 @@ QString argsForLog(const QStringList &args)
     return words.join(QLatin1Char(' '));
 }
 
-QString entryId(const QString &entry)
-{
-    return entry.section(QLatin1Char('@'), 0, 0);
-}
-
-namespace {
-
-// The servers of an entry: everything after its "@", split at ",".
-QStringList entryServers(const QString &entry)
-{
-    return entry.section(QLatin1Char('@'), 1).split(QLatin1Char(','), Qt::SkipEmptyParts);
-}
-
-} // namespace
-
-QStringList idsOnServers(const QStringList &entries, const QStringList &servers)
+QStringList idsOnServers(const QList<InterfaceEntry> &entries, const QStringList &servers)
 {
     QStringList ids;
-    for (const QString &entry : entries) {
-        if (holdsAnyOf(entryServers(entry), servers))
-            ids.append(entryId(entry));
+    for (const InterfaceEntry &entry : entries) {
+        if (holdsAnyOf(entry.ipv4 + entry.ipv6, servers))
+            ids.append(entry.id);
     }
     return ids;
 }
 
-QStringList entriesToRecord(const QStringList &saved, const QStringList &current,
-                            const QStringList &switched, const QStringList &vpnServers)
+const InterfaceEntry *findEntry(const QList<InterfaceEntry> &entries, const QString &id)
 {
-    QStringList recorded;
-    QStringList listedIds;
-    const QStringList stillSwitched = unitedIds(switched, idsOnServers(current, vpnServers));
-    for (const QString &entry : current) {
-        const QString id = entryId(entry);
-        listedIds.append(id);
-        const auto match =
-            std::find_if(saved.cbegin(), saved.cend(), [&](const QString &candidate) {
-                return sameInterfaceId(entryId(candidate), id);
-            });
-        recorded.append(containsId(stillSwitched, id) && match != saved.cend() ? *match : entry);
+    const auto match = std::find_if(entries.cbegin(), entries.cend(), [&](const InterfaceEntry &e) {
+        return sameInterfaceId(e.id, id);
+    });
+    return match == entries.cend() ? nullptr : &*match;
+}
+
+InterfaceEntry withoutServers(InterfaceEntry entry, const QStringList &servers)
+{
+    for (const QString &server : servers) {
+        entry.ipv4.removeAll(server);
+        entry.ipv6.removeAll(server);
     }
-    for (const QString &entry : saved) {
-        if (!containsId(listedIds, entryId(entry)))
+    return entry;
+}
+
+QList<InterfaceEntry> entriesToRecord(const QList<InterfaceEntry> &saved,
+                                      const QList<InterfaceEntry> &current,
+                                      const QStringList &switched, const QStringList &vpnServers,
+                                      QStringList *unrecorded)
+{
+    QList<InterfaceEntry> recorded;
+    QStringList listedIds;
+    for (const InterfaceEntry &entry : current) {
+        listedIds.append(entry.id);
+        const InterfaceEntry *match = findEntry(saved, entry.id);
+        if (!containsId(switched, entry.id)) {
+            recorded.append(entry);
+        } else if (match && match->isWhole()) {
+            recorded.append(*match);
+        } else {
+            recorded.append(withoutServers(entry, vpnServers));
+            unrecorded->append(entry.id);
+        }
+    }
+    for (const InterfaceEntry &entry : saved) {
+        if (!containsId(listedIds, entry.id))
             recorded.append(entry);
     }
     return recorded;

@@ -2,11 +2,14 @@
 
 #include "dns/servers.h"
 
+#include <QList>
 #include <QString>
 #include <QStringList>
 
 // Interface entries: an interface ID, "@", and that interface's servers
 // separated by ",", as given on the command line and saved in the data file.
+// Inside the tool an entry is a value (InterfaceEntry); the text form exists
+// only at those two edges.
 
 // Bounds that keep a run's time and log finite whatever it is given. Windows
 // machines have a few dozen interfaces even with virtual adapters, and an
@@ -18,13 +21,17 @@ const int maxEntriesPerRun = 1024;
 // the most servers the inventory keeps (maxServersPerProtocol) is read whole.
 const int maxItemsPerEntry = 2 * maxServersPerProtocol;
 
-struct ParsedEntry
+struct InterfaceEntry
 {
     QString id;
-    QStringList ipv4;     // in their order, trimmed
-    QStringList ipv6;     // in their order, in canonicalAddress form
+    QStringList ipv4;     // in their order, trimmed, each once
+    QStringList ipv6;     // in their order, in canonicalAddress form, each once
     QStringList rejected; // items that are no plain address, to be named in warnings
     int ignoredItems = 0; // items past maxItemsPerEntry, not looked at
+
+    // An entry with a rejected item says something other than what was
+    // meant (a typo, blanks for commas): it is never applied or restored.
+    bool isWhole() const { return rejected.isEmpty(); }
 };
 
 // Reads one entry. Without "@" it has no servers; with more than one, none
@@ -32,8 +39,13 @@ struct ParsedEntry
 // "," is one item; with "," every item, empty ones included, is either a
 // plain address (isPlainAddress once blanks around it are trimmed) or
 // rejected. A text that QHostAddress reads as an address but that is not
-// plain is rejected too. Only the first maxItemsPerEntry items are read.
-ParsedEntry parseInterfaceEntry(const QString &word);
+// plain is rejected too. A server repeated in the entry counts once, at its
+// first place. Only the first maxItemsPerEntry items are read.
+InterfaceEntry parseInterfaceEntry(const QString &word);
+
+// The entry's text: "ID@SERVERS" (interfaceEntry), then any rejected items,
+// so that reading it again gives an entry that is whole just when this one is.
+QString formatInterfaceEntry(const InterfaceEntry &entry);
 
 // The entries of a saved "Args" value: white space simplified, split at the
 // separator, each part trimmed, blank parts left out.
@@ -43,18 +55,24 @@ QStringList parseSavedArgs(const QString &value, const QString &separator);
 // maxEntriesPerRun, each cut by boundedForLog, joined by blanks.
 QString argsForLog(const QStringList &args);
 
-// The ID of an entry: everything before its first "@".
-QString entryId(const QString &entry);
-
 // The IDs of the entries whose servers hold one of `servers`.
-QStringList idsOnServers(const QStringList &entries, const QStringList &servers);
+QStringList idsOnServers(const QList<InterfaceEntry> &entries, const QStringList &servers);
+
+// The entry in `entries` with the ID, ignoring letter case; null when none.
+const InterfaceEntry *findEntry(const QList<InterfaceEntry> &entries, const QString &id);
+
+// The entry's servers without any of `servers`.
+InterfaceEntry withoutServers(InterfaceEntry entry, const QStringList &servers);
 
 // The entries a vpn run records, from the entries saved by earlier runs and
-// the current entry of each listed interface. An interface takes its current
-// entry, unless it is still switched to the VPN by an earlier run: listed in
-// `switched`, or with servers in force that hold one of `vpnServers`. Then
-// its saved entry, if any, is kept. Saved entries of interfaces not listed
-// now are kept as well, so nothing saved is lost. IDs are matched ignoring
+// the `current` entry of each listed interface (its servers in force). An
+// interface in `switched` (still switched to the VPN by an earlier run) keeps
+// its saved entry; when it has no whole one, nothing better than its current
+// servers without `vpnServers` is left to record, and its ID is added to
+// `unrecorded`. Every other interface takes its current entry. Saved entries
+// of interfaces not listed now are kept as well. IDs are matched ignoring
 // letter case.
-QStringList entriesToRecord(const QStringList &saved, const QStringList &current,
-                            const QStringList &switched, const QStringList &vpnServers);
+QList<InterfaceEntry> entriesToRecord(const QList<InterfaceEntry> &saved,
+                                      const QList<InterfaceEntry> &current,
+                                      const QStringList &switched, const QStringList &vpnServers,
+                                      QStringList *unrecorded);

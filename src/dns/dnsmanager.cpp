@@ -44,16 +44,24 @@ QHash<QString, const InterfaceInfo *> recordsById(const QList<InterfaceInfo> &re
     return byId;
 }
 
-// The records of `records` whose ID no record of `others` has.
-QList<InterfaceInfo> recordsMissingFrom(const QList<InterfaceInfo> &records,
-                                        const QHash<QString, const InterfaceInfo *> &others)
+// The IDs of the records in upper case.
+QSet<QString> upperCaseIds(const QList<InterfaceInfo> &records)
 {
-    QList<InterfaceInfo> missing;
+    QSet<QString> ids;
+    for (const InterfaceInfo &record : records)
+        ids.insert(record.id().toUpper());
+    return ids;
+}
+
+// The records whose upper-case ID is not among `ids`.
+QList<InterfaceInfo> recordsOtherThan(const QList<InterfaceInfo> &records, const QSet<QString> &ids)
+{
+    QList<InterfaceInfo> kept;
     for (const InterfaceInfo &record : records) {
-        if (!others.contains(record.id().toUpper()))
-            missing.append(record);
+        if (!ids.contains(record.id().toUpper()))
+            kept.append(record);
     }
-    return missing;
+    return kept;
 }
 
 // The GUIDs a listing command reports. When it fails or lists none: an empty
@@ -143,8 +151,13 @@ void DnsManager::loadInterfaces()
     const QSet<QString> guids = adapterGuids();
     QList<InterfaceInfo> ipv4Records;
     QList<InterfaceInfo> ipv6Records;
-    readNameServers(ipv4Records, guids, true);
-    readNameServers(ipv6Records, guids, false);
+    QSet<QString> unreadable;
+    readNameServers(ipv4Records, guids, true, &unreadable);
+    readNameServers(ipv6Records, guids, false, &unreadable);
+    // What such an interface holds is unknown: a vpn run would record it as
+    // no servers, and a switch back would clear it. It stays as it is.
+    ipv4Records = recordsOtherThan(ipv4Records, unreadable);
+    ipv6Records = recordsOtherThan(ipv6Records, unreadable);
 
     // The two stacks are paired by interface ID, never by position: a
     // positional pairing would hand one interface another's IPv6 servers.
@@ -164,8 +177,8 @@ void DnsManager::loadInterfaces()
 void DnsManager::logUnpairedInterfaces(const QList<InterfaceInfo> &ipv4Records,
                                        const QList<InterfaceInfo> &ipv6Records)
 {
-    const QList<InterfaceInfo> ipv4Only = recordsMissingFrom(ipv4Records, recordsById(ipv6Records));
-    const QList<InterfaceInfo> ipv6Only = recordsMissingFrom(ipv6Records, recordsById(ipv4Records));
+    const QList<InterfaceInfo> ipv4Only = recordsOtherThan(ipv4Records, upperCaseIds(ipv6Records));
+    const QList<InterfaceInfo> ipv6Only = recordsOtherThan(ipv6Records, upperCaseIds(ipv4Records));
     if (ipv4Only.isEmpty() && ipv6Only.isEmpty())
         return;
     // The critical line still flags a registry that is not as Windows keeps
@@ -182,7 +195,7 @@ void DnsManager::logUnpairedInterfaces(const QList<InterfaceInfo> &ipv4Records,
 }
 
 void DnsManager::readNameServers(QList<InterfaceInfo> &records, const QSet<QString> &guids,
-                                 bool ipv4)
+                                 bool ipv4, QSet<QString> *unreadable)
 {
     RegistryKey interfacesKey(ipv4 ? ipv4InterfacesKey : ipv6InterfacesKey);
     for (const QString &id : interfacesKey.subkeys()) {
@@ -202,9 +215,17 @@ void DnsManager::readNameServers(QList<InterfaceInfo> &records, const QSet<QStri
         if (name.isEmpty())
             continue;
         interfacesKey.enter(id);
-        const QStringList servers =
-            nameServerAddresses(objectName(), interfacesKey.value(nameServerKey), id, name, ipv4);
+        const std::optional<QString> value = interfacesKey.stringValue(nameServerKey);
         interfacesKey.leave();
+        if (!value) {
+            logWarning(objectName(),
+                       QStringLiteral("NameServer of '%1' (ID: %2, %3) cannot be read, the "
+                                      "interface is left unchanged")
+                           .arg(name, id, ipv4 ? QStringLiteral("IPv4") : QStringLiteral("IPv6")));
+            unreadable->insert(id.toUpper());
+            continue;
+        }
+        const QStringList servers = nameServerAddresses(objectName(), *value, id, name, ipv4);
         records.append(ipv4 ? InterfaceInfo(id, name, servers, {}, vpnAdapters())
                             : InterfaceInfo(id, name, {}, servers, vpnAdapters()));
     }

@@ -70,7 +70,10 @@ protected slots:
 
 private:
     QSet<QString> adapterGuids();
-    void readNameServers(QList<InterfaceInfo> &records, const QSet<QString> &guids, bool ipv4);
+    // Appends a record per listed interface of one stack; the upper-case IDs
+    // of those whose "NameServer" cannot be read go to `unreadable` instead.
+    void readNameServers(QList<InterfaceInfo> &records, const QSet<QString> &guids, bool ipv4,
+                         QSet<QString> *unreadable);
     QString connectionName(const QString &id);
     // Names each interface found in one stack only; such interfaces are left
     // out of the inventory, the others are kept.

@@ -21,12 +21,22 @@ QStringList splitNameServerValue(const QString &value)
     return value.split(separators, Qt::SkipEmptyParts);
 }
 
+QStringList withoutRepeats(const QStringList &servers)
+{
+    QStringList once;
+    for (const QString &server : servers) {
+        if (!once.contains(server))
+            once.append(server);
+    }
+    return once;
+}
+
 QString canonicalServersText(const QString &value)
 {
     QStringList pieces = splitNameServerValue(value);
     for (QString &piece : pieces)
         piece = canonicalAddress(piece);
-    return joinServers(pieces);
+    return joinServers(withoutRepeats(pieces));
 }
 
 NameServerList parseNameServerValue(const QString &value, bool ipv4)
@@ -35,6 +45,8 @@ NameServerList parseNameServerValue(const QString &value, bool ipv4)
     for (const QString &piece : splitNameServerValue(value)) {
         if (!isPlainAddress(piece) || (ipv4 ? !isIPv4(piece) : !isIPv6(piece)))
             list.rejected.append(piece);
+        else if (list.servers.contains(canonicalAddress(piece)))
+            continue;
         else if (list.servers.size() < maxServersPerProtocol)
             list.servers.append(canonicalAddress(piece));
         else
@@ -66,17 +78,9 @@ bool holdsAnyOf(const QStringList &servers, const QStringList &wanted)
                        [&](const QString &server) { return wanted.contains(server); });
 }
 
-bool containsVpnDns(const QStringList &servers)
+bool isLoneVpnDefault(const QStringList &servers)
 {
-    return holdsAnyOf(servers, vpnDefaultServers());
-}
-
-QStringList withoutVpnDns(const QStringList &servers)
-{
-    QStringList kept = servers;
-    for (const QString &server : vpnDefaultServers())
-        kept.removeAll(server);
-    return kept;
+    return servers.size() == 1 && vpnDefaultServers().contains(servers.first());
 }
 
 QStringList singleServerList(const QString &address)

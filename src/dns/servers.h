@@ -14,9 +14,14 @@ QStringList splitServers(const QString &text);
 // comma- or blank-separated: split at both, empty pieces dropped.
 QStringList splitNameServerValue(const QString &value);
 
+// The list with each server once, at its first place: a server listed twice
+// is one server to Windows, and netsh refuses to add it a second time.
+QStringList withoutRepeats(const QStringList &servers);
+
 // A "NameServer" value as the servers text of its pieces, each address in
-// canonicalAddress form: the text a replacement compares with what it asks
-// for, whichever separators and address forms Windows stored.
+// canonicalAddress form and each once: the text a replacement compares with
+// what it asks for, whichever separators, address forms and repeats Windows
+// stored.
 QString canonicalServersText(const QString &value);
 
 // The most servers the inventory keeps per interface and protocol. Windows
@@ -28,7 +33,7 @@ const int maxServersPerProtocol = 16;
 struct NameServerList
 {
     QStringList servers;  // plain addresses of the stack's protocol, in order,
-                          // in canonicalAddress form
+                          // in canonicalAddress form, each once
     QStringList rejected; // pieces that are not, left out
     int ignored = 0;      // addresses past maxServersPerProtocol, left out
 };
@@ -51,11 +56,10 @@ QStringList vpnDefaultServers();
 // True when the list holds one of the wanted servers, compared exactly.
 bool holdsAnyOf(const QStringList &servers, const QStringList &wanted);
 
-// True when the list holds one of the VPN's default servers, compared exactly.
-bool containsVpnDns(const QStringList &servers);
-
-// The list without the VPN's default servers.
-QStringList withoutVpnDns(const QStringList &servers);
+// True when the list is exactly one of the VPN's default servers: what a vpn
+// run leaves, one server per protocol. A default server beside others is
+// one of the user's own (172.16.0.1 is a common router address).
+bool isLoneVpnDefault(const QStringList &servers);
 
 // The address as a one-entry list; an empty list for an empty address.
 QStringList singleServerList(const QString &address);

@@ -3,6 +3,7 @@
 #include <QString>
 #include <QStringList>
 #include <memory>
+#include <optional>
 
 // Read-only access to one registry key, for the span of one operation.
 // A missing key behaves as a key without subkeys or values, a missing value
@@ -23,8 +24,13 @@ public:
     void leave();
     // Value names of the current key.
     QStringList valueNames() const;
-    // A string value of the current key, empty when it is missing.
+    // A string value of the current key, empty when it is missing or cannot
+    // be read.
     QString value(const QString &name) const;
+    // The same, but nothing for a value that exists and cannot be read as a
+    // string: a read that fails other than for a missing value, or a value
+    // of another type. Such a value is not the empty text.
+    std::optional<QString> stringValue(const QString &name) const;
 
 private:
     struct Private;

@@ -81,6 +81,11 @@ QStringList RegistryKey::valueNames() const
 
 QString RegistryKey::value(const QString &name) const
 {
+    return stringValue(name).value_or(QString());
+}
+
+std::optional<QString> RegistryKey::stringValue(const QString &name) const
+{
     d->journalRead(QStringLiteral("value"), name);
-    return SimRegistry::readValue(d->currentKey(), name);
+    return SimRegistry::readStringValue(d->currentKey(), name);
 }

@@ -31,9 +31,11 @@ class OpenKey
 public:
     explicit OpenKey(const QString &keyPath)
     {
-        if (!keyPath.startsWith(localMachinePrefix, Qt::CaseInsensitive) ||
-            RegOpenKeyExW(HKEY_LOCAL_MACHINE, wide(keyPath.mid(localMachinePrefix.size())), 0,
-                          KEY_READ | KEY_WOW64_64KEY, &handle) != ERROR_SUCCESS)
+        if (!keyPath.startsWith(localMachinePrefix, Qt::CaseInsensitive))
+            return;
+        status = RegOpenKeyExW(HKEY_LOCAL_MACHINE, wide(keyPath.mid(localMachinePrefix.size())), 0,
+                               KEY_READ | KEY_WOW64_64KEY, &handle);
+        if (status != ERROR_SUCCESS)
             handle = nullptr;
     }
     ~OpenKey()
@@ -45,6 +47,8 @@ public:
     OpenKey &operator=(const OpenKey &) = delete;
 
     HKEY handle = nullptr;
+    // Why there is no handle: ERROR_FILE_NOT_FOUND for a missing key.
+    LSTATUS status = ERROR_FILE_NOT_FOUND;
 };
 
 // The names that enumerateOne(index, buffer, &length) reports on the open key
@@ -67,8 +71,9 @@ QStringList enumerateNames(const OpenKey &key, DWORD capacity, EnumerateOne enum
 }
 
 // A REG_SZ or REG_EXPAND_SZ value (the latter unexpanded) up to its first NUL;
-// empty for a missing value and for values of any other type.
-QString readString(HKEY key, const QString &name)
+// empty for a missing value, nothing for a value of any other type or one
+// that cannot be read.
+std::optional<QString> readString(HKEY key, const QString &name)
 {
     DWORD type = REG_NONE;
     DWORD bytes = 0;
@@ -81,8 +86,10 @@ QString readString(HKEY key, const QString &name)
         status = RegQueryValueExW(key, wide(name), nullptr, &type,
                                   reinterpret_cast<LPBYTE>(data.data()), &bytes);
     } while (status == ERROR_MORE_DATA);
-    if (status != ERROR_SUCCESS || (type != REG_SZ && type != REG_EXPAND_SZ))
+    if (status == ERROR_FILE_NOT_FOUND)
         return QString();
+    if (status != ERROR_SUCCESS || (type != REG_SZ && type != REG_EXPAND_SZ))
+        return std::nullopt;
     const QString text = QString::fromWCharArray(data.data(), int(bytes / sizeof(wchar_t)));
     return text.left(text.indexOf(QChar(0)));
 }
@@ -146,6 +153,14 @@ QStringList RegistryKey::valueNames() const
 
 QString RegistryKey::value(const QString &name) const
 {
+    return stringValue(name).value_or(QString());
+}
+
+std::optional<QString> RegistryKey::stringValue(const QString &name) const
+{
     const OpenKey key(d->currentPath());
-    return key.handle ? readString(key.handle, name) : QString();
+    if (key.handle)
+        return readString(key.handle, name);
+    // A missing key holds no value; one that cannot be opened may hold one.
+    return key.status == ERROR_FILE_NOT_FOUND ? std::optional<QString>(QString()) : std::nullopt;
 }

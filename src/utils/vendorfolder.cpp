@@ -9,6 +9,7 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QSaveFile>
 
 namespace {
 
@@ -72,4 +73,53 @@ QString VendorFolder::trustedFilePath(const QString &fileName) const
     logWarning(logSource, QStringLiteral("'%1' is not ours, set aside as '%2'")
                               .arg(path, QDir::toNativeSeparators(aside)));
     return path;
+}
+
+VendorFolder::FileRead VendorFolder::readFile(const QString &fileName) const
+{
+    FileRead result;
+    const QString path = trustedFilePath(fileName);
+    if (path.isEmpty()) {
+        result.status = FileRead::Failed;
+        result.error = QStringLiteral("no usable vendor folder");
+        return result;
+    }
+    QFile file(path);
+    if (!file.exists())
+        return result;
+    if (!file.open(QIODevice::ReadOnly)) {
+        result.status = FileRead::Failed;
+        result.error = file.errorString();
+        return result;
+    }
+    result.bytes = file.readAll();
+    result.status = file.error() == QFile::NoError ? FileRead::Read : FileRead::Failed;
+    result.error = file.errorString();
+    return result;
+}
+
+bool VendorFolder::writeFile(const QString &fileName, const QByteArray &bytes) const
+{
+    const QString path = trustedFilePath(fileName);
+    QSaveFile file(path);
+    if (path.isEmpty() || isLink(path) || !file.open(QIODevice::WriteOnly) ||
+        file.write(bytes) != bytes.size() || !file.commit()) {
+        logWarning(logSource, QStringLiteral("Cannot write '%1'").arg(path));
+        return false;
+    }
+    return true;
+}
+
+bool VendorFolder::setAside(const QString &fileName, const QString &reason) const
+{
+    const QString path = QDir::toNativeSeparators(QStringLiteral("%1/%2").arg(folder, fileName));
+    const QString aside =
+        QStringLiteral("%1.%2-%3")
+            .arg(path, reason,
+                 QDateTime::currentDateTime().toString(QStringLiteral("yyyyMMdd-hhmmss-zzz")));
+    if (!usable || !QFile::rename(path, aside))
+        return false;
+    logWarning(logSource,
+               QStringLiteral("'%1' set aside as '%2'").arg(path, QDir::toNativeSeparators(aside)));
+    return true;
 }

@@ -2,6 +2,7 @@
 
 #include "protectedfolder.h"
 
+#include <QByteArray>
 #include <QString>
 #include <memory>
 
@@ -32,6 +33,31 @@ public:
     // neither read nor lost. Empty when the folder is not usable or such a
     // file cannot be set aside.
     QString trustedFilePath(const QString &fileName) const;
+
+    // What readFile found.
+    struct FileRead
+    {
+        enum Status
+        {
+            Read,
+            Missing,
+            Failed
+        } status = Missing;
+        QByteArray bytes; // the whole file, when Read
+        QString error;    // why, when Failed (for log lines)
+    };
+    // Reads the whole file `fileName` of the folder. An untrusted file is set
+    // aside and reads as Missing. Failed: the folder is unusable, or the file
+    // exists but cannot be opened or read; one attempt, no retry.
+    FileRead readFile(const QString &fileName) const;
+    // Replaces the file atomically with `bytes`: a new temporary file in the
+    // folder, written, flushed, then renamed over `fileName`. False, with a
+    // warning naming the file, when any step fails; the old file is then
+    // untouched.
+    bool writeFile(const QString &fileName, const QByteArray &bytes) const;
+    // Moves the file aside as "NAME.<reason>-<time>" by renaming it, never
+    // reading or copying it, and warns naming both; false when it fails.
+    bool setAside(const QString &fileName, const QString &reason) const;
 
 private:
     bool check();

@@ -48,7 +48,7 @@ void checkCanonicalIPv6(const QString &item)
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
 {
     const QString word = inputText(data, size);
-    const ParsedEntry entry = parseInterfaceEntry(word);
+    InterfaceEntry entry = parseInterfaceEntry(word);
 
     require(entry.id == word.section(QLatin1Char('@'), 0, 0),
             "the ID is the text before the first @");
@@ -61,12 +61,14 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     require(entry.ipv4.size() + entry.ipv6.size() + entry.rejected.size() <= maxItemsPerEntry,
             "at most maxItemsPerEntry items are read");
 
-    // The entry as the data file records it reads back as the same entry.
-    const ParsedEntry reread =
-        parseInterfaceEntry(interfaceEntry(entry.id, entry.ipv4, entry.ipv6));
+    // The entry as the data file records it reads back as the same entry,
+    // whole just when it was, so that a typo is never restored.
+    const InterfaceEntry reread = parseInterfaceEntry(formatInterfaceEntry(entry));
     require(reread.id == entry.id && reread.ipv4 == entry.ipv4 && reread.ipv6 == entry.ipv6 &&
-                reread.rejected.isEmpty() && reread.ignoredItems == 0,
+                reread.isWhole() == entry.isWhole() && reread.ignoredItems == 0,
             "a recorded entry reads back as itself", word);
+    require(entry.ipv4.removeDuplicates() + entry.ipv6.removeDuplicates() == 0,
+            "a server counts once", word);
 
     // A plain address is exactly what inet_pton accepts (which stops at NUL).
     for (const QString &item : word.split(QRegularExpression(QStringLiteral("[@,]")))) {

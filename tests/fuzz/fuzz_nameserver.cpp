@@ -45,8 +45,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
         QStringLiteral(";"));
     const QStringList entries = parseSavedArgs(args, QStringLiteral(";"));
     require(entries.size() == 2, "two recorded entries read back as two", args);
-    const ParsedEntry own = parseInterfaceEntry(entries.at(0));
-    const ParsedEntry second = parseInterfaceEntry(entries.at(1));
+    const InterfaceEntry own = parseInterfaceEntry(entries.at(0));
+    const InterfaceEntry second = parseInterfaceEntry(entries.at(1));
     require(own.id == ownId && own.ipv4 == ipv4.servers && own.ipv6 == ipv6.servers &&
                 own.rejected.isEmpty() && own.ignoredItems == 0,
             "the saved servers come back as their own interface's entry", args);

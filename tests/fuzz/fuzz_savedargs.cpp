@@ -20,14 +20,14 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     // Each entry, read and recorded again, reads back as the same entry.
     QStringList recorded;
     for (const QString &entry : entries) {
-        const ParsedEntry parsed = parseInterfaceEntry(entry);
+        const InterfaceEntry parsed = parseInterfaceEntry(entry);
         recorded.append(interfaceEntry(parsed.id, parsed.ipv4, parsed.ipv6));
     }
     const QStringList reread = parseSavedArgs(joinNonEmpty(recorded, separator), separator);
     require(reread.size() == entries.size(), "every recorded entry is read back");
     for (int i = 0; i < entries.size(); ++i) {
-        const ParsedEntry first = parseInterfaceEntry(entries.at(i));
-        const ParsedEntry second = parseInterfaceEntry(reread.at(i));
+        const InterfaceEntry first = parseInterfaceEntry(entries.at(i));
+        const InterfaceEntry second = parseInterfaceEntry(reread.at(i));
         require(first.id == second.id && first.ipv4 == second.ipv4 && first.ipv6 == second.ipv6,
                 "a recorded entry reads back as the same entry", entries.at(i));
     }
