@@ -1,4 +1,5 @@
 #include "dns/dnsmanager.h"
+#include "dns/servers.h"
 #include "linematch.h"
 #include "messagecapture.h"
 #include "testmachine.h"
@@ -16,6 +17,15 @@ QString inventoryLine(const QString &id, const QString &name, bool vpn, const QS
     return QStringLiteral("info\tDnsManager: ID: %1, name: '%2', VPN connection: '%3', IPv4 DNS: "
                           "(%4), IPv6 DNS: (%5)")
         .arg(id, name, vpn ? "true" : "false", ipv4, ipv6);
+}
+
+// One "ID@SERVERS" entry per inventory interface, in inventory order.
+QStringList inventoryEntries(const DnsManager &manager)
+{
+    QStringList entries;
+    for (const InterfaceInfo &record : manager.interfaces())
+        entries.append(interfaceEntry(record.id(), record.ipv4Dns(), record.ipv6Dns()));
+    return entries;
 }
 
 } // namespace
@@ -72,7 +82,7 @@ void TestDnsManager::inventoryOfTheSampleMachine()
             inventoryLine(sample::tap, "Local Area Connection", true, "", ""),
             inventoryLine(sample::ethernet2, "Ethernet 2", false, "198.51.100.53", "2001:db8::53"),
         }));
-    QCOMPARE(manager.interfaceDnsEntries(),
+    QCOMPARE(inventoryEntries(manager),
              (QStringList{sample::ethernet + "@192.0.2.53,192.0.2.54", sample::wifi + "@",
                           sample::tap + "@", sample::ethernet2 + "@198.51.100.53,2001:db8::53"}));
     QCOMPARE(machine->journal(), QStringList{"wmic\tnic\twhere\tGUID is not null\tget\tGUID"});
@@ -86,7 +96,7 @@ void TestDnsManager::pairsTheStacksByInterfaceId()
                           machine->root() + tcpip6 + sample::ethernet2.toUpper()));
     DnsManager manager;
     manager.loadInterfaces();
-    QCOMPARE(manager.interfaceDnsEntries(),
+    QCOMPARE(inventoryEntries(manager),
              (QStringList{sample::ethernet + "@192.0.2.53,192.0.2.54", sample::wifi + "@",
                           sample::tap + "@", sample::ethernet2 + "@198.51.100.53,2001:db8::53"}));
 }
@@ -134,7 +144,7 @@ void TestDnsManager::readsBlankSeparatedServers()
     machine->setNameServer(sample::ethernet, true, "1.1.1.1 8.8.8.8");
     DnsManager manager;
     manager.loadInterfaces();
-    QCOMPARE(manager.interfaceDnsEntries().first(), sample::ethernet + "@1.1.1.1,8.8.8.8");
+    QCOMPARE(inventoryEntries(manager).first(), sample::ethernet + "@1.1.1.1,8.8.8.8");
 }
 
 void TestDnsManager::leavesOutKeysThatAreNoGuid_data()
@@ -158,7 +168,7 @@ void TestDnsManager::leavesOutKeysThatAreNoGuid()
     const QString warning = "warning\tDnsManager: Interface key '" + key +
                             "' in the %1 stack is no GUID, left unchanged";
     QCOMPARE(messages.lines(), (QStringList{warning.arg("IPv4"), warning.arg("IPv6")}));
-    QCOMPARE(manager.interfaceDnsEntries().size(), 4);
+    QCOMPARE(inventoryEntries(manager).size(), 4);
 }
 
 void TestDnsManager::fallsBackToPowershell_data()
@@ -356,7 +366,7 @@ void TestDnsManager::mergesSavedServers()
             InterfaceInfo(id, id, servers.filter("."), servers.filter(":"), manager.vpnAdapters()));
     }
     manager.mergeUserDns(records);
-    QCOMPARE(manager.interfaceDnsEntries(), entries);
+    QCOMPARE(inventoryEntries(manager), entries);
     QVERIFY(manager.interfaces().at(2).isVpn());
 }
 

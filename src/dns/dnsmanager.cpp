@@ -250,14 +250,6 @@ void DnsManager::logInterfaces()
     }
 }
 
-QStringList DnsManager::interfaceDnsEntries() const
-{
-    QStringList entries;
-    for (const InterfaceInfo &record : inventory)
-        entries.append(interfaceEntry(record.id(), record.ipv4Dns(), record.ipv6Dns()));
-    return entries;
-}
-
 QString DnsManager::readNameServer(const QString &id, bool ipv4) const
 {
     const QString key = (ipv4 ? ipv4InterfacesKey : ipv6InterfacesKey) + QLatin1Char('\\') + id;

@@ -41,8 +41,6 @@ public:
     // The inventory itself; callers may change the server lists in place.
     QList<InterfaceInfo> &interfaces() { return inventory; }
     const QList<InterfaceInfo> &interfaces() const { return inventory; }
-    // One "ID@SERVERS" entry per inventory interface, in inventory order.
-    QStringList interfaceDnsEntries() const;
 
     // Makes the interface's "NameServer" for the protocol equal to `servers`
     // (a servers text of canonical addresses) with netsh; true when it is
