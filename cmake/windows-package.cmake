@@ -1,12 +1,18 @@
 # MinGW builds only. The target windows-package lays out the deployable folder
-# tarnwick-dns-<version>/ in the build folder (the tool, the Qt DLLs it links,
-# the MinGW runtime DLLs and check-on-windows.cmd) and zips it as
+# tarnwick-dns-<version>/ in the build folder (the tool, the Qt DLLs it links:
+# Qt5Core.dll and Qt5Network.dll, the MinGW runtime DLLs and
+# check-on-windows.cmd), checks what its programs and DLLs import
+# (check-package-imports.cmake) and zips it as
 # tarnwick-dns-<version>-win64.zip. Only the tool and its check go in: whatever
 # else a Windows build makes stays out.
 
 set(TARNWICK_PACKAGE_NAME ${PROJECT_NAME}-${PROJECT_VERSION})
 set(TARNWICK_PACKAGE_DIR ${CMAKE_BINARY_DIR}/${TARNWICK_PACKAGE_NAME})
 set(TARNWICK_PACKAGE_ZIP ${CMAKE_BINARY_DIR}/${TARNWICK_PACKAGE_NAME}-win64.zip)
+
+if(NOT CMAKE_OBJDUMP)
+    message(FATAL_ERROR "No objdump for the package's import check")
+endif()
 
 # The compiler knows where its own runtime DLLs are.
 set(TARNWICK_RUNTIME_DLLS)
@@ -30,13 +36,15 @@ add_custom_target(windows-package
     COMMAND ${CMAKE_COMMAND} -E make_directory ${TARNWICK_PACKAGE_DIR}
     COMMAND ${CMAKE_COMMAND} -E copy
         $<TARGET_FILE:tarnwick-dns>
-        $<TARGET_FILE:Qt5::Core> $<TARGET_FILE:Qt5::Network> $<TARGET_FILE:Qt5::Gui>
+        $<TARGET_FILE:Qt5::Core> $<TARGET_FILE:Qt5::Network>
         ${TARNWICK_RUNTIME_DLLS} ${TARNWICK_WINDOWS_CHECK}
         ${TARNWICK_PACKAGE_DIR}
     # Debian's MinGW runtime DLLs carry their debugging symbols (most of the
     # 23 MB of libstdc++-6.dll); the deployed copies do without.
     COMMAND ${CMAKE_STRIP} --strip-unneeded ${TARNWICK_PACKAGE_DIR}/libgcc_s_seh-1.dll
         ${TARNWICK_PACKAGE_DIR}/libstdc++-6.dll ${TARNWICK_PACKAGE_DIR}/libwinpthread-1.dll
+    COMMAND ${CMAKE_COMMAND} -DPACKAGE_DIR=${TARNWICK_PACKAGE_DIR} -DOBJDUMP=${CMAKE_OBJDUMP}
+        -P ${CMAKE_CURRENT_LIST_DIR}/check-package-imports.cmake
     COMMAND ${CMAKE_COMMAND} -E tar cf ${TARNWICK_PACKAGE_ZIP} --format=zip ${TARNWICK_PACKAGE_NAME}
     WORKING_DIRECTORY ${CMAKE_BINARY_DIR}
     DEPENDS tarnwick-dns

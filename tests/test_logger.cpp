@@ -1,3 +1,4 @@
+#include "frontend/logfolderopener.h"
 #include "logging/logger.h"
 
 #include <QDesktopServices>
@@ -31,7 +32,7 @@ class TestLogger : public QObject
     Q_OBJECT
 
 public slots:
-    // Receives what openLogFolder() hands to the desktop.
+    // Receives what LogFolderOpener::openLogFolder() hands to the desktop.
     void openUrl(const QUrl &url) { openedUrls.append(url); }
 
 private slots:
@@ -239,7 +240,7 @@ void TestLogger::laterCallsNeitherCleanUpNorReopen()
 void TestLogger::opensTheLogFolder()
 {
     QDesktopServices::setUrlHandler(QStringLiteral("file"), this, "openUrl");
-    Logger::instance()->openLogFolder();
+    LogFolderOpener().openLogFolder();
     QDesktopServices::unsetUrlHandler(QStringLiteral("file"));
     QCOMPARE(openedUrls, QList<QUrl>{QUrl::fromLocalFile(vendorFolder)});
 }

@@ -8,37 +8,36 @@ class TestPaths : public QObject
     Q_OBJECT
 
 private slots:
-    void findsVendorFolder_data();
-    void findsVendorFolder();
+    void findsProgramData_data();
+    void findsProgramData();
     void dataFilePathInTheProgramDataLocation();
     void dataFilePathWithoutProgramData();
     void trustsOnlyAPlainVendorFolder_data();
     void trustsOnlyAPlainVendorFolder();
 };
 
-void TestPaths::findsVendorFolder_data()
+void TestPaths::findsProgramData_data()
 {
     QTest::addColumn<QStringList>("locations");
     QTest::addColumn<QString>("folder");
 
     QTest::newRow("among others") << QStringList{"C:/Users/u/AppData/Local", "C:/ProgramData",
                                                  "C:/Tools"}
-                                  << "C:/ProgramData/Tarnwick";
+                                  << "C:/ProgramData";
     QTest::newRow("first of two wins")
-        << QStringList{"D:/ProgramData", "C:/ProgramData"} << "D:/ProgramData/Tarnwick";
+        << QStringList{"D:/ProgramData", "C:/ProgramData"} << "D:/ProgramData";
     QTest::newRow("inside a longer name")
-        << QStringList{"D:/OldProgramData/x"} << "D:/OldProgramData/x/Tarnwick";
-    QTest::newRow("separators kept")
-        << QStringList{"C:\\ProgramData"} << "C:\\ProgramData/Tarnwick";
+        << QStringList{"D:/OldProgramData/x"} << "D:/OldProgramData/x";
+    QTest::newRow("separators kept") << QStringList{"C:\\ProgramData"} << "C:\\ProgramData";
     QTest::newRow("other letter case") << QStringList{"C:/programdata"} << "";
     QTest::newRow("no locations") << QStringList{} << "";
 }
 
-void TestPaths::findsVendorFolder()
+void TestPaths::findsProgramData()
 {
     QFETCH(QStringList, locations);
     QFETCH(QString, folder);
-    QCOMPARE(vendorFolderIn(locations), folder);
+    QCOMPARE(programDataIn(locations), folder);
 }
 
 void TestPaths::dataFilePathInTheProgramDataLocation()

@@ -19,12 +19,29 @@ QStringList withoutTapAdapter(const QString &table)
     return kept;
 }
 
+// The netsh commands among the check's lines, each as its arguments joined
+// by single blanks, as TestMachine::netshCalls gives them.
+QStringList netshCommands(const QStringList &lines)
+{
+    QStringList commands;
+    for (const QString &line : lines) {
+        QStringList words = QProcess::splitCommand(line);
+        if (!words.isEmpty() &&
+            words.first().endsWith(QLatin1String("\\netsh.exe"), Qt::CaseInsensitive)) {
+            words.removeFirst();
+            commands.append(words.join(QLatin1Char(' ')));
+        }
+    }
+    return commands;
+}
+
 } // namespace
 
 // check-on-windows.cmd, the check that the deployable folder holds for a real
 // Windows machine, rehearsed on the Windows machine under Wine: the items
-// that Wine can show pass, the others are skipped, and the restore command it
-// prints puts back what the check left changed.
+// that Wine can show pass, the others are skipped, and the restore it prints,
+// the netsh commands that set the saved NameServer values again, puts back
+// what the check left changed.
 class TestWindowsCheck : public QObject
 {
     Q_OBJECT
@@ -51,19 +68,24 @@ void TestWindowsCheck::passesWhatWineCanShowAndRestores()
             verdicts.append(line.section(QLatin1Char(' '), 0, 1));
     }
     // Wine keeps no access lists (6), its resolver cache flush is a stub (7),
-    // and its icacls gives no file another owner (8).
+    // its icacls gives no file another owner (8), and it has no runas (9).
     QVERIFY2(verdicts == QStringList({"PASS 1", "PASS 2", "PASS 3", "PASS 4", "PASS 5", "SKIP 6",
-                                      "SKIP 7", "SKIP 8"}),
+                                      "SKIP 7", "SKIP 8", "SKIP 9"}),
              qPrintable(output));
     QCOMPARE(lines.last(), QStringLiteral("5 passed, 0 failed"));
     QCOMPARE(check.exitCode, 0);
     QCOMPARE(withoutTapAdapter(machine.show()), withoutTapAdapter(before));
     QCOMPARE(machine.nameServer(sample::tap, true), QStringLiteral("192.0.2.1"));
 
+    const QStringList printed = netshCommands(lines);
+    QVERIFY2(!printed.isEmpty(), qPrintable(output));
     const QStringList restore = lines.filter(QRegularExpression("^" + restorePrefix));
     QVERIFY(!restore.isEmpty());
     const QStringList command = QProcess::splitCommand(restore.last().mid(restorePrefix.size()));
+    machine.clearJournal();
     QCOMPARE(machine.runInWine(QStringList{"cmd", "/c"} + command).exitCode, 0);
+    // The restore is the netsh commands printed, run through netsh.
+    QCOMPARE(machine.netshCalls(), printed);
     QCOMPARE(machine.show(), before);
 }
 

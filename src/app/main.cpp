@@ -1,5 +1,7 @@
+#include "dllsearch.h"
 #include "dns.h"
 #include "logging/logger.h"
+#include "logging/logline.h"
 
 #include <QCoreApplication>
 #include <cstdio>
@@ -17,8 +19,16 @@ void printUsage()
 
 int main(int argc, char **argv)
 {
+    // Before anything else can load a DLL by name.
+    const unsigned long dllSearchError = limitDllSearchToSystemDirectory();
+
     QCoreApplication application(argc, argv);
     Logger::instance();
+    if (dllSearchError != 0) {
+        logWarning(QStringLiteral("Dns"),
+                   QStringLiteral("DLL search not limited to the system directory (error %1)")
+                       .arg(dllSearchError));
+    }
 
     Dns dns(argc, argv);
     if (dns.isInvalid()) {

@@ -23,8 +23,11 @@ QString CommandOutcome::failureText(int timeoutMs) const
 CommandOutcome runSystemCommand(const QString &command, const QStringList &arguments, int timeoutMs)
 {
     CommandOutcome outcome;
+    const QString program = systemProgram(command);
+    if (program.isEmpty())
+        return outcome;
     SystemProcess process;
-    process.start(systemProgram(command), arguments, QIODevice::ReadWrite);
+    process.start(program, arguments, QIODevice::ReadWrite);
     // Nothing is ever written to a command's input; some commands (wmic)
     // read their input to the end before they answer.
     process.closeWriteChannel();

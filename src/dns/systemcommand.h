@@ -24,6 +24,7 @@ struct CommandOutcome
 // The program of a system command (netsh, wmic, powershell, ipconfig). On
 // Windows its full path in the system directory, never a search-path lookup:
 // the tool runs elevated and the search path holds the current directory.
+// "" when the system directory is unknown: the command then fails to start.
 QString systemProgram(const QString &command);
 
 // The process of a system command. No command outlives the tool, however
@@ -49,6 +50,7 @@ private:
 bool endCommandsWithThisProcess();
 
 // Runs the system command and waits for it at most timeoutMs; a command still
-// running then is killed.
+// running then is killed. One without a program (systemProgram) is not
+// started: its outcome reads "failed to start".
 CommandOutcome runSystemCommand(const QString &command, const QStringList &arguments,
                                 int timeoutMs);

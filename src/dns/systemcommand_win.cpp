@@ -15,12 +15,16 @@ const QHash<QString, QString> programsBelowSystemDirectory = {
     {QStringLiteral("powershell"), QStringLiteral("WindowsPowerShell\\v1.0\\powershell.exe")},
 };
 
+// The system directory, or "" when Windows does not name it. No guessed
+// path instead: a standard user may create "C:\Windows\System32" on a
+// machine whose Windows lives elsewhere.
 QString systemDirectory()
 {
     wchar_t buffer[MAX_PATH];
     const UINT length = GetSystemDirectoryW(buffer, MAX_PATH);
+    // A length of MAX_PATH or more is the size the path would need.
     if (length == 0 || length >= MAX_PATH)
-        return QStringLiteral("C:\\Windows\\System32");
+        return QString();
     return QString::fromWCharArray(buffer, int(length));
 }
 
@@ -28,7 +32,10 @@ QString systemDirectory()
 
 QString systemProgram(const QString &command)
 {
-    return systemDirectory() + QLatin1Char('\\') +
+    const QString directory = systemDirectory();
+    if (directory.isEmpty())
+        return QString();
+    return directory + QLatin1Char('\\') +
            programsBelowSystemDirectory.value(command, command + QStringLiteral(".exe"));
 }
 

@@ -7,11 +7,8 @@
 
 #include <QCoreApplication>
 #include <QDateTime>
-#include <QDebug>
-#include <QDesktopServices>
 #include <QFileInfo>
 #include <QTextStream>
-#include <QUrl>
 
 namespace {
 
@@ -135,13 +132,6 @@ bool Logger::init()
     qInstallMessageHandler(logMessageHandler);
     logFolderPath = folder.path();
     return true;
-}
-
-void Logger::openLogFolder()
-{
-    const QString text = QStringLiteral("file:///") + logFolderPath;
-    if (!QDesktopServices::openUrl(QUrl::fromLocalFile(logFolderPath)))
-        qWarning() << "Can't open openUrl" << text;
 }
 
 void Logger::qmlLog(QString objectName, QString message)

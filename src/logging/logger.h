@@ -21,8 +21,12 @@ public:
     // True when logging is set up, now or by an earlier call.
     bool init();
 
+    // The folder of the log file; "" until logging is set up. A front-end
+    // that shares this class opens it through LogFolderOpener
+    // (frontend/logfolderopener.h), which the tool does not link.
+    QString logFolder() const { return logFolderPath; }
+
     // For a QML front-end that shares this class.
-    Q_INVOKABLE void openLogFolder();
     Q_INVOKABLE void qmlLog(QString objectName, QString message);
 
 private:

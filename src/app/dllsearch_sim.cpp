@@ -1,0 +1,6 @@
+#include "dllsearch.h"
+
+unsigned long limitDllSearchToSystemDirectory()
+{
+    return 0;
+}
