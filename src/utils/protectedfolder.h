@@ -29,10 +29,6 @@ bool makeProtectedFolder(const QString &path);
 // protected afterwards.
 bool protectExistingFolder(const QString &path);
 
-// True when the file at `path` itself (never what a link there leads to) is
-// owned by a trusted account.
-bool isOwnedByTrustedAccount(const QString &path);
-
 // Holds the folder for as long as the object lives, so that it cannot be
 // renamed and replaced by a link or junction between its check and its use:
 // on Windows a handle without delete sharing; on the simulated machine an
@@ -53,3 +49,54 @@ private:
     struct Private;
     std::unique_ptr<Private> d;
 };
+
+// The files in the folder. A file is trusted when a trusted account owns
+// it, it has one link, it is no link or reparse point (nor any other kind
+// of special file), and no other account may write it, delete it, or change
+// its owner or access list (simulated machine: neither group nor others may
+// write it). The check is made on the handle that is then used, so that
+// nothing can be swapped in between.
+
+// What a file is opened for.
+enum class FileUse
+{
+    // An existing file, read whole; others may read it meanwhile, nobody
+    // may write it (Windows).
+    Read,
+};
+
+// What opening a file found.
+struct OpenedFile
+{
+    enum Status
+    {
+        Opened,
+        Missing,
+        // Planted, or not a plain file: neither read nor written.
+        Untrusted,
+        // Exists, but cannot be opened or examined; a folder of a trusted
+        // owner is one.
+        Failed
+    } status = Failed;
+    // A C runtime descriptor of the checked file when Opened, owned by the
+    // caller (on Windows over the handle, in binary mode).
+    int descriptor = -1;
+    // Why, when Failed.
+    QString error;
+};
+
+// Opens the file at `path` itself, never what a link there leads to, and
+// checks it on the open handle.
+OpenedFile openTrustedFile(const QString &path, FileUse use);
+
+// Creates the file at `path`, which must not exist yet, readable and
+// writable by trusted accounts only (simulated machine: mode 0600), writes
+// `bytes` into it and flushes them to the disk. False, with the reason in
+// `error`, when any step fails; the file may then be left behind.
+bool createFileWith(const QString &path, const QByteArray &bytes, QString *error);
+
+// Renames the file or folder `from` (a link or junction itself, never what
+// it leads to) to `to` in the same folder, never copying it. An existing
+// `to` is replaced only when `replace` is true, else the rename fails. False,
+// with the reason in `error`, when it fails.
+bool renameWithoutCopy(const QString &from, const QString &to, bool replace, QString *error);

@@ -13,6 +13,15 @@
 namespace {
 
 const QString logSource = QStringLiteral("Utils");
+const QString untrustedReason = QStringLiteral("untrusted");
+const QString unusableFolder = QStringLiteral("no usable vendor folder");
+
+// Closes a C runtime descriptor the way Qt does on either platform.
+void closeDescriptor(int descriptor)
+{
+    QFile file;
+    file.open(descriptor, QIODevice::ReadOnly, QFileDevice::AutoCloseHandle);
+}
 
 } // namespace
 
@@ -54,22 +63,109 @@ QString VendorFolder::trustedFilePath(const QString &fileName) const
 {
     if (!usable)
         return QString();
-    const QString path = QDir::toNativeSeparators(QStringLiteral("%1/%2").arg(folder, fileName));
-    const QFileInfo file(path);
-    if ((!file.exists() && !file.isSymLink()) || isOwnedByTrustedAccount(path))
-        return path;
-    // Not ending in the file's own suffix, so that the log clean-up never
-    // counts nor deletes it.
-    const QString aside =
-        QStringLiteral("%1.untrusted-%2")
-            .arg(path,
-                 QDateTime::currentDateTime().toString(QStringLiteral("yyyyMMdd-hhmmss-zzz")));
-    if (!QFile::rename(path, aside)) {
-        logWarning(logSource,
-                   QStringLiteral("'%1' is not ours and cannot be set aside, not used").arg(path));
+    // A link there is left to the caller, which never writes through it.
+    if (isLink(filePath(fileName)))
+        return filePath(fileName);
+    const OpenedFile file = openTrustedFile(filePath(fileName), FileUse::Read);
+    // Only checked here: the caller opens it by its path.
+    if (file.status == OpenedFile::Opened)
+        closeDescriptor(file.descriptor);
+    if (file.status == OpenedFile::Untrusted && !setAsideUntrusted(fileName))
         return QString();
+    return filePath(fileName);
+}
+
+QString VendorFolder::filePath(const QString &fileName) const
+{
+    return QDir::toNativeSeparators(QStringLiteral("%1/%2").arg(folder, fileName));
+}
+
+VendorFolder::FileRead VendorFolder::readFile(const QString &fileName) const
+{
+    FileRead read;
+    if (!usable) {
+        read.status = FileRead::Failed;
+        read.error = unusableFolder;
+        return read;
     }
-    logWarning(logSource, QStringLiteral("'%1' is not ours, set aside as '%2'")
-                              .arg(path, QDir::toNativeSeparators(aside)));
-    return path;
+    OpenedFile file = openTrustedFile(filePath(fileName), FileUse::Read);
+    if (file.status == OpenedFile::Untrusted) {
+        if (setAsideUntrusted(fileName))
+            return read;
+        file.status = OpenedFile::Failed;
+        file.error = QStringLiteral("not ours and cannot be set aside");
+    }
+    if (file.status != OpenedFile::Opened) {
+        read.status = file.status == OpenedFile::Missing ? FileRead::Missing : FileRead::Failed;
+        read.error = file.error;
+        return read;
+    }
+    QFile reader;
+    reader.open(file.descriptor, QIODevice::ReadOnly, QFileDevice::AutoCloseHandle);
+    read.bytes = reader.readAll();
+    read.status = reader.error() == QFileDevice::NoError ? FileRead::Read : FileRead::Failed;
+    if (read.status == FileRead::Failed) {
+        read.bytes.clear();
+        read.error = reader.errorString();
+    }
+    return read;
+}
+
+bool VendorFolder::writeFile(const QString &fileName, const QByteArray &bytes) const
+{
+    const QString path = filePath(fileName);
+    // A new file renamed over the old one: the old one stays whole until the
+    // rename, and nothing that a link or a second name of the old file leads
+    // to is ever written.
+    const QString temporary = path + QStringLiteral(".new");
+    QString error = unusableFolder;
+    if (usable) {
+        // One left behind by a run killed while it wrote.
+        QFile::remove(temporary);
+        if (createFileWith(temporary, bytes, &error) &&
+            renameWithoutCopy(temporary, path, true, &error))
+            return true;
+        QFile::remove(temporary);
+    }
+    logWarning(logSource, QStringLiteral("Cannot write '%1': %2").arg(path, error));
+    return false;
+}
+
+bool VendorFolder::setAside(const QString &fileName, const QString &reason) const
+{
+    QString aside;
+    QString error = unusableFolder;
+    if (!usable || !renameAside(fileName, reason, &aside, &error)) {
+        logWarning(logSource,
+                   QStringLiteral("'%1' cannot be set aside: %2").arg(filePath(fileName), error));
+        return false;
+    }
+    logWarning(logSource, QStringLiteral("'%1' set aside as '%2'").arg(filePath(fileName), aside));
+    return true;
+}
+
+bool VendorFolder::renameAside(const QString &fileName, const QString &reason, QString *aside,
+                               QString *error) const
+{
+    // Not ending in the file's own suffix, so that the log clean-up never
+    // counts nor deletes a file set aside.
+    *aside = QStringLiteral("%1.%2-%3")
+                 .arg(filePath(fileName), reason,
+                      QDateTime::currentDateTime().toString(QStringLiteral("yyyyMMdd-hhmmss-zzz")));
+    return renameWithoutCopy(filePath(fileName), *aside, false, error);
+}
+
+bool VendorFolder::setAsideUntrusted(const QString &fileName) const
+{
+    const QString path = filePath(fileName);
+    QString aside;
+    QString error;
+    if (!renameAside(fileName, untrustedReason, &aside, &error)) {
+        logWarning(logSource,
+                   QStringLiteral("'%1' is not ours and cannot be set aside, not used: %2")
+                       .arg(path, error));
+        return false;
+    }
+    logWarning(logSource, QStringLiteral("'%1' is not ours, set aside as '%2'").arg(path, aside));
+    return true;
 }

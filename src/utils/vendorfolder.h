@@ -2,6 +2,7 @@
 
 #include "protectedfolder.h"
 
+#include <QByteArray>
 #include <QString>
 #include <memory>
 
@@ -26,15 +27,55 @@ public:
     bool isUsable() const { return usable; }
     // The folder, or an empty string when it is not usable.
     QString path() const { return usable ? folder : QString(); }
-    // A file in the folder, with native separators. A file there that no
-    // trusted account owns was planted while the folder let users write: it
-    // is first set aside under another name, with a warning, so that it is
-    // neither read nor lost. Empty when the folder is not usable or such a
-    // file cannot be set aside.
+    // A file in the folder, with native separators. A file there that is
+    // not trusted (readFile) was planted while the folder let users write:
+    // it is first set aside under another name, with a warning, so that it
+    // is neither read nor lost. A link there is left to the caller. Empty
+    // when the folder is not usable or such a file cannot be set aside.
     QString trustedFilePath(const QString &fileName) const;
+    // The path of the file `fileName` in the folder, with native
+    // separators, for log lines.
+    QString filePath(const QString &fileName) const;
+
+    // What readFile found.
+    struct FileRead
+    {
+        enum Status
+        {
+            Read,
+            Missing,
+            Failed
+        } status = Missing;
+        QByteArray bytes; // the whole file, when Read
+        QString error;    // why, when Failed (for log lines)
+    };
+    // Reads the whole file `fileName` of the folder through one handle that
+    // is checked first (trusted owner, one link, no link/reparse point,
+    // writable by trusted accounts only). An untrusted file is set aside
+    // with the existing warning and reads as Missing. Failed: the folder is
+    // unusable, or the file exists but cannot be opened or read (access
+    // error, sharing violation on Windows); one attempt, no retry (the
+    // caller retries).
+    FileRead readFile(const QString &fileName) const;
+    // Replaces the file atomically with `bytes`: a new protected temporary
+    // file in the folder (simulated machine: owner root or the tool's user,
+    // mode 0600), written, flushed, then renamed over `fileName` with no
+    // copy. False, with a warning naming the file, when any step fails; the
+    // old file is then untouched.
+    bool writeFile(const QString &fileName, const QByteArray &bytes) const;
+    // Moves the file aside as "NAME.<reason>-<time>" by renaming it, never
+    // reading or copying it, and warns naming both; false when it fails.
+    bool setAside(const QString &fileName, const QString &reason) const;
 
 private:
     bool check();
+    // Renames the file to "NAME.<reason>-<time>"; false, with the reason in
+    // `error`, when it cannot.
+    bool renameAside(const QString &fileName, const QString &reason, QString *aside,
+                     QString *error) const;
+    // Sets an untrusted file aside with its warning; false, with a warning,
+    // when it cannot.
+    bool setAsideUntrusted(const QString &fileName) const;
 
     QString folder;
     std::unique_ptr<FolderHold> hold;
