@@ -8,13 +8,22 @@
 #include <QDateTime>
 #include <QDir>
 #include <QFile>
-#include <QFileInfo>
 
 namespace {
 
 const QString logSource = QStringLiteral("Utils");
 const QString untrustedReason = QStringLiteral("untrusted");
 const QString unusableFolder = QStringLiteral("no usable vendor folder");
+
+// The name a file or folder is set aside under. Not ending in the file's
+// own suffix, so that the log clean-up never counts nor deletes a file set
+// aside.
+QString nameAside(const QString &path, const QString &reason)
+{
+    return QStringLiteral("%1.%2-%3")
+        .arg(path, reason,
+             QDateTime::currentDateTime().toString(QStringLiteral("yyyyMMdd-hhmmss-zzz")));
+}
 
 // Closes a C runtime descriptor the way Qt does on either platform.
 void closeDescriptor(int descriptor)
@@ -38,25 +47,61 @@ VendorFolder::VendorFolder(const QString &path) : folder(path)
 
 bool VendorFolder::check()
 {
-    if (!isLink(folder) && !QFileInfo(folder).isDir() && !makeProtectedFolder(folder)) {
-        logWarning(logSource, QStringLiteral("Vendor folder cannot be created: %1").arg(folder));
+    makeAdministratorsDefaultOwner();
+    hold = std::make_unique<FolderHold>(folder);
+    if (hold->state() == FolderHold::NotOurs && !moveAsideFolder())
+        return false;
+    if (hold->state() == FolderHold::Missing) {
+        if (!makeProtectedFolder(folder)) {
+            logWarning(logSource,
+                       QStringLiteral("Vendor folder cannot be created: %1").arg(folder));
+            return false;
+        }
+        // Checked once it exists, so that a link made while it was created is
+        // refused too: whoever made it chooses where it leads.
+        hold = std::make_unique<FolderHold>(folder);
+    }
+    return isHeld();
+}
+
+bool VendorFolder::moveAsideFolder()
+{
+    // Not held, so that it can be renamed.
+    hold.reset();
+    const QString path = QDir::toNativeSeparators(folder);
+    const QString aside = nameAside(path, untrustedReason);
+    QString error;
+    if (!renameWithoutCopy(path, aside, false, &error)) {
+        logCritical(logSource, QStringLiteral("Vendor folder '%1' is not ours and cannot be moved "
+                                              "aside, not used: %2")
+                                   .arg(path, error));
         return false;
     }
-    // Checked once it exists, so that a link made while it was created is
-    // refused too: whoever made it chooses where it leads.
+    logWarning(
+        logSource,
+        QStringLiteral("Vendor folder '%1' is not ours, moved aside as '%2'").arg(path, aside));
     hold = std::make_unique<FolderHold>(folder);
-    if (isLink(folder) || !hold->isHeld()) {
+    return true;
+}
+
+bool VendorFolder::isHeld() const
+{
+    switch (hold->state()) {
+    case FolderHold::Held:
+        return true;
+    case FolderHold::Link:
         logWarning(logSource,
                    QStringLiteral("Vendor folder is a link or junction, not used: %1").arg(folder));
-        return false;
-    }
-    if (!protectExistingFolder(folder)) {
+        break;
+    case FolderHold::NotFolder:
+        logWarning(logSource, QStringLiteral("Vendor folder cannot be created: %1").arg(folder));
+        break;
+    default:
         logWarning(
             logSource,
             QStringLiteral("Vendor folder cannot be made our own, not used: %1").arg(folder));
-        return false;
     }
-    return true;
+    return false;
 }
 
 QString VendorFolder::trustedFilePath(const QString &fileName) const
@@ -83,18 +128,7 @@ QString VendorFolder::filePath(const QString &fileName) const
 VendorFolder::FileRead VendorFolder::readFile(const QString &fileName) const
 {
     FileRead read;
-    if (!usable) {
-        read.status = FileRead::Failed;
-        read.error = unusableFolder;
-        return read;
-    }
-    OpenedFile file = openTrustedFile(filePath(fileName), FileUse::Read);
-    if (file.status == OpenedFile::Untrusted) {
-        if (setAsideUntrusted(fileName))
-            return read;
-        file.status = OpenedFile::Failed;
-        file.error = QStringLiteral("not ours and cannot be set aside");
-    }
+    const OpenedFile file = openChecked(fileName, FileUse::Read);
     if (file.status != OpenedFile::Opened) {
         read.status = file.status == OpenedFile::Missing ? FileRead::Missing : FileRead::Failed;
         read.error = file.error;
@@ -109,6 +143,32 @@ VendorFolder::FileRead VendorFolder::readFile(const QString &fileName) const
         read.error = reader.errorString();
     }
     return read;
+}
+
+int VendorFolder::openFile(const QString &fileName, FileUse use) const
+{
+    const OpenedFile file = openChecked(fileName, use);
+    return file.status == OpenedFile::Opened ? file.descriptor : -1;
+}
+
+OpenedFile VendorFolder::openChecked(const QString &fileName, FileUse use) const
+{
+    OpenedFile file;
+    file.error = unusableFolder;
+    if (!usable)
+        return file;
+    file = openTrustedFile(filePath(fileName), use);
+    if (file.status != OpenedFile::Untrusted)
+        return file;
+    if (!setAsideUntrusted(fileName)) {
+        file.status = OpenedFile::Failed;
+        file.error = QStringLiteral("not ours and cannot be set aside");
+        return file;
+    }
+    // The name is free now: a file to read is missing, one to create is
+    // made afresh.
+    file.status = OpenedFile::Missing;
+    return use == FileUse::Read ? file : openTrustedFile(filePath(fileName), use);
 }
 
 bool VendorFolder::writeFile(const QString &fileName, const QByteArray &bytes) const
@@ -147,11 +207,7 @@ bool VendorFolder::setAside(const QString &fileName, const QString &reason) cons
 bool VendorFolder::renameAside(const QString &fileName, const QString &reason, QString *aside,
                                QString *error) const
 {
-    // Not ending in the file's own suffix, so that the log clean-up never
-    // counts nor deletes a file set aside.
-    *aside = QStringLiteral("%1.%2-%3")
-                 .arg(filePath(fileName), reason,
-                      QDateTime::currentDateTime().toString(QStringLiteral("yyyyMMdd-hhmmss-zzz")));
+    *aside = nameAside(filePath(fileName), reason);
     return renameWithoutCopy(filePath(fileName), *aside, false, error);
 }
 

@@ -8,11 +8,12 @@
 
 // The vendor folder "Tarnwick" below ProgramData, where the tool keeps its
 // data file, run lock and log: the one place that decides whether it and the
-// files in it may be used. The tool runs elevated and trusts what it reads
+// files in it may be used, and the one owner of how they are opened, read,
+// written and set aside. The tool runs elevated and trusts what it reads
 // there, so the folder is checked once per run and held for the whole run
-// (FolderHold). A folder that is a link or junction, or that cannot be made
-// the tool's own (protectExistingFolder), is never used: every file path
-// then comes out empty, and nothing is read or written there.
+// (FolderHold). A folder that no trusted account owns is moved aside and
+// made afresh; a link or junction, or a folder that cannot be made the
+// tool's own, is never used: nothing is then read or written there.
 class VendorFolder
 {
 public:
@@ -66,9 +67,23 @@ public:
     // Moves the file aside as "NAME.<reason>-<time>" by renaming it, never
     // reading or copying it, and warns naming both; false when it fails.
     bool setAside(const QString &fileName, const QString &reason) const;
+    // Opens the file `fileName` of the folder for `use` (Lock, Append),
+    // creating it when missing, through one handle checked as readFile's is.
+    // An untrusted file is set aside first, with its warning, and a fresh one
+    // made. The open file's C runtime descriptor, which the caller closes, or
+    // -1 when the folder is unusable or the file cannot be opened.
+    int openFile(const QString &fileName, FileUse use) const;
 
 private:
     bool check();
+    // Whatever is at the folder's path has an owner that is not trusted:
+    // it is renamed aside, with a warning, and the path checked anew. False,
+    // with a critical line, when it cannot be renamed.
+    bool moveAsideFolder();
+    // Warns unless the folder is held.
+    bool isHeld() const;
+    // The file opened and checked, an untrusted one set aside first.
+    OpenedFile openChecked(const QString &fileName, FileUse use) const;
     // Renames the file to "NAME.<reason>-<time>"; false, with the reason in
     // `error`, when it cannot.
     bool renameAside(const QString &fileName, const QString &reason, QString *aside,
