@@ -1,7 +1,27 @@
+#include "messagecapture.h"
 #include "utils/paths.h"
 #include "utils/vendorfolder.h"
 
 #include <QtTest>
+
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace {
+
+QByteArray contentOf(const QString &path)
+{
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray("(missing)");
+}
+
+bool writeTo(const QString &path, const QByteArray &bytes)
+{
+    QFile file(path);
+    return file.open(QIODevice::WriteOnly) && file.write(bytes) == bytes.size();
+}
+
+} // namespace
 
 class TestPaths : public QObject
 {
@@ -14,6 +34,8 @@ private slots:
     void dataFilePathWithoutProgramData();
     void trustsOnlyAPlainVendorFolder_data();
     void trustsOnlyAPlainVendorFolder();
+    void readsAndWritesOnlyTrustedFiles_data();
+    void readsAndWritesOnlyTrustedFiles();
 };
 
 void TestPaths::findsProgramData_data()
@@ -48,7 +70,7 @@ void TestPaths::dataFilePathInTheProgramDataLocation()
     QCOMPARE(vendorFolderPath(), programData + QStringLiteral("/Tarnwick"));
     const VendorFolder folder(vendorFolderPath());
     QVERIFY(QFileInfo(folder.path()).isDir());
-    QCOMPARE(folder.trustedFilePath(QStringLiteral("dns.dat")),
+    QCOMPARE(folder.filePath(QStringLiteral("dns.dat")),
              programData + QStringLiteral("/Tarnwick/dns.dat"));
 }
 
@@ -61,7 +83,7 @@ void TestPaths::dataFilePathWithoutProgramData()
     const VendorFolder folder(vendorFolderPath());
     // No data file at all, rather than one in the current directory.
     QVERIFY(!folder.isUsable());
-    QCOMPARE(folder.trustedFilePath(QStringLiteral("dns.dat")), QString());
+    QCOMPARE(folder.readFile(QStringLiteral("dns.dat")).status, VendorFolder::FileRead::Failed);
 }
 
 void TestPaths::trustsOnlyAPlainVendorFolder_data()
@@ -107,9 +129,98 @@ void TestPaths::trustsOnlyAPlainVendorFolder()
     const VendorFolder folder(vendorFolder);
     QCOMPARE(folder.isUsable(), trusted);
     // Without a trusted folder there is no data file, rather than one elsewhere.
-    QCOMPARE(folder.trustedFilePath(QStringLiteral("dns.dat")),
-             trusted ? vendorFolder + QStringLiteral("/dns.dat") : QString());
+    QCOMPARE(folder.path(), trusted ? vendorFolder : QString());
     QCOMPARE(QFileInfo(elsewhere).exists(), kind == QLatin1String("link"));
+}
+
+void TestPaths::readsAndWritesOnlyTrustedFiles_data()
+{
+    QTest::addColumn<QString>("planted");
+    QTest::addColumn<int>("status");
+    QTest::addColumn<bool>("setAside");
+
+    QTest::newRow("none") << "none" << int(VendorFolder::FileRead::Missing) << false;
+    QTest::newRow("the tool's own") << "own" << int(VendorFolder::FileRead::Read) << false;
+    // A second name of a file of a trusted account, made while the folder
+    // let users write: writing through it would write that file.
+    QTest::newRow("hard link") << "hard link" << int(VendorFolder::FileRead::Missing) << true;
+    QTest::newRow("symbolic link")
+        << "symbolic link" << int(VendorFolder::FileRead::Missing) << true;
+    QTest::newRow("another user's")
+        << "other owner" << int(VendorFolder::FileRead::Missing) << true;
+    QTest::newRow("writable by others")
+        << "writable" << int(VendorFolder::FileRead::Missing) << true;
+    // Opening it to read would wait for a writer.
+    QTest::newRow("FIFO") << "fifo" << int(VendorFolder::FileRead::Missing) << true;
+    QTest::newRow("the tool's own folder")
+        << "folder" << int(VendorFolder::FileRead::Failed) << false;
+}
+
+void TestPaths::readsAndWritesOnlyTrustedFiles()
+{
+    QFETCH(QString, planted);
+    QFETCH(int, status);
+    QFETCH(bool, setAside);
+    if (geteuid() != 0)
+        QSKIP("files of another user need root");
+
+    QTemporaryDir machine;
+    const QString folderPath = machine.filePath("Tarnwick");
+    const QString file = folderPath + "/dns.dat";
+    const QString elsewhere = machine.filePath("elsewhere");
+    const QByteArray old = "[UserDns]\nArgs=old\n";
+    QVERIFY(QDir().mkpath(folderPath));
+    QVERIFY(writeTo(elsewhere, old));
+    QVERIFY(chmod(QFile::encodeName(elsewhere).constData(), 0600) == 0);
+    if (planted == "own" || planted == "other owner" || planted == "writable")
+        QVERIFY(writeTo(file, old));
+    if (planted == "other owner")
+        QCOMPARE(chown(QFile::encodeName(file).constData(), 65534, 65534), 0);
+    if (planted == "writable")
+        QCOMPARE(chmod(QFile::encodeName(file).constData(), 0666), 0);
+    if (planted == "hard link")
+        QVERIFY(link(QFile::encodeName(elsewhere).constData(),
+                     QFile::encodeName(file).constData()) == 0);
+    if (planted == "symbolic link")
+        QVERIFY(QFile::link(elsewhere, file));
+    if (planted == "fifo")
+        QCOMPARE(mkfifo(QFile::encodeName(file).constData(), 0600), 0);
+    if (planted == "folder")
+        QVERIFY(QDir().mkpath(file));
+
+    MessageCapture messages;
+    const VendorFolder folder(folderPath);
+    QVERIFY(folder.isUsable());
+    const VendorFolder::FileRead read = folder.readFile("dns.dat");
+    QCOMPARE(int(read.status), status);
+    QCOMPARE(read.bytes, status == VendorFolder::FileRead::Read ? old : QByteArray());
+    QCOMPARE(read.error.isEmpty(), status != VendorFolder::FileRead::Failed);
+    const QStringList aside =
+        QDir(folderPath).entryList({"dns.dat.untrusted-*"}, QDir::AllEntries | QDir::System);
+    QCOMPARE(aside.size(), setAside ? 1 : 0);
+    QCOMPARE(messages
+                 .linesStartingWith("warning\tUtils: '" + file + "' is not ours, set aside as '" +
+                                    folderPath + "/dns.dat.untrusted-")
+                 .size(),
+             setAside ? 1 : 0);
+
+    // Replaced by a new file of the tool's own, readable by it alone; what
+    // the planted file led to stays as it was.
+    QCOMPARE(folder.writeFile("dns.dat", "new"), planted != "folder");
+    QCOMPARE(contentOf(elsewhere), old);
+    if (planted == "folder") {
+        QVERIFY(QFileInfo(file).isDir());
+        QCOMPARE(messages.linesStartingWith("warning\tUtils: Cannot write '" + file + "': ").size(),
+                 1);
+        return;
+    }
+    QCOMPARE(contentOf(file), QByteArray("new"));
+    const QFileInfo written(file);
+    QCOMPARE(written.ownerId(), 0u);
+    QCOMPARE(written.permissions() & ~(QFile::ReadUser | QFile::WriteUser),
+             QFile::ReadOwner | QFile::WriteOwner);
+    QCOMPARE(folder.readFile("dns.dat").bytes, QByteArray("new"));
+    QVERIFY(!QFile::exists(file + ".new"));
 }
 
 QTEST_GUILESS_MAIN(TestPaths)

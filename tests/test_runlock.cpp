@@ -1,12 +1,86 @@
 #include "app/runlock.h"
 #include "linematch.h"
 #include "messagecapture.h"
+#include "utils/vendorfolder.h"
 
 #include <QtTest>
 
-// The lock that serializes runs, in this process: a second RunLock, with an
-// open file of its own, stands for a run at work. A lock released by a run
-// that ended is shown by the whole-run tests.
+#include <csignal>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+namespace {
+
+// Processes of this test that it kills, and reaps where it can, when it
+// ends, also when a check fails midway.
+class Processes
+{
+public:
+    ~Processes()
+    {
+        for (const pid_t pid : pids) {
+            kill(pid, SIGKILL);
+            waitpid(pid, nullptr, 0);
+        }
+    }
+    void add(pid_t pid) { pids.append(pid); }
+
+private:
+    QVector<pid_t> pids;
+};
+
+// Starts a run at work: a child of this test that takes the run lock of
+// `folderPath` and waits until it is killed. With `forkIdle`, it then forks
+// a child of its own that does nothing at all, as the child of a QProcess
+// waits before it execs. Returns the run's process id and, in `idle`, that
+// of its child (0 when the run did not get the lock).
+pid_t startRun(const QString &folderPath, bool forkIdle, pid_t *idle)
+{
+    int report[2];
+    if (pipe(report) != 0)
+        return -1;
+    const pid_t run = fork();
+    if (run == 0) {
+        close(report[0]);
+        const VendorFolder folder(folderPath);
+        RunLock lock(folder);
+        pid_t forked = 0;
+        if (lock.take(0) && forkIdle) {
+            forked = fork();
+            if (forked == 0) {
+                sleep(60);
+                _exit(0);
+            }
+        }
+        if (write(report[1], &forked, sizeof(forked)) != sizeof(forked))
+            _exit(1);
+        sleep(60);
+        _exit(0);
+    }
+    close(report[1]);
+    *idle = -1;
+    if (run < 0 || read(report[0], idle, sizeof(*idle)) != sizeof(*idle))
+        *idle = -1;
+    close(report[0]);
+    return run;
+}
+
+void writeLockFile(const QString &path, const QByteArray &bytes, mode_t mode)
+{
+    QFile file(path);
+    QVERIFY(file.open(QIODevice::WriteOnly));
+    file.write(bytes);
+    file.close();
+    QCOMPARE(chmod(QFile::encodeName(path).constData(), mode), 0);
+}
+
+} // namespace
+
+// The lock that serializes runs. A run at work is another process: a
+// child of this test (a record lock belongs to its process, so that a
+// second lock in this one would share it). A lock released by a run that
+// ended is shown by the whole-run tests too.
 class TestRunLock : public QObject
 {
     Q_OBJECT
@@ -14,6 +88,7 @@ class TestRunLock : public QObject
 private slots:
     void takesTheLockOrGivesUp_data();
     void takesTheLockOrGivesUp();
+    void idleForkedChildKeepsNoLock();
 };
 
 void TestRunLock::takesTheLockOrGivesUp_data()
@@ -26,11 +101,16 @@ void TestRunLock::takesTheLockOrGivesUp_data()
     // What a power loss right after the lock file was made leaves behind.
     QTest::newRow("empty lock file left behind") << "empty file" << true << QStringList{};
     QTest::newRow("garbled lock file left behind") << "garbled file" << true << QStringList{};
+    // Whoever may read it may lock it too, and so keep every run out.
+    QTest::newRow("lock file others may read")
+        << "readable file" << true
+        << QStringList{"warning\tUtils: '.*/dns\\.lock' is not ours, set aside as "
+                       "'.*/dns\\.lock\\.untrusted-.*'"};
     QTest::newRow("held by a running process")
         << "running" << false
         << QStringList{"warning\tDns: Another run still holds '.*/dns\\.lock' after 300 ms, DNS "
                        "servers left unchanged"};
-    QTest::newRow("folder missing")
+    QTest::newRow("folder unusable")
         << "no folder" << false
         << QStringList{"warning\tDns: Cannot create the run lock '.*/missing/dns\\.lock', DNS "
                        "servers left unchanged"};
@@ -44,22 +124,53 @@ void TestRunLock::takesTheLockOrGivesUp()
 
     QTemporaryDir temporary;
     QVERIFY(temporary.isValid());
-    const QString folder = temporary.path() + (holder == "no folder" ? "/missing" : "");
-    QFile lockFile(folder + "/dns.lock");
-    if (holder.endsWith("file")) {
-        QVERIFY(lockFile.open(QIODevice::WriteOnly));
-        lockFile.write(holder == "garbled file" ? QByteArray("\x01\xff garbage 0\n")
-                                                : QByteArray());
-        lockFile.close();
+    // Below a file, where no folder can be made.
+    const QString folderPath = temporary.path() + (holder == "no folder" ? "/file/missing" : "");
+    if (holder == "no folder")
+        QVERIFY(QFile(temporary.filePath("file")).open(QIODevice::WriteOnly));
+    const QString lockFile = folderPath + "/dns.lock";
+    if (holder == "empty file")
+        writeLockFile(lockFile, QByteArray(), 0600);
+    if (holder == "garbled file")
+        writeLockFile(lockFile, "\x01\xff garbage 0\n", 0600);
+    if (holder == "readable file")
+        writeLockFile(lockFile, QByteArray(), 0644);
+    Processes processes;
+    if (holder == "running") {
+        pid_t idle = 0;
+        processes.add(startRun(folderPath, false, &idle));
+        QCOMPARE(idle, 0);
     }
-    RunLock running(folder + "/dns.lock");
-    if (holder == "running")
-        QVERIFY(running.take(0));
 
+    const VendorFolder folder(folderPath);
     MessageCapture messages;
-    RunLock lock(folder + "/dns.lock");
+    RunLock lock(folder);
     QCOMPARE(lock.take(300), taken);
     verifyLinePatterns(messages.lines(), lines);
+}
+
+void TestRunLock::idleForkedChildKeepsNoLock()
+{
+    // A run killed while a child it forked has not yet exec'd: the child
+    // lives on, parented to init, and must not keep later runs out.
+    QTemporaryDir temporary;
+    QVERIFY(temporary.isValid());
+    Processes processes;
+    pid_t idle = 0;
+    const pid_t run = startRun(temporary.path(), true, &idle);
+    processes.add(run);
+    QVERIFY(idle > 0);
+    processes.add(idle);
+    const VendorFolder folder(temporary.path());
+    QVERIFY(!RunLock(folder).take(0));
+
+    QCOMPARE(kill(run, SIGKILL), 0);
+    QCOMPARE(waitpid(run, nullptr, 0), run);
+    QCOMPARE(kill(idle, 0), 0);
+    QElapsedTimer waited;
+    waited.start();
+    QVERIFY(RunLock(folder).take(0));
+    QVERIFY(waited.elapsed() < 1000);
 }
 
 QTEST_GUILESS_MAIN(TestRunLock)

@@ -76,6 +76,8 @@ private slots:
     void unreadableDataFileChangesNothing_data();
     void unreadableDataFileChangesNothing();
     void damagedDataFileIsReplaced();
+    void lockBesideTheDataFileIsIgnored_data();
+    void lockBesideTheDataFileIsIgnored();
     void failingSystemCommandsStillExitWithZero();
     void switchBackSurvivesFailuresAndUserChanges_data();
     void switchBackSurvivesFailuresAndUserChanges();
@@ -400,6 +402,35 @@ void TestSwitch::damagedDataFileIsReplaced()
     QCOMPARE(machine->dataFileValue("VpnDns/IPv4"), vpnIpv4);
     QVERIFY(machine->dataFileValue("UserDns/Args")
                 .startsWith(sample::ethernet + "@192.0.2.53,192.0.2.54;"));
+}
+
+void TestSwitch::lockBesideTheDataFileIsIgnored_data()
+{
+    QTest::addColumn<bool>("folder");
+
+    QTest::newRow("a folder") << true;
+    QTest::newRow("a stale lock file of a live process") << false;
+}
+
+void TestSwitch::lockBesideTheDataFileIsIgnored()
+{
+    QFETCH(bool, folder);
+
+    // QSettings waits for ever on a folder there, and 30 s on a stale file
+    // that names a live process; the run lock is the only lock a run takes.
+    const QString lock = machine->dataFilePath() + ".lock";
+    QVERIFY(QDir().mkpath(folder ? lock : machine->vendorFolder()));
+    QFile file(lock);
+    QVERIFY(folder ||
+            (file.open(QIODevice::WriteOnly) &&
+             file.write(QByteArray::number(QCoreApplication::applicationPid()) + "\ntest_switch\n" +
+                        QSysInfo::machineHostName().toUtf8() + "\n") > 0));
+    file.close();
+    QProcess tool;
+    machine->startTool(tool, vpnArguments());
+    QVERIFY(tool.waitForFinished(15000));
+    QCOMPARE(machine->nameServer(sample::ethernet, true), vpnIpv4);
+    QVERIFY(machine->dataFileValue("UserDns/Args").startsWith(sample::ethernet));
 }
 
 void TestSwitch::failingSystemCommandsStillExitWithZero()

@@ -14,25 +14,45 @@ QStringList fileNames(const QString &folder)
     return names;
 }
 
+// "nobody" stands for a standard user.
+const uid_t nobody = 65534;
+
 QByteArray contentOf(const QString &path)
 {
     QFile file(path);
     return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
 }
 
+bool writeFile(const QString &path, const QByteArray &bytes)
+{
+    QFile file(path);
+    return file.open(QIODevice::WriteOnly) && file.write(bytes) == bytes.size();
+}
+
+unsigned modeOf(const QString &path)
+{
+    struct stat status;
+    return lstat(QFile::encodeName(path).constData(), &status) == 0 ? status.st_mode & 07777 : 0;
+}
+
 } // namespace
 
-// The built tarnwick-dns in a fresh simulated machine whose vendor folder
-// somebody made a link before the tool's first run: the tool neither logs
-// there, nor cleans up there, nor reads or writes the data file there, and
-// changes no DNS server.
+// The built tarnwick-dns in a fresh simulated machine whose vendor folder,
+// or files in it, somebody else made before the tool's run. A folder that
+// is a link is never used: the tool neither logs there, nor cleans up
+// there, nor reads or writes the data file there, and changes no DNS
+// server. A folder or file that a standard user made is neither read nor
+// written nor lost: it is set aside.
 class TestVendorFolder : public QObject
 {
     Q_OBJECT
 
 private slots:
     void linkedVendorFolderIsNotUsed();
+    void plantedFilesAreSetAside_data();
     void plantedFilesAreSetAside();
+    void foreignVendorFolderIsMovedAside();
+    void runWithoutElevationMakesNoFolder();
 };
 
 void TestVendorFolder::linkedVendorFolderIsNotUsed()
@@ -79,46 +99,131 @@ void TestVendorFolder::linkedVendorFolderIsNotUsed()
     QCOMPARE(contentOf(elsewhere + QStringLiteral("/dns.dat")), planted);
 }
 
+void TestVendorFolder::plantedFilesAreSetAside_data()
+{
+    QTest::addColumn<QString>("planted");
+    QTest::addColumn<QStringList>("arguments");
+
+    QTest::newRow("files of another user") << "other owner" << QStringList{"reset"};
+    // A second name of a file of a trusted account: writing the data file
+    // through it would write that file.
+    QTest::newRow("hard link to another file") << "hard link" << sample::vpnArguments();
+}
+
 void TestVendorFolder::plantedFilesAreSetAside()
 {
-    // A folder an installer made with ProgramData's access list lets every
-    // user create files: "nobody" stands for such a user.
-    const uid_t nobody = 65534;
+    QFETCH(QString, planted);
+    QFETCH(QStringList, arguments);
     if (geteuid() != 0)
         QSKIP("planting files of another user needs root");
     TestMachine machine;
     QVERIFY(machine.isValid());
+    // A folder an installer made, owned by Administrators, with
+    // ProgramData's access list lets every user create files there:
+    // "nobody" stands for such a user.
     const QString folder = machine.vendorFolder();
     QVERIFY(QDir().mkpath(folder));
-    QCOMPARE(chown(QFile::encodeName(folder).constData(), nobody, nobody), 0);
     QCOMPARE(chmod(QFile::encodeName(folder).constData(), 0777), 0);
-    const QByteArray planted = "[UserDns]\nArgs=" + sample::ethernet.toUtf8() +
-                               "@203.0.113.66\n[VpnDns]\nSwitched=" + sample::ethernet.toUtf8() +
-                               "\n";
-    for (const QString name : {"dns.dat", "dns.lock"}) {
-        QFile file(folder + "/" + name);
-        QVERIFY(file.open(QIODevice::WriteOnly));
-        file.write(name == "dns.dat" ? planted : QByteArray());
-        file.close();
-        QCOMPARE(chown(QFile::encodeName(file.fileName()).constData(), nobody, nobody), 0);
+    const QByteArray data = "[UserDns]\nArgs=" + sample::ethernet.toUtf8() +
+                            "@203.0.113.66\n[VpnDns]\nSwitched=" + sample::ethernet.toUtf8() + "\n";
+    const QString elsewhere = machine.root() + "/elsewhere.dat";
+    QVERIFY(writeFile(elsewhere, data));
+    QStringList plantedNames = {"dns.dat"};
+    if (planted == "hard link") {
+        QCOMPARE(link(QFile::encodeName(elsewhere).constData(),
+                      QFile::encodeName(machine.dataFilePath()).constData()),
+                 0);
+    } else {
+        plantedNames.append("dns.lock");
+        for (const QString &name : plantedNames) {
+            const QString path = folder + "/" + name;
+            QVERIFY(writeFile(path, name == "dns.dat" ? data : QByteArray()));
+            QCOMPARE(chown(QFile::encodeName(path).constData(), nobody, nobody), 0);
+        }
     }
     const QString table = machine.show();
 
-    QCOMPARE(machine.runTool({"reset"}).exitCode, 0);
-    // Neither read nor applied, nor lost.
-    QCOMPARE(machine.show(), table);
+    QCOMPARE(machine.runTool(arguments).exitCode, 0);
+    // Neither read nor applied, nor lost, nor written through.
     const QStringList aside = QDir(folder).entryList({"dns.*.untrusted-*"}, QDir::Files);
-    QCOMPARE(aside.size(), 2);
-    QCOMPARE(contentOf(folder + "/" + aside.first()), planted);
-    QCOMPARE(machine.logLines().filter("is not ours, set aside").size(), 2);
+    QCOMPARE(aside.size(), plantedNames.size());
+    QCOMPARE(contentOf(folder + "/" + aside.filter("dns.dat").value(0)), data);
+    QCOMPARE(contentOf(elsewhere), data);
+    QCOMPARE(machine.logLines().filter("is not ours, set aside").size(), plantedNames.size());
+    if (arguments == QStringList{"reset"}) {
+        QCOMPARE(machine.show(), table);
+        QVERIFY(machine.logLines().contains(
+            "warning\tDns: DNS data file doesn't exist, resetting to default values"));
+    } else {
+        QCOMPARE(machine.nameServer(sample::ethernet, true), sample::vpnIpv4);
+        QVERIFY(machine.dataFileValue("UserDns/Args").contains(sample::ethernet));
+    }
+    if (!machine.isWindows()) {
+        // Protected, and its files readable by root alone.
+        QCOMPARE(QFileInfo(folder).ownerId(), 0u);
+        QCOMPARE(modeOf(folder), 0711u);
+        QCOMPARE(modeOf(folder + "/dns.lock"), 0600u);
+    }
+}
+
+void TestVendorFolder::foreignVendorFolderIsMovedAside()
+{
+    // Any user may create the folder below ProgramData before the tool
+    // first runs, and owns it then; handles the user opened on it keep
+    // their rights whatever is done to it.
+    if (geteuid() != 0)
+        QSKIP("a folder of another user needs root");
+    TestMachine machine;
+    QVERIFY(machine.isValid());
+    const QString folder = machine.vendorFolder();
+    QVERIFY(QDir().mkpath(folder));
+    const QByteArray planted = "[UserDns]\nArgs=" + sample::ethernet.toUtf8() + "@203.0.113.66\n";
+    QVERIFY(writeFile(machine.dataFilePath(), planted));
+    for (const QString &path : {folder, machine.dataFilePath()})
+        QCOMPARE(chown(QFile::encodeName(path).constData(), nobody, nobody), 0);
+    QCOMPARE(chmod(QFile::encodeName(folder).constData(), 0777), 0);
+    const QString table = machine.show();
+
+    const TestMachine::Run run = machine.runTool({"reset"});
+    QCOMPARE(run.exitCode, 0);
+    QCOMPARE(machine.show(), table);
+    const QDir programData = QFileInfo(folder).dir();
+    const QStringList aside = programData.entryList({"Tarnwick.untrusted-*"}, QDir::Dirs);
+    QCOMPARE(aside.size(), 1);
+    QCOMPARE(contentOf(programData.filePath(aside.first()) + "/dns.dat"), planted);
     QVERIFY(machine.logLines().contains(
         "warning\tDns: DNS data file doesn't exist, resetting to default values"));
     if (!machine.isWindows()) {
-        const QFileInfo protectedFolder(folder);
-        QCOMPARE(protectedFolder.ownerId(), 0u);
-        QCOMPARE(protectedFolder.permissions() & (QFile::WriteGroup | QFile::WriteOther),
-                 QFile::Permissions());
+        // Logged before the log was set up: to the default output.
+        QVERIFY(run.standardError.contains("Utils: Vendor folder '" + folder.toUtf8() +
+                                           "' is not ours, moved aside as '" + folder.toUtf8() +
+                                           ".untrusted-"));
+        QCOMPARE(QFileInfo(folder).ownerId(), 0u);
+        QCOMPARE(modeOf(folder), 0711u);
     }
+}
+
+void TestVendorFolder::runWithoutElevationMakesNoFolder()
+{
+    SIMULATED_MACHINE_ONLY("Wine runs every program as the owner of its prefix");
+    if (geteuid() != 0)
+        QSKIP("running as another user needs root");
+    TestMachine machine;
+    QVERIFY(machine.isValid());
+    // Every user may create folders below ProgramData, and reach it.
+    const QString programData = QFileInfo(machine.vendorFolder()).path();
+    for (const QString &path : {QFileInfo(machine.root()).path(), machine.root()})
+        QCOMPARE(chmod(QFile::encodeName(path).constData(), 0755), 0);
+    QCOMPARE(chmod(QFile::encodeName(programData).constData(), 01777), 0);
+
+    QProcess tool;
+    tool.setProcessEnvironment(machine.environment());
+    tool.start("setpriv", {"--reuid=65534", "--regid=65534", "--clear-groups",
+                           TestMachine::toolPath(), "reset"});
+    QVERIFY(tool.waitForFinished(60000));
+    QCOMPARE(tool.exitCode(), 0);
+    QVERIFY(tool.readAllStandardError().contains("Utils: Vendor folder cannot be created: "));
+    QCOMPARE(QDir(programData).entryList(QDir::AllEntries | QDir::NoDotAndDotDot), QStringList());
 }
 
 QTEST_GUILESS_MAIN(TestVendorFolder)

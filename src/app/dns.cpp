@@ -157,7 +157,7 @@ bool Dns::run()
                    QStringLiteral("No vendor folder for the DNS data file, DNS servers left "
                                   "unchanged"));
     } else {
-        RunLock runLock(vendorFolder.trustedFilePath(QStringLiteral("dns.lock")));
+        RunLock runLock(vendorFolder);
         if (runLock.take(runLockWaitMs))
             switchDns(vendorFolder);
     }

@@ -1,6 +1,7 @@
 #include "runlock.h"
 
 #include "logging/logline.h"
+#include "utils/vendorfolder.h"
 
 #include <QElapsedTimer>
 #include <QThread>
@@ -8,6 +9,7 @@
 namespace {
 
 const QString logSource = QStringLiteral("Dns");
+const QString lockFileName = QStringLiteral("dns.lock");
 
 // How often a waiting run tries again: it should start soon after the other
 // ends.
@@ -15,24 +17,31 @@ const unsigned long pollMs = 50;
 
 } // namespace
 
-RunLock::RunLock(const QString &lockFile) : lock(lockFile) {}
+RunLock::RunLock(const VendorFolder &folder) : folder(folder) {}
+
+QString RunLock::lockFilePath() const
+{
+    return folder.filePath(lockFileName);
+}
 
 bool RunLock::take(int waitMs)
 {
-    if (!lock.open()) {
+    const int descriptor = folder.openFile(lockFileName, FileUse::Lock);
+    if (descriptor < 0) {
         logWarning(logSource,
                    QStringLiteral("Cannot create the run lock '%1', DNS servers left unchanged")
-                       .arg(lock.name()));
+                       .arg(lockFilePath()));
         return false;
     }
+    lock = std::make_unique<SystemLock>(descriptor);
     QElapsedTimer waited;
     waited.start();
     bool hadToWait = false;
-    while (!lock.tryTake()) {
+    while (!lock->tryTake()) {
         if (waited.hasExpired(waitMs)) {
             logWarning(logSource, QStringLiteral("Another run still holds '%1' after %2 ms, DNS "
                                                  "servers left unchanged")
-                                      .arg(lock.name(), QString::number(waitMs)));
+                                      .arg(lockFilePath(), QString::number(waitMs)));
             return false;
         }
         hadToWait = true;

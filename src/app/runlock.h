@@ -3,6 +3,9 @@
 #include "utils/systemlock.h"
 
 #include <QString>
+#include <memory>
+
+class VendorFolder;
 
 // Runs of the tool take turns: a run started while another is at work (a
 // quick disconnect and reconnect) begins only once the other has left the
@@ -21,8 +24,9 @@ const int runLockWaitMs = 5 * 60 * 1000;
 class RunLock
 {
 public:
-    // `lockFile` is "dns.lock" in the vendor folder (systemlock.h).
-    explicit RunLock(const QString &lockFile);
+    // The lock file "dns.lock" in `folder` (systemlock.h), which must
+    // outlive this object.
+    explicit RunLock(const VendorFolder &folder);
 
     // Takes the lock, waiting up to `waitMs` while another run holds it.
     // After a wait it logs "Dns: Waited N ms for another run to finish".
@@ -31,5 +35,8 @@ public:
     bool take(int waitMs);
 
 private:
-    SystemLock lock;
+    QString lockFilePath() const;
+
+    const VendorFolder &folder;
+    std::unique_ptr<SystemLock> lock;
 };

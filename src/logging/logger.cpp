@@ -1,6 +1,5 @@
 #include "logger.h"
 
-#include "logfile.h"
 #include "logline.h"
 #include "utils/filelink.h"
 #include "utils/vendorfolder.h"
@@ -113,8 +112,8 @@ bool Logger::init()
 
     logFileName = QStringLiteral("%1.%2").arg(
         QFileInfo(QCoreApplication::applicationFilePath()).baseName(), logSuffix);
-    const QString logFilePath = vendorFolder.trustedFilePath(logFileName);
-    if (logFilePath.isEmpty() || logFileIsLink(logFilePath))
+    const QString logFilePath = vendorFolder.filePath(logFileName);
+    if (logFileIsLink(logFilePath))
         return false;
     // Before the clean-up, so that it already counts the file kept here.
     keepLargeLogFile(logFilePath, maxLogFileSize);
@@ -123,7 +122,9 @@ bool Logger::init()
     qSetMessagePattern(
         QStringLiteral("%{time %1}\t%{type}%2%{message}").arg(timeFormat, QStringLiteral("\t")));
 
-    if (!openLogFileForAppending(logFile, logFilePath))
+    const int descriptor = vendorFolder.openFile(logFileName, FileUse::Append);
+    if (descriptor < 0 || !logFile.open(descriptor, QIODevice::WriteOnly | QIODevice::Append,
+                                        QFileDevice::AutoCloseHandle))
         return false;
     logFile.setTextModeEnabled(true);
 

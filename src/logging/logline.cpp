@@ -11,3 +11,8 @@ void logWarning(const QString &source, const QString &message)
 {
     qWarning().noquote().nospace() << source << ": " << message;
 }
+
+void logCritical(const QString &source, const QString &message)
+{
+    qCritical().noquote().nospace() << source << ": " << message;
+}

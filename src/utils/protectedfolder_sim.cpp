@@ -1,17 +1,26 @@
 // The simulated machine's protection: POSIX owners and mode bits stand for
-// Windows' owners and access lists.
+// Windows' owners and access lists, root for SYSTEM and Administrators.
 #include "protectedfolder.h"
 
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
 
+#include <cerrno>
+#include <cstdio>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 namespace {
 
-const mode_t protectedMode = 0755;
+// The protected list's twin: only the owner may list or change the folder;
+// others may pass through it to the log file, as Windows lets every user.
+const mode_t protectedMode = 0711;
+// The files the tool creates, the log aside: readable by trusted accounts
+// only.
+const mode_t privateFileMode = 0600;
+const mode_t logFileMode = 0644;
 
 QByteArray nativePath(const QString &path)
 {
@@ -23,39 +32,137 @@ bool isTrustedOwner(uid_t owner)
     return owner == 0 || owner == geteuid();
 }
 
+// The mode bits that no account but the owner may hold on a file for `use`.
+mode_t othersForbidden(FileUse use)
+{
+    return use == FileUse::Lock ? mode_t(S_IRWXG | S_IRWXO) : mode_t(S_IWGRP | S_IWOTH);
+}
+
+// What the open file is: a plain file of a trusted owner with one link,
+// which no other account may use beyond what `use` allows, is one to use. A
+// folder of a trusted owner is none that was planted, but cannot be used
+// either.
+OpenedFile::Status statusOf(const struct stat &status, FileUse use)
+{
+    if (!isTrustedOwner(status.st_uid))
+        return OpenedFile::Untrusted;
+    if (S_ISDIR(status.st_mode))
+        return OpenedFile::Failed;
+    const bool plain = S_ISREG(status.st_mode) && status.st_nlink == 1 &&
+                       (status.st_mode & othersForbidden(use)) == 0;
+    return plain ? OpenedFile::Opened : OpenedFile::Untrusted;
+}
+
+OpenedFile notOpened(OpenedFile::Status status, int error)
+{
+    OpenedFile file;
+    file.status = status;
+    if (status == OpenedFile::Failed)
+        file.error = qt_error_string(error);
+    return file;
+}
+
+// What is at `path` when it could not be opened for `use` with `error`.
+OpenedFile notOpened(const QString &path, FileUse use, int error)
+{
+    if (error == ENOENT)
+        return notOpened(OpenedFile::Missing, error);
+    // A symbolic link, dangling or not.
+    if (error == ELOOP)
+        return notOpened(OpenedFile::Untrusted, error);
+    // A folder, opened for writing.
+    struct stat status;
+    if (error == EISDIR && lstat(nativePath(path).constData(), &status) == 0)
+        return notOpened(statusOf(status, use), error);
+    return notOpened(OpenedFile::Failed, error);
+}
+
+int openFlags(FileUse use)
+{
+    switch (use) {
+    case FileUse::Read:
+        return O_RDONLY;
+    case FileUse::Lock:
+        return O_RDWR | O_CREAT;
+    case FileUse::Append:
+        return O_WRONLY | O_APPEND | O_CREAT;
+    }
+    return O_RDONLY;
+}
+
+bool failWith(QString *error)
+{
+    *error = qt_error_string(errno);
+    return false;
+}
+
+// What is at `path`, which could not be opened as a folder.
+FolderHold::State stateOfUnopened(const QString &path)
+{
+    struct stat status;
+    if (lstat(nativePath(path).constData(), &status) != 0)
+        return errno == ENOENT || errno == ENOTDIR ? FolderHold::Missing : FolderHold::Unprotected;
+    if (!isTrustedOwner(status.st_uid))
+        return FolderHold::NotOurs;
+    if (S_ISLNK(status.st_mode))
+        return FolderHold::Link;
+    return S_ISDIR(status.st_mode) ? FolderHold::Unprotected : FolderHold::NotFolder;
+}
+
+// The open folder checked and, when its owner is trusted but its mode is
+// not the protected one, given that mode.
+FolderHold::State stateOf(int folder)
+{
+    struct stat status;
+    if (fstat(folder, &status) != 0)
+        return FolderHold::Unprotected;
+    if (!isTrustedOwner(status.st_uid))
+        return FolderHold::NotOurs;
+    if ((status.st_mode & 07777) != protectedMode && fchmod(folder, protectedMode) != 0)
+        return FolderHold::Unprotected;
+    return FolderHold::Held;
+}
+
 } // namespace
+
+void makeAdministratorsDefaultOwner() {}
 
 bool makeProtectedFolder(const QString &path)
 {
-    return QDir().mkpath(path) && chmod(nativePath(path).constData(), protectedMode) == 0;
-}
-
-bool protectExistingFolder(const QString &path)
-{
-    struct stat status;
-    if (lstat(nativePath(path).constData(), &status) != 0 || !S_ISDIR(status.st_mode))
+    const QByteArray folder = nativePath(path);
+    if (!QDir().mkpath(QFileInfo(path).absolutePath()))
         return false;
-    if (isTrustedOwner(status.st_uid) && (status.st_mode & 07777) == protectedMode)
-        return true;
-    return lchown(nativePath(path).constData(), geteuid(), getegid()) == 0 &&
-           chmod(nativePath(path).constData(), protectedMode) == 0;
-}
-
-bool isOwnedByTrustedAccount(const QString &path)
-{
-    struct stat status;
-    return lstat(nativePath(path).constData(), &status) == 0 && isTrustedOwner(status.st_uid);
+    if (mkdir(folder.constData(), 0700) != 0)
+        return errno == EEXIST;
+    // Owned by root, as Windows gives a folder made with Administrators as
+    // owner in its descriptor, which fails without elevation: as here for
+    // any other user, whose folder then goes again.
+    const int descriptor =
+        open(folder.constData(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+    const bool made =
+        descriptor >= 0 && fchown(descriptor, 0, 0) == 0 && fchmod(descriptor, protectedMode) == 0;
+    if (descriptor >= 0)
+        close(descriptor);
+    if (!made)
+        rmdir(folder.constData());
+    return made;
 }
 
 struct FolderHold::Private
 {
     int descriptor = -1;
+    State state = Missing;
 };
 
 FolderHold::FolderHold(const QString &path) : d(new Private)
 {
     d->descriptor =
         open(nativePath(path).constData(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+    d->state = d->descriptor >= 0 ? stateOf(d->descriptor) : stateOfUnopened(path);
+    if (d->state != Held && d->descriptor >= 0) {
+        close(d->descriptor);
+        d->descriptor = -1;
+    }
 }
 
 FolderHold::~FolderHold()
@@ -64,7 +171,69 @@ FolderHold::~FolderHold()
         close(d->descriptor);
 }
 
-bool FolderHold::isHeld() const
+FolderHold::State FolderHold::state() const
 {
-    return d->descriptor >= 0;
+    return d->state;
+}
+
+OpenedFile openTrustedFile(const QString &path, FileUse use)
+{
+    // O_NONBLOCK: opening a FIFO planted there would wait for a writer.
+    const int descriptor =
+        open(nativePath(path).constData(), openFlags(use) | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC,
+             use == FileUse::Append ? logFileMode : privateFileMode);
+    if (descriptor < 0)
+        return notOpened(path, use, errno);
+    struct stat status;
+    if (fstat(descriptor, &status) != 0) {
+        const int error = errno;
+        close(descriptor);
+        return notOpened(OpenedFile::Failed, error);
+    }
+    const OpenedFile::Status kind = statusOf(status, use);
+    if (kind != OpenedFile::Opened) {
+        close(descriptor);
+        // Failed here: a folder.
+        return notOpened(kind, EISDIR);
+    }
+    OpenedFile file;
+    file.status = OpenedFile::Opened;
+    file.descriptor = descriptor;
+    return file;
+}
+
+bool createFileWith(const QString &path, const QByteArray &bytes, QString *error)
+{
+    const int descriptor =
+        open(nativePath(path).constData(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC,
+             privateFileMode);
+    if (descriptor < 0)
+        return failWith(error);
+    qint64 written = 0;
+    while (written < bytes.size()) {
+        const ssize_t chunk =
+            write(descriptor, bytes.constData() + written, size_t(bytes.size() - written));
+        if (chunk > 0)
+            written += chunk;
+        else if (chunk == 0 || errno != EINTR)
+            break;
+    }
+    // The mode given to open() is narrowed by the umask, never widened;
+    // fchmod makes it exact.
+    bool done = written == bytes.size() && fchmod(descriptor, privateFileMode) == 0 &&
+                fsync(descriptor) == 0;
+    if (!done)
+        failWith(error);
+    if (close(descriptor) != 0 && done)
+        done = failWith(error);
+    return done;
+}
+
+bool renameWithoutCopy(const QString &from, const QString &to, bool replace, QString *error)
+{
+    // rename() never copies; without RENAME_NOREPLACE it would also replace
+    // an empty folder at `to`.
+    return renameat2(AT_FDCWD, nativePath(from).constData(), AT_FDCWD, nativePath(to).constData(),
+                     replace ? 0 : RENAME_NOREPLACE) == 0 ||
+           failWith(error);
 }

@@ -2,21 +2,39 @@
 
 #include <QDir>
 #include <QFileInfo>
+#include <utility>
 #include <vector>
 
 #include <windows.h>
 
 #include <aclapi.h>
+#include <fcntl.h>
+#include <io.h>
 #include <sddl.h>
 
 namespace {
 
-// Protected DACL (no inherited entries), inherited by files and folders below:
-// SYSTEM and Administrators full control, Users read and execute.
-const wchar_t vendorFolderSddl[] = L"D:P(A;OICI;FA;;;SY)(A;OICI;FA;;;BA)(A;OICI;0x1200a9;;;BU)";
-// The same with Administrators as owner, as a folder created elevated has.
-const wchar_t takenOverFolderSddl[] =
-    L"O:BAD:P(A;OICI;FA;;;SY)(A;OICI;FA;;;BA)(A;OICI;0x1200a9;;;BU)";
+// Protected DACL (no inherited entries), inherited by files and folders
+// below: SYSTEM and Administrators full control, nobody else any right.
+const wchar_t folderDaclSddl[] = L"D:P(A;OICI;FA;;;SY)(A;OICI;FA;;;BA)";
+// The same with Administrators as owner: creating a folder so fails without
+// elevation, where Administrators is a group for denying only.
+const wchar_t newFolderSddl[] = L"O:BAD:P(A;OICI;FA;;;SY)(A;OICI;FA;;;BA)";
+// Files the tool creates: SYSTEM and Administrators alone may use them;
+// every user may read the log.
+const wchar_t privateFileSddl[] = L"D:P(A;;FA;;;SY)(A;;FA;;;BA)";
+const wchar_t logFileSddl[] = L"D:P(A;;FA;;;SY)(A;;FA;;;BA)(A;;FR;;;BU)";
+
+// The rights that let an account change a file: its content, attributes,
+// name, owner or access list.
+const ACCESS_MASK changingRights = FILE_WRITE_DATA | FILE_APPEND_DATA | FILE_WRITE_EA |
+                                   FILE_WRITE_ATTRIBUTES | DELETE | WRITE_DAC | WRITE_OWNER |
+                                   GENERIC_WRITE | GENERIC_ALL | MAXIMUM_ALLOWED;
+// The rights that let an account open a file to lock a range of it: reading
+// or writing its data.
+const ACCESS_MASK lockingRights = changingRights | FILE_READ_DATA | GENERIC_READ;
+
+const DWORD shareAll = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
 
 // The path as the Windows API takes it; `nativePath` must outlive the call.
 LPCWSTR wide(const QString &nativePath)
@@ -24,15 +42,62 @@ LPCWSTR wide(const QString &nativePath)
     return reinterpret_cast<LPCWSTR>(nativePath.utf16());
 }
 
-// A file or folder itself, never what a reparse point there leads to, so that
-// its owner is read and set on the very object that was checked.
+// A security descriptor that LocalFree releases when the object goes.
+class Descriptor
+{
+public:
+    Descriptor() = default;
+    ~Descriptor() { LocalFree(descriptor); }
+    Descriptor(const Descriptor &) = delete;
+    Descriptor &operator=(const Descriptor &) = delete;
+
+    bool fromSddl(const wchar_t *sddl)
+    {
+        return ConvertStringSecurityDescriptorToSecurityDescriptorW(sddl, SDDL_REVISION_1,
+                                                                    &descriptor, nullptr);
+    }
+
+    PSECURITY_DESCRIPTOR descriptor = nullptr;
+};
+
+// The security an object is created with, from an SDDL string; none for a
+// null string.
+class CreationSecurity
+{
+public:
+    explicit CreationSecurity(const wchar_t *sddl)
+    {
+        attributes.nLength = sizeof(attributes);
+        attributes.bInheritHandle = FALSE;
+        valid = !sddl || descriptor.fromSddl(sddl);
+        attributes.lpSecurityDescriptor = descriptor.descriptor;
+    }
+
+    // False when the SDDL string could not be read.
+    bool isValid() const { return valid; }
+    SECURITY_ATTRIBUTES *attributesOrNull()
+    {
+        return descriptor.descriptor ? &attributes : nullptr;
+    }
+
+private:
+    Descriptor descriptor;
+    SECURITY_ATTRIBUTES attributes = {};
+    bool valid = false;
+};
+
+// A file or folder itself, never what a reparse point there leads to, so
+// that it is examined and used as the very object that was checked.
+// FILE_FLAG_BACKUP_SEMANTICS opens a folder too (and, with the backup and
+// restore privileges enabled, whatever its list says).
 class Handle
 {
 public:
-    Handle(const QString &path, DWORD access, DWORD sharing)
-        : handle(CreateFileW(wide(QDir::toNativeSeparators(path)), access, sharing, nullptr,
-                             OPEN_EXISTING,
-                             FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT, nullptr))
+    Handle(const QString &path, DWORD access, DWORD sharing, DWORD disposition = OPEN_EXISTING,
+           SECURITY_ATTRIBUTES *security = nullptr)
+        : handle(CreateFileW(wide(QDir::toNativeSeparators(path)), access, sharing, security,
+                             disposition, FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT,
+                             nullptr))
     {
     }
     ~Handle()
@@ -44,22 +109,10 @@ public:
     Handle &operator=(const Handle &) = delete;
 
     bool isOpen() const { return handle != INVALID_HANDLE_VALUE; }
+    // Hands the open handle over to the caller, who closes it.
+    HANDLE release() { return std::exchange(handle, INVALID_HANDLE_VALUE); }
 
-    const HANDLE handle;
-};
-
-const DWORD shareAll = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
-
-// A security descriptor that LocalFree releases when the object goes.
-class Descriptor
-{
-public:
-    Descriptor() = default;
-    ~Descriptor() { LocalFree(descriptor); }
-    Descriptor(const Descriptor &) = delete;
-    Descriptor &operator=(const Descriptor &) = delete;
-
-    PSECURITY_DESCRIPTOR descriptor = nullptr;
+    HANDLE handle;
 };
 
 // The SID of the account this process runs as.
@@ -80,15 +133,46 @@ std::vector<BYTE> processUserSid()
     return std::vector<BYTE>(bytes, bytes + GetLengthSid(sid));
 }
 
-bool isTrustedOwner(PSID owner)
+bool isTrustedAccount(PSID account)
 {
-    if (!owner)
+    if (!account)
         return false;
-    if (IsWellKnownSid(owner, WinLocalSystemSid) ||
-        IsWellKnownSid(owner, WinBuiltinAdministratorsSid))
+    if (IsWellKnownSid(account, WinLocalSystemSid) ||
+        IsWellKnownSid(account, WinBuiltinAdministratorsSid))
         return true;
     std::vector<BYTE> user = processUserSid();
-    return !user.empty() && EqualSid(owner, user.data());
+    return !user.empty() && EqualSid(account, user.data());
+}
+
+// The owner and the DACL of the open object; `descriptor` holds them.
+bool readSecurity(HANDLE object, PSID *owner, PACL *dacl, Descriptor &descriptor)
+{
+    return GetSecurityInfo(object, SE_FILE_OBJECT,
+                           OWNER_SECURITY_INFORMATION | DACL_SECURITY_INFORMATION, owner, nullptr,
+                           dacl, nullptr, &descriptor.descriptor) == ERROR_SUCCESS;
+}
+
+// True when an entry of `dacl` that applies to the object itself allows an
+// account that is not trusted any of `rights`. No list at all allows
+// everybody everything. Entries other than plain allow and deny entries
+// (object and conditional ones) are not read: they count as allowing.
+bool allowsOthers(PACL dacl, ACCESS_MASK rights)
+{
+    if (!dacl)
+        return true;
+    for (WORD i = 0; i < dacl->AceCount; ++i) {
+        ACE_HEADER *header = nullptr;
+        if (!GetAce(dacl, i, reinterpret_cast<void **>(&header)))
+            return true;
+        if ((header->AceFlags & INHERIT_ONLY_ACE) || header->AceType == ACCESS_DENIED_ACE_TYPE)
+            continue;
+        if (header->AceType != ACCESS_ALLOWED_ACE_TYPE)
+            return true;
+        ACCESS_ALLOWED_ACE *ace = reinterpret_cast<ACCESS_ALLOWED_ACE *>(header);
+        if ((ace->Mask & rights) && !isTrustedAccount(reinterpret_cast<PSID>(&ace->SidStart)))
+            return true;
+    }
+    return false;
 }
 
 // True when the two DACLs hold the same entries in the same order.
@@ -110,139 +194,278 @@ bool sameEntries(PACL acl, PACL wanted)
     return true;
 }
 
-// Owned by a trusted account, with exactly the protected access list.
-bool isProtected(const Handle &folder)
+// Exactly the protected list of the folder, with no inherited entries.
+bool hasProtectedList(PSECURITY_DESCRIPTOR current, PACL dacl)
 {
-    PSID owner = nullptr;
-    PACL dacl = nullptr;
-    Descriptor current;
-    if (GetSecurityInfo(folder.handle, SE_FILE_OBJECT,
-                        OWNER_SECURITY_INFORMATION | DACL_SECURITY_INFORMATION, &owner, nullptr,
-                        &dacl, nullptr, &current.descriptor) != ERROR_SUCCESS)
-        return false;
     SECURITY_DESCRIPTOR_CONTROL control = 0;
     DWORD revision = 0;
     Descriptor wanted;
     BOOL present = FALSE;
     BOOL defaulted = FALSE;
     PACL wantedDacl = nullptr;
-    return isTrustedOwner(owner) &&
-           GetSecurityDescriptorControl(current.descriptor, &control, &revision) &&
-           (control & SE_DACL_PROTECTED) &&
-           ConvertStringSecurityDescriptorToSecurityDescriptorW(vendorFolderSddl, SDDL_REVISION_1,
-                                                                &wanted.descriptor, nullptr) &&
+    return GetSecurityDescriptorControl(current, &control, &revision) &&
+           (control & SE_DACL_PROTECTED) && wanted.fromSddl(folderDaclSddl) &&
            GetSecurityDescriptorDacl(wanted.descriptor, &present, &wantedDacl, &defaulted) &&
            sameEntries(dacl, wantedDacl);
 }
 
-bool enablePrivilege(LPCWSTR name)
+// Enables the backup and restore privileges while the object lives, then
+// puts back the state they had, so that the system commands the run starts
+// later never inherit them enabled. A token without them (no elevation) is
+// left as it is.
+class BackupPrivileges
 {
+public:
+    BackupPrivileges()
+    {
+        if (!OpenProcessToken(GetCurrentProcess(), TOKEN_ADJUST_PRIVILEGES | TOKEN_QUERY, &token))
+            return;
+        std::vector<BYTE> buffer(stateSize);
+        TOKEN_PRIVILEGES *wanted = reinterpret_cast<TOKEN_PRIVILEGES *>(buffer.data());
+        wanted->PrivilegeCount = 2;
+        const LPCWSTR names[] = {SE_BACKUP_NAME, SE_RESTORE_NAME};
+        for (DWORD i = 0; i < 2; ++i) {
+            wanted->Privileges[i].Attributes = SE_PRIVILEGE_ENABLED;
+            if (!LookupPrivilegeValueW(nullptr, names[i], &wanted->Privileges[i].Luid))
+                return;
+        }
+        DWORD size = 0;
+        adjusted =
+            AdjustTokenPrivileges(token, FALSE, wanted, stateSize,
+                                  reinterpret_cast<TOKEN_PRIVILEGES *>(previous.data()), &size);
+    }
+    ~BackupPrivileges()
+    {
+        if (adjusted) {
+            AdjustTokenPrivileges(token, FALSE,
+                                  reinterpret_cast<TOKEN_PRIVILEGES *>(previous.data()), 0, nullptr,
+                                  nullptr);
+        }
+        if (token)
+            CloseHandle(token);
+    }
+    BackupPrivileges(const BackupPrivileges &) = delete;
+    BackupPrivileges &operator=(const BackupPrivileges &) = delete;
+
+private:
+    static const DWORD stateSize = sizeof(TOKEN_PRIVILEGES) + sizeof(LUID_AND_ATTRIBUTES);
+
     HANDLE token = nullptr;
-    if (!OpenProcessToken(GetCurrentProcess(), TOKEN_ADJUST_PRIVILEGES, &token))
-        return false;
-    TOKEN_PRIVILEGES privileges = {};
-    privileges.PrivilegeCount = 1;
-    privileges.Privileges[0].Attributes = SE_PRIVILEGE_ENABLED;
-    const bool enabled = LookupPrivilegeValueW(nullptr, name, &privileges.Privileges[0].Luid) &&
-                         AdjustTokenPrivileges(token, FALSE, &privileges, 0, nullptr, nullptr) &&
-                         GetLastError() == ERROR_SUCCESS;
-    CloseHandle(token);
-    return enabled;
+    // The privileges the adjustment changed, as they were before it.
+    std::vector<BYTE> previous = std::vector<BYTE>(stateSize);
+    bool adjusted = false;
+};
+
+// The folder at `path` on the open handle checked and, when its owner is
+// trusted but its list is not the protected one, given that list.
+FolderHold::State checkAndRepair(const Handle &folder, const QString &path)
+{
+    BY_HANDLE_FILE_INFORMATION information = {};
+    PSID owner = nullptr;
+    PACL dacl = nullptr;
+    Descriptor current;
+    if (!GetFileInformationByHandle(folder.handle, &information) ||
+        !readSecurity(folder.handle, &owner, &dacl, current))
+        return FolderHold::Unprotected;
+    if (!isTrustedAccount(owner))
+        return FolderHold::NotOurs;
+    // Some links are opened through despite FILE_FLAG_OPEN_REPARSE_POINT
+    // (Wine's view of a Unix symbolic link): the path's own attributes still
+    // show them, and nothing behind a link is repaired.
+    const DWORD pathAttributes = GetFileAttributesW(wide(QDir::toNativeSeparators(path)));
+    if ((information.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) ||
+        (pathAttributes != INVALID_FILE_ATTRIBUTES &&
+         (pathAttributes & FILE_ATTRIBUTE_REPARSE_POINT)))
+        return FolderHold::Link;
+    if (!(information.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY))
+        return FolderHold::NotFolder;
+    if (hasProtectedList(current.descriptor, dacl))
+        return FolderHold::Held;
+    // Unlike SetSecurityInfo, SetKernelObjectSecurity sets the list of the
+    // folder alone: it does not push the new inheritable entries into the
+    // files already there, which stay as they were and are checked one by
+    // one when used. The descriptor's own control marks the list protected.
+    Descriptor wanted;
+    return wanted.fromSddl(folderDaclSddl) &&
+                   SetKernelObjectSecurity(folder.handle, DACL_SECURITY_INFORMATION,
+                                           wanted.descriptor)
+               ? FolderHold::Held
+               : FolderHold::Unprotected;
 }
 
-// Files already in the folder keep their own owners and access lists.
-bool takeOver(const Handle &folder)
+// What is at `path`, which could not be opened to be held, with `error`.
+FolderHold::State stateOfUnopened(const QString &path, DWORD error)
 {
-    Descriptor descriptor;
-    if (!ConvertStringSecurityDescriptorToSecurityDescriptorW(takenOverFolderSddl, SDDL_REVISION_1,
-                                                              &descriptor.descriptor, nullptr))
-        return false;
+    if (error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND)
+        return FolderHold::Missing;
+    // Held open by another without read sharing, which an open for
+    // READ_CONTROL alone is not subject to: its owner tells whether it may
+    // be moved aside.
+    const Handle entry(path, READ_CONTROL, shareAll);
     PSID owner = nullptr;
-    BOOL ownerDefaulted = FALSE;
+    Descriptor descriptor;
+    const bool read =
+        entry.isOpen() &&
+        GetSecurityInfo(entry.handle, SE_FILE_OBJECT, OWNER_SECURITY_INFORMATION, &owner, nullptr,
+                        nullptr, nullptr, &descriptor.descriptor) == ERROR_SUCCESS;
+    return read && !isTrustedAccount(owner) ? FolderHold::NotOurs : FolderHold::Unprotected;
+}
+
+// How a file is opened for its use.
+struct FileOpening
+{
+    DWORD access;
+    DWORD sharing;
+    DWORD disposition;
+    // The security of a file created so; null for none.
+    const wchar_t *sddl;
+    // The rights no other account may hold.
+    ACCESS_MASK forbidden;
+    // The C runtime descriptor's flags.
+    int flags;
+};
+
+FileOpening openingFor(FileUse use)
+{
+    switch (use) {
+    case FileUse::Read:
+        break;
+    case FileUse::Lock:
+        // No FILE_SHARE_DELETE: nobody renames it while a run holds it.
+        return {GENERIC_READ | GENERIC_WRITE,
+                FILE_SHARE_READ | FILE_SHARE_WRITE,
+                OPEN_ALWAYS,
+                privateFileSddl,
+                lockingRights,
+                _O_RDWR | _O_BINARY};
+    case FileUse::Append:
+        // FILE_APPEND_DATA without FILE_WRITE_DATA: Windows itself puts every
+        // write at the end of the file.
+        return {FILE_APPEND_DATA | FILE_READ_ATTRIBUTES | READ_CONTROL | SYNCHRONIZE,
+                shareAll,
+                OPEN_ALWAYS,
+                logFileSddl,
+                changingRights,
+                _O_APPEND};
+    }
+    return {GENERIC_READ, FILE_SHARE_READ, OPEN_EXISTING,
+            nullptr,      changingRights,  _O_RDONLY | _O_BINARY};
+}
+
+// The file on the open handle, examined: a plain file of a trusted owner
+// with one link, on which no other account holds any of the `forbidden`
+// rights, is one to use. A folder of a trusted owner is none that was
+// planted, but cannot be used either.
+OpenedFile examine(const Handle &file, ACCESS_MASK forbidden)
+{
+    OpenedFile examined;
+    BY_HANDLE_FILE_INFORMATION information = {};
+    PSID owner = nullptr;
     PACL dacl = nullptr;
-    BOOL daclPresent = FALSE;
-    BOOL daclDefaulted = FALSE;
-    return GetSecurityDescriptorOwner(descriptor.descriptor, &owner, &ownerDefaulted) &&
-           GetSecurityDescriptorDacl(descriptor.descriptor, &daclPresent, &dacl, &daclDefaulted) &&
-           SetSecurityInfo(folder.handle, SE_FILE_OBJECT,
-                           OWNER_SECURITY_INFORMATION | DACL_SECURITY_INFORMATION |
-                               PROTECTED_DACL_SECURITY_INFORMATION,
-                           owner, nullptr, dacl, nullptr) == ERROR_SUCCESS;
+    Descriptor descriptor;
+    if (!GetFileInformationByHandle(file.handle, &information) ||
+        !readSecurity(file.handle, &owner, &dacl, descriptor)) {
+        examined.error = qt_error_string(int(GetLastError()));
+        return examined;
+    }
+    const DWORD attributes = information.dwFileAttributes;
+    const bool trustedOwner = isTrustedAccount(owner);
+    if (trustedOwner && (attributes & FILE_ATTRIBUTE_DIRECTORY) &&
+        !(attributes & FILE_ATTRIBUTE_REPARSE_POINT)) {
+        examined.error = QStringLiteral("a folder, not a file");
+        return examined;
+    }
+    const bool plain = trustedOwner && !(attributes & FILE_ATTRIBUTE_REPARSE_POINT) &&
+                       information.nNumberOfLinks == 1 && !allowsOthers(dacl, forbidden);
+    examined.status = plain ? OpenedFile::Opened : OpenedFile::Untrusted;
+    return examined;
+}
+
+OpenedFile notOpened(DWORD error)
+{
+    OpenedFile file;
+    switch (error) {
+    case ERROR_FILE_NOT_FOUND:
+    case ERROR_PATH_NOT_FOUND:
+        file.status = OpenedFile::Missing;
+        break;
+    case ERROR_ACCESS_DENIED:
+        // Its list shuts Administrators out, as that of no file of the
+        // tool's does.
+        file.status = OpenedFile::Untrusted;
+        break;
+    default:
+        file.error = qt_error_string(int(error));
+    }
+    return file;
+}
+
+bool failWith(QString *error)
+{
+    *error = qt_error_string(int(GetLastError()));
+    return false;
+}
+
+bool writeAll(HANDLE file, const QByteArray &bytes)
+{
+    qint64 written = 0;
+    while (written < bytes.size()) {
+        const DWORD wanted = DWORD(qMin<qint64>(bytes.size() - written, 1 << 20));
+        DWORD chunk = 0;
+        if (!WriteFile(file, bytes.constData() + written, wanted, &chunk, nullptr) || chunk == 0)
+            return false;
+        written += chunk;
+    }
+    return true;
 }
 
 } // namespace
+
+void makeAdministratorsDefaultOwner()
+{
+    HANDLE token = nullptr;
+    if (!OpenProcessToken(GetCurrentProcess(), TOKEN_ADJUST_DEFAULT, &token))
+        return;
+    BYTE administrators[SECURITY_MAX_SID_SIZE];
+    DWORD size = sizeof(administrators);
+    TOKEN_OWNER owner = {administrators};
+    // Fails without elevation, where Administrators may not own objects.
+    if (CreateWellKnownSid(WinBuiltinAdministratorsSid, nullptr, administrators, &size))
+        SetTokenInformation(token, TokenOwner, &owner, sizeof(owner));
+    CloseHandle(token);
+}
 
 bool makeProtectedFolder(const QString &path)
 {
     const QString cleanPath = QDir::toNativeSeparators(QDir::cleanPath(path));
     if (!QDir().mkpath(QFileInfo(cleanPath).absolutePath()))
         return false;
-
-    SECURITY_ATTRIBUTES attributes = {};
-    attributes.nLength = sizeof(attributes);
-    attributes.bInheritHandle = FALSE;
-    Descriptor descriptor;
-    if (!ConvertStringSecurityDescriptorToSecurityDescriptorW(vendorFolderSddl, SDDL_REVISION_1,
-                                                              &descriptor.descriptor, nullptr))
-        return false;
-    attributes.lpSecurityDescriptor = descriptor.descriptor;
-
-    // Created with the access list in one step, so that nobody can slip in
-    // between creation and protection.
-    return CreateDirectoryW(wide(cleanPath), &attributes) || GetLastError() == ERROR_ALREADY_EXISTS;
-}
-
-bool protectExistingFolder(const QString &path)
-{
-    {
-        // Reading needs no more than READ_CONTROL, which a run without
-        // elevation has on the tool's own folder.
-        const Handle folder(path, READ_CONTROL, shareAll);
-        if (!folder.isOpen())
-            return false;
-        if (isProtected(folder))
-            return true;
-    }
-    // The privileges grant WRITE_OWNER and WRITE_DAC whatever the folder's
-    // list says; a run without them (not elevated) fails to open below.
-    enablePrivilege(SE_TAKE_OWNERSHIP_NAME);
-    enablePrivilege(SE_RESTORE_NAME);
-    const Handle folder(path, READ_CONTROL | WRITE_DAC | WRITE_OWNER, shareAll);
-    return folder.isOpen() && takeOver(folder);
-}
-
-bool isOwnedByTrustedAccount(const QString &path)
-{
-    const Handle file(path, READ_CONTROL, shareAll);
-    PSID owner = nullptr;
-    Descriptor descriptor;
-    return file.isOpen() &&
-           GetSecurityInfo(file.handle, SE_FILE_OBJECT, OWNER_SECURITY_INFORMATION, &owner, nullptr,
-                           nullptr, nullptr, &descriptor.descriptor) == ERROR_SUCCESS &&
-           isTrustedOwner(owner);
+    // Created with owner and access list in one step, so that nobody can
+    // slip in between creation and protection.
+    CreationSecurity security(newFolderSddl);
+    return security.isValid() && (CreateDirectoryW(wide(cleanPath), security.attributesOrNull()) ||
+                                  GetLastError() == ERROR_ALREADY_EXISTS);
 }
 
 struct FolderHold::Private
 {
     HANDLE handle = INVALID_HANDLE_VALUE;
+    State state = Missing;
 };
 
 FolderHold::FolderHold(const QString &path) : d(new Private)
 {
+    const BackupPrivileges privileges;
     // No FILE_SHARE_DELETE: while this handle is open, nobody can open the
-    // folder to rename or delete it.
-    d->handle = CreateFileW(wide(QDir::toNativeSeparators(path)), FILE_LIST_DIRECTORY,
-                            FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
-                            FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
-    BY_HANDLE_FILE_INFORMATION information = {};
-    const bool plainFolder = d->handle != INVALID_HANDLE_VALUE &&
-                             GetFileInformationByHandle(d->handle, &information) &&
-                             (information.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) &&
-                             !(information.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT);
-    if (!plainFolder && d->handle != INVALID_HANDLE_VALUE) {
-        CloseHandle(d->handle);
-        d->handle = INVALID_HANDLE_VALUE;
-    }
+    // folder to rename or delete it. FILE_LIST_DIRECTORY is access to its
+    // data, without which the sharing would not count; WRITE_DAC is for the
+    // repair.
+    Handle folder(path, FILE_LIST_DIRECTORY | READ_CONTROL | WRITE_DAC,
+                  FILE_SHARE_READ | FILE_SHARE_WRITE);
+    d->state =
+        folder.isOpen() ? checkAndRepair(folder, path) : stateOfUnopened(path, GetLastError());
+    if (d->state == Held)
+        d->handle = folder.release();
 }
 
 FolderHold::~FolderHold()
@@ -251,7 +474,58 @@ FolderHold::~FolderHold()
         CloseHandle(d->handle);
 }
 
-bool FolderHold::isHeld() const
+FolderHold::State FolderHold::state() const
 {
-    return d->handle != INVALID_HANDLE_VALUE;
+    return d->state;
+}
+
+OpenedFile openTrustedFile(const QString &path, FileUse use)
+{
+    const FileOpening opening = openingFor(use);
+    CreationSecurity security(opening.sddl);
+    if (!security.isValid())
+        return notOpened(GetLastError());
+    Handle opened(path, opening.access, opening.sharing, opening.disposition,
+                  security.attributesOrNull());
+    if (!opened.isOpen())
+        return notOpened(GetLastError());
+    OpenedFile file = examine(opened, opening.forbidden);
+    if (file.status != OpenedFile::Opened)
+        return file;
+    const HANDLE handle = opened.release();
+    file.descriptor = _open_osfhandle(reinterpret_cast<intptr_t>(handle), opening.flags);
+    if (file.descriptor < 0) {
+        CloseHandle(handle);
+        file.status = OpenedFile::Failed;
+        file.error = QStringLiteral("no C runtime descriptor");
+    }
+    return file;
+}
+
+bool createFileWith(const QString &path, const QByteArray &bytes, QString *error)
+{
+    CreationSecurity security(privateFileSddl);
+    if (!security.isValid())
+        return failWith(error);
+    // CREATE_NEW: never a file, nor a link, that was there before.
+    const HANDLE file =
+        CreateFileW(wide(QDir::toNativeSeparators(path)), GENERIC_WRITE, 0,
+                    security.attributesOrNull(), CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (file == INVALID_HANDLE_VALUE)
+        return failWith(error);
+    bool done = writeAll(file, bytes) && FlushFileBuffers(file);
+    if (!done)
+        failWith(error);
+    if (!CloseHandle(file) && done)
+        done = failWith(error);
+    return done;
+}
+
+bool renameWithoutCopy(const QString &from, const QString &to, bool replace, QString *error)
+{
+    // Without MOVEFILE_COPY_ALLOWED, MoveFileExW only renames: it fails
+    // rather than copy. It renames a link or junction itself.
+    return MoveFileExW(wide(QDir::toNativeSeparators(from)), wide(QDir::toNativeSeparators(to)),
+                       replace ? MOVEFILE_REPLACE_EXISTING : 0) ||
+           failWith(error);
 }

@@ -1,31 +1,29 @@
 #pragma once
 
-#include <QString>
-#include <memory>
-
-// A lock between processes that the operating system releases when its
-// holder ends, however it ends: nothing a run leaves behind, not even a file
-// of any content, can keep a later run out. On the simulated machine it is an
-// advisory lock (flock) on the file "dns.lock" in the vendor folder; on
-// Windows a named mutex in the global namespace, which only SYSTEM and
-// Administrators may open, so that no user's file or handle can hold it.
+// The run lock between processes, which the operating system releases when
+// its holder ends, however it ends: nothing a run leaves behind, not even a
+// file of any content, can keep a later run out. It locks the open file
+// "dns.lock" of the vendor folder, which only SYSTEM and Administrators may
+// open (protectedfolder.h), so that no user can take or hold it: LockFileEx
+// on Windows; on the simulated machine a POSIX record lock (fcntl), which
+// belongs to the process, so that no child it forks holds it, not even
+// before the child execs. A record lock goes when its process closes any
+// descriptor of the file: the process opens the lock file once, for this
+// object alone.
 class SystemLock
 {
 public:
-    // `lockFile` names the lock file; the mutex of Windows has a name of its own.
-    explicit SystemLock(const QString &lockFile);
+    // Takes over `descriptor`, the open lock file (FileUse::Lock), and
+    // closes it, releasing the lock, when the object goes.
+    explicit SystemLock(int descriptor);
     ~SystemLock();
     SystemLock(const SystemLock &) = delete;
     SystemLock &operator=(const SystemLock &) = delete;
 
-    // What the lock is, for log lines: the lock file, or the mutex's name.
-    QString name() const;
-    // Makes the lock's object; false when it cannot be made.
-    bool open();
     // Takes the lock unless another process holds it; never waits.
     bool tryTake();
 
 private:
-    struct Private;
-    std::unique_ptr<Private> d;
+    int descriptor;
+    bool held = false;
 };

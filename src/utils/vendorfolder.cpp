@@ -1,6 +1,5 @@
 #include "vendorfolder.h"
 
-#include "filelink.h"
 #include "logging/logline.h"
 #include "paths.h"
 #include "protectedfolder.h"
@@ -8,12 +7,22 @@
 #include <QDateTime>
 #include <QDir>
 #include <QFile>
-#include <QFileInfo>
-#include <QSaveFile>
 
 namespace {
 
 const QString logSource = QStringLiteral("Utils");
+const QString untrustedReason = QStringLiteral("untrusted");
+const QString unusableFolder = QStringLiteral("no usable vendor folder");
+
+// The name a file or folder is set aside under. Not ending in the file's
+// own suffix, so that the log clean-up never counts nor deletes a file set
+// aside.
+QString nameAside(const QString &path, const QString &reason)
+{
+    return QStringLiteral("%1.%2-%3")
+        .arg(path, reason,
+             QDateTime::currentDateTime().toString(QStringLiteral("yyyyMMdd-hhmmss-zzz")));
+}
 
 } // namespace
 
@@ -30,96 +39,165 @@ VendorFolder::VendorFolder(const QString &path) : folder(path)
 
 bool VendorFolder::check()
 {
-    if (!isLink(folder) && !QFileInfo(folder).isDir() && !makeProtectedFolder(folder)) {
-        logWarning(logSource, QStringLiteral("Vendor folder cannot be created: %1").arg(folder));
-        return false;
-    }
-    // Checked once it exists, so that a link made while it was created is
-    // refused too: whoever made it chooses where it leads.
+    makeAdministratorsDefaultOwner();
     hold = std::make_unique<FolderHold>(folder);
-    if (isLink(folder) || !hold->isHeld()) {
-        logWarning(logSource,
-                   QStringLiteral("Vendor folder is a link or junction, not used: %1").arg(folder));
+    if (hold->state() == FolderHold::NotOurs && !moveAsideFolder())
+        return false;
+    if (hold->state() == FolderHold::Missing) {
+        if (!makeProtectedFolder(folder)) {
+            logWarning(logSource,
+                       QStringLiteral("Vendor folder cannot be created: %1").arg(folder));
+            return false;
+        }
+        // Checked once it exists, so that a link made while it was created is
+        // refused too: whoever made it chooses where it leads.
+        hold = std::make_unique<FolderHold>(folder);
+    }
+    return isHeld();
+}
+
+bool VendorFolder::moveAsideFolder()
+{
+    // Not held, so that it can be renamed.
+    hold.reset();
+    const QString path = QDir::toNativeSeparators(folder);
+    const QString aside = nameAside(path, untrustedReason);
+    QString error;
+    if (!renameWithoutCopy(path, aside, false, &error)) {
+        logCritical(logSource, QStringLiteral("Vendor folder '%1' is not ours and cannot be moved "
+                                              "aside, not used: %2")
+                                   .arg(path, error));
         return false;
     }
-    if (!protectExistingFolder(folder)) {
-        logWarning(
-            logSource,
-            QStringLiteral("Vendor folder cannot be made our own, not used: %1").arg(folder));
-        return false;
-    }
+    logWarning(
+        logSource,
+        QStringLiteral("Vendor folder '%1' is not ours, moved aside as '%2'").arg(path, aside));
+    hold = std::make_unique<FolderHold>(folder);
     return true;
 }
 
-QString VendorFolder::trustedFilePath(const QString &fileName) const
+bool VendorFolder::isHeld() const
 {
-    if (!usable)
-        return QString();
-    const QString path = QDir::toNativeSeparators(QStringLiteral("%1/%2").arg(folder, fileName));
-    const QFileInfo file(path);
-    if ((!file.exists() && !file.isSymLink()) || isOwnedByTrustedAccount(path))
-        return path;
-    // Not ending in the file's own suffix, so that the log clean-up never
-    // counts nor deletes it.
-    const QString aside =
-        QStringLiteral("%1.untrusted-%2")
-            .arg(path,
-                 QDateTime::currentDateTime().toString(QStringLiteral("yyyyMMdd-hhmmss-zzz")));
-    if (!QFile::rename(path, aside)) {
+    switch (hold->state()) {
+    case FolderHold::Held:
+        return true;
+    case FolderHold::Link:
         logWarning(logSource,
-                   QStringLiteral("'%1' is not ours and cannot be set aside, not used").arg(path));
-        return QString();
+                   QStringLiteral("Vendor folder is a link or junction, not used: %1").arg(folder));
+        break;
+    case FolderHold::NotFolder:
+        logWarning(logSource, QStringLiteral("Vendor folder cannot be created: %1").arg(folder));
+        break;
+    default:
+        logWarning(
+            logSource,
+            QStringLiteral("Vendor folder cannot be made our own, not used: %1").arg(folder));
     }
-    logWarning(logSource, QStringLiteral("'%1' is not ours, set aside as '%2'")
-                              .arg(path, QDir::toNativeSeparators(aside)));
-    return path;
+    return false;
+}
+
+QString VendorFolder::filePath(const QString &fileName) const
+{
+    return QDir::toNativeSeparators(QStringLiteral("%1/%2").arg(folder, fileName));
 }
 
 VendorFolder::FileRead VendorFolder::readFile(const QString &fileName) const
 {
-    FileRead result;
-    const QString path = trustedFilePath(fileName);
-    if (path.isEmpty()) {
-        result.status = FileRead::Failed;
-        result.error = QStringLiteral("no usable vendor folder");
-        return result;
+    FileRead read;
+    const OpenedFile file = openChecked(fileName, FileUse::Read);
+    if (file.status != OpenedFile::Opened) {
+        read.status = file.status == OpenedFile::Missing ? FileRead::Missing : FileRead::Failed;
+        read.error = file.error;
+        return read;
     }
-    QFile file(path);
-    if (!file.exists())
-        return result;
-    if (!file.open(QIODevice::ReadOnly)) {
-        result.status = FileRead::Failed;
-        result.error = file.errorString();
-        return result;
+    QFile reader;
+    reader.open(file.descriptor, QIODevice::ReadOnly, QFileDevice::AutoCloseHandle);
+    read.bytes = reader.readAll();
+    read.status = reader.error() == QFileDevice::NoError ? FileRead::Read : FileRead::Failed;
+    if (read.status == FileRead::Failed) {
+        read.bytes.clear();
+        read.error = reader.errorString();
     }
-    result.bytes = file.readAll();
-    result.status = file.error() == QFile::NoError ? FileRead::Read : FileRead::Failed;
-    result.error = file.errorString();
-    return result;
+    return read;
+}
+
+int VendorFolder::openFile(const QString &fileName, FileUse use) const
+{
+    const OpenedFile file = openChecked(fileName, use);
+    return file.status == OpenedFile::Opened ? file.descriptor : -1;
+}
+
+OpenedFile VendorFolder::openChecked(const QString &fileName, FileUse use) const
+{
+    OpenedFile file;
+    file.error = unusableFolder;
+    if (!usable)
+        return file;
+    file = openTrustedFile(filePath(fileName), use);
+    if (file.status != OpenedFile::Untrusted)
+        return file;
+    if (!setAsideUntrusted(fileName)) {
+        file.status = OpenedFile::Failed;
+        file.error = QStringLiteral("not ours and cannot be set aside");
+        return file;
+    }
+    // The name is free now: a file to read is missing, one to create is
+    // made afresh.
+    file.status = OpenedFile::Missing;
+    return use == FileUse::Read ? file : openTrustedFile(filePath(fileName), use);
 }
 
 bool VendorFolder::writeFile(const QString &fileName, const QByteArray &bytes) const
 {
-    const QString path = trustedFilePath(fileName);
-    QSaveFile file(path);
-    if (path.isEmpty() || isLink(path) || !file.open(QIODevice::WriteOnly) ||
-        file.write(bytes) != bytes.size() || !file.commit()) {
-        logWarning(logSource, QStringLiteral("Cannot write '%1'").arg(path));
-        return false;
+    const QString path = filePath(fileName);
+    // A new file renamed over the old one: the old one stays whole until the
+    // rename, and nothing that a link or a second name of the old file leads
+    // to is ever written.
+    const QString temporary = path + QStringLiteral(".new");
+    QString error = unusableFolder;
+    if (usable) {
+        // One left behind by a run killed while it wrote.
+        QFile::remove(temporary);
+        if (createFileWith(temporary, bytes, &error) &&
+            renameWithoutCopy(temporary, path, true, &error))
+            return true;
+        QFile::remove(temporary);
     }
-    return true;
+    logWarning(logSource, QStringLiteral("Cannot write '%1': %2").arg(path, error));
+    return false;
 }
 
 bool VendorFolder::setAside(const QString &fileName, const QString &reason) const
 {
-    const QString path = QDir::toNativeSeparators(QStringLiteral("%1/%2").arg(folder, fileName));
-    const QString aside =
-        QStringLiteral("%1.%2-%3")
-            .arg(path, reason,
-                 QDateTime::currentDateTime().toString(QStringLiteral("yyyyMMdd-hhmmss-zzz")));
-    if (!usable || !QFile::rename(path, aside))
+    QString aside;
+    QString error = unusableFolder;
+    if (!usable || !renameAside(fileName, reason, &aside, &error)) {
+        logWarning(logSource,
+                   QStringLiteral("'%1' cannot be set aside: %2").arg(filePath(fileName), error));
         return false;
-    logWarning(logSource,
-               QStringLiteral("'%1' set aside as '%2'").arg(path, QDir::toNativeSeparators(aside)));
+    }
+    logWarning(logSource, QStringLiteral("'%1' set aside as '%2'").arg(filePath(fileName), aside));
+    return true;
+}
+
+bool VendorFolder::renameAside(const QString &fileName, const QString &reason, QString *aside,
+                               QString *error) const
+{
+    *aside = nameAside(filePath(fileName), reason);
+    return renameWithoutCopy(filePath(fileName), *aside, false, error);
+}
+
+bool VendorFolder::setAsideUntrusted(const QString &fileName) const
+{
+    const QString path = filePath(fileName);
+    QString aside;
+    QString error;
+    if (!renameAside(fileName, untrustedReason, &aside, &error)) {
+        logWarning(logSource,
+                   QStringLiteral("'%1' is not ours and cannot be set aside, not used: %2")
+                       .arg(path, error));
+        return false;
+    }
+    logWarning(logSource, QStringLiteral("'%1' is not ours, set aside as '%2'").arg(path, aside));
     return true;
 }

@@ -8,11 +8,12 @@
 
 // The vendor folder "Tarnwick" below ProgramData, where the tool keeps its
 // data file, run lock and log: the one place that decides whether it and the
-// files in it may be used. The tool runs elevated and trusts what it reads
+// files in it may be used, and the one owner of how they are opened, read,
+// written and set aside. The tool runs elevated and trusts what it reads
 // there, so the folder is checked once per run and held for the whole run
-// (FolderHold). A folder that is a link or junction, or that cannot be made
-// the tool's own (protectExistingFolder), is never used: every file path
-// then comes out empty, and nothing is read or written there.
+// (FolderHold). A folder that no trusted account owns is moved aside and
+// made afresh; a link or junction, or a folder that cannot be made the
+// tool's own, is never used: nothing is then read or written there.
 class VendorFolder
 {
 public:
@@ -27,12 +28,9 @@ public:
     bool isUsable() const { return usable; }
     // The folder, or an empty string when it is not usable.
     QString path() const { return usable ? folder : QString(); }
-    // A file in the folder, with native separators. A file there that no
-    // trusted account owns was planted while the folder let users write: it
-    // is first set aside under another name, with a warning, so that it is
-    // neither read nor lost. Empty when the folder is not usable or such a
-    // file cannot be set aside.
-    QString trustedFilePath(const QString &fileName) const;
+    // The path of the file `fileName` in the folder, with native
+    // separators, for log lines.
+    QString filePath(const QString &fileName) const;
 
     // What readFile found.
     struct FileRead
@@ -46,21 +44,47 @@ public:
         QByteArray bytes; // the whole file, when Read
         QString error;    // why, when Failed (for log lines)
     };
-    // Reads the whole file `fileName` of the folder. An untrusted file is set
-    // aside and reads as Missing. Failed: the folder is unusable, or the file
-    // exists but cannot be opened or read; one attempt, no retry.
+    // Reads the whole file `fileName` of the folder through one handle that
+    // is checked first (trusted owner, one link, no link/reparse point,
+    // writable by trusted accounts only). An untrusted file is set aside
+    // with the existing warning and reads as Missing. Failed: the folder is
+    // unusable, or the file exists but cannot be opened or read (access
+    // error, sharing violation on Windows); one attempt, no retry (the
+    // caller retries).
     FileRead readFile(const QString &fileName) const;
-    // Replaces the file atomically with `bytes`: a new temporary file in the
-    // folder, written, flushed, then renamed over `fileName`. False, with a
-    // warning naming the file, when any step fails; the old file is then
-    // untouched.
+    // Replaces the file atomically with `bytes`: a new protected temporary
+    // file in the folder (simulated machine: owner root or the tool's user,
+    // mode 0600), written, flushed, then renamed over `fileName` with no
+    // copy. False, with a warning naming the file, when any step fails; the
+    // old file is then untouched.
     bool writeFile(const QString &fileName, const QByteArray &bytes) const;
     // Moves the file aside as "NAME.<reason>-<time>" by renaming it, never
     // reading or copying it, and warns naming both; false when it fails.
     bool setAside(const QString &fileName, const QString &reason) const;
+    // Opens the file `fileName` of the folder for `use` (Lock, Append),
+    // creating it when missing, through one handle checked as readFile's is.
+    // An untrusted file is set aside first, with its warning, and a fresh one
+    // made. The open file's C runtime descriptor, which the caller closes, or
+    // -1 when the folder is unusable or the file cannot be opened.
+    int openFile(const QString &fileName, FileUse use) const;
 
 private:
     bool check();
+    // Whatever is at the folder's path has an owner that is not trusted:
+    // it is renamed aside, with a warning, and the path checked anew. False,
+    // with a critical line, when it cannot be renamed.
+    bool moveAsideFolder();
+    // Warns unless the folder is held.
+    bool isHeld() const;
+    // The file opened and checked, an untrusted one set aside first.
+    OpenedFile openChecked(const QString &fileName, FileUse use) const;
+    // Renames the file to "NAME.<reason>-<time>"; false, with the reason in
+    // `error`, when it cannot.
+    bool renameAside(const QString &fileName, const QString &reason, QString *aside,
+                     QString *error) const;
+    // Sets an untrusted file aside with its warning; false, with a warning,
+    // when it cannot.
+    bool setAsideUntrusted(const QString &fileName) const;
 
     QString folder;
     std::unique_ptr<FolderHold> hold;
