@@ -69,6 +69,10 @@ protected slots:
     void onProcessFinished(bool status);
 
 private:
+    // The GUIDs of the machine's adapters as wmic lists them, or where it is
+    // not installed, fails, hangs or lists none, as GetAdaptersAddresses
+    // does; none when both fail. Logs which lister answered, with how many
+    // adapters and in how many milliseconds.
     QSet<QString> adapterGuids();
     void readNameServers(QList<InterfaceInfo> &records, const QSet<QString> &guids, bool ipv4);
     QString connectionName(const QString &id);
