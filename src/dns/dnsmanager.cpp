@@ -32,7 +32,6 @@ const QStringList wmicArguments = {QStringLiteral("nic"), QStringLiteral("where"
                                    QStringLiteral("GUID is not null"), QStringLiteral("get"),
                                    QStringLiteral("GUID")};
 const QString nativeLister = QStringLiteral("GetAdaptersAddresses");
-const QString notInstalled = QStringLiteral("not installed");
 
 // The records by their IDs in upper case, so that IDs match ignoring letter
 // case; a lookup here keeps the pairing of the two stacks linear in the
@@ -63,6 +62,7 @@ struct AdapterListing
     QSet<QString> guids;
     QString problem;
     double elapsedMs = 0;
+    bool notInstalled = false;
 };
 
 // A lister that answered with no GUID failed too.
@@ -83,12 +83,14 @@ AdapterListing listWithWmic()
     QElapsedTimer timer;
     timer.start();
     const CommandOutcome outcome = runSystemCommand(wmic, wmicArguments, commandTimeoutMs);
+    const bool notInstalled =
+        !outcome.started && QStandardPaths::findExecutable(systemProgram(wmic)).isEmpty();
     QString problem;
-    if (!outcome.started && QStandardPaths::findExecutable(systemProgram(wmic)).isEmpty())
-        problem = notInstalled;
+    if (notInstalled)
+        problem = QStringLiteral("not installed");
     else if (!outcome.succeeded())
         problem = outcome.failureText(commandTimeoutMs);
-    return checkedListing({parseAdapterGuids(outcome.output), problem}, timer);
+    return checkedListing({parseAdapterGuids(outcome.output), problem, 0, notInstalled}, timer);
 }
 
 AdapterListing listNatively()
@@ -159,15 +161,14 @@ QSet<QString> DnsManager::adapterGuids()
     const AdapterListing wmicListing = listWithWmic();
     if (wmicListing.problem.isEmpty())
         return answered(objectName(), wmic, wmicListing);
-    const bool wmicMissing = wmicListing.problem == notInstalled;
-    if (wmicMissing) {
+    if (wmicListing.notInstalled) {
         logInfo(
             objectName(),
             QStringLiteral("wmic is not installed, listing adapters with %1").arg(nativeLister));
     }
     const AdapterListing nativeListing = listNatively();
     if (nativeListing.problem.isEmpty()) {
-        if (!wmicMissing) {
+        if (!wmicListing.notInstalled) {
             logWarning(
                 objectName(),
                 QStringLiteral("Listing adapters with wmic failed (%1)").arg(wmicListing.problem));
