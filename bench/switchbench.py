@@ -36,7 +36,7 @@ RUNS = (
 # Machine variants: a title and whether wmic is there.
 VARIANTS = (
     ("With wmic", True),
-    ("Without wmic: adapters listed through GetAdaptersAddresses", False),
+    ("Without wmic (adapters listed through GetAdaptersAddresses)", False),
 )
 LISTING_LINE = re.compile(r"\tDnsManager: Adapters listed by (\S+): \d+ in ([\d.]+) ms")
 
