@@ -9,10 +9,11 @@
 
 namespace {
 
-// "dnsapi" lines record calls of the flush library, not processes.
+// "dnsapi" and "iphlpapi" lines record calls of libraries, not processes.
 bool isChildCommand(const QStringList &fields)
 {
-    return !fields.isEmpty() && fields.first() != QLatin1String("dnsapi");
+    return !fields.isEmpty() && fields.first() != QLatin1String("dnsapi") &&
+           fields.first() != QLatin1String("iphlpapi");
 }
 
 } // namespace

@@ -10,12 +10,17 @@ of the machine that went through the same runs before: the floor, the cost
 of the child processes alone. The replay must journal the same commands and
 leave the same registry as the tool, or the benchmark fails.
 
+All of it twice: on machines with wmic, and on machines without it, where
+the tool lists the adapters through the stand-in GetAdaptersAddresses in
+its own process; there a run must start no process but netsh.
+
 Called by scripts/bench, which builds the programs and passes their paths.
 """
 
 import argparse
 import filecmp
 import os
+import re
 import shutil
 import statistics
 import sys
@@ -28,6 +33,12 @@ RUNS = (
     ("no-op vpn", ["vpn", VPN_ENTRY]),
     ("reset", ["reset"]),
 )
+# Machine variants: a title and whether wmic is there.
+VARIANTS = (
+    ("With wmic", True),
+    ("Without wmic (adapters listed through GetAdaptersAddresses)", False),
+)
+LISTING_LINE = re.compile(r"\tDnsManager: Adapters listed by (\S+): \d+ in ([\d.]+) ms")
 
 
 def run_timed(argv):
@@ -56,8 +67,20 @@ def take_journal(machine):
 
 
 def child_commands(journal_lines):
-    # "dnsapi" lines record calls of the flush library, not processes.
-    return [line for line in journal_lines if not line.startswith("dnsapi\t")]
+    # "dnsapi" and "iphlpapi" lines record calls of libraries, not processes.
+    return [line for line in journal_lines
+            if not line.startswith(("dnsapi\t", "iphlpapi\t"))]
+
+
+def listing_milliseconds(machine):
+    """The lister and milliseconds of the last run's adapter listing."""
+    path = os.path.join(machine, "ProgramData", "Tarnwick", "tarnwick-dns.log")
+    with open(path, encoding="utf-8") as log:
+        listings = LISTING_LINE.findall(log.read())
+    if not listings:
+        sys.exit("bench: a run listed no adapter")
+    lister, milliseconds = listings[-1]
+    return lister, float(milliseconds)
 
 
 def same_tree(left, right):
@@ -71,11 +94,15 @@ def same_tree(left, right):
                for sub in comparison.common_dirs)
 
 
-def measure_size(programs, count, repetitions, scratch):
-    """Per run name: lists of tool seconds, floor seconds, peak KiB, processes."""
+def measure_size(programs, count, repetitions, scratch, with_wmic):
+    """Per run name: lists of tool seconds, floor seconds, peak KiB, listing
+    milliseconds, and the set of process counts."""
     template = os.path.join(scratch, f"template-{count}")
     run_timed([programs.sim, "create", template, "--interfaces", str(count)])
-    results = {name: {"tool": [], "floor": [], "peak": [], "processes": set()} for name, _ in RUNS}
+    if not with_wmic:
+        os.remove(os.path.join(template, "bin", "wmic"))
+    results = {name: {"tool": [], "floor": [], "peak": [], "listing": [], "processes": set()}
+               for name, _ in RUNS}
     for repetition in range(repetitions):
         tool_machine = os.path.join(scratch, f"tool-{count}-{repetition}")
         floor_machine = os.path.join(scratch, f"floor-{count}-{repetition}")
@@ -93,9 +120,15 @@ def measure_size(programs, count, repetitions, scratch):
                                           programs.replay, replayed])
             if take_journal(floor_machine) != child_commands(journal):
                 sys.exit(f"bench: the replay of {name} at N = {count} journaled other calls")
+            lister, listing = listing_milliseconds(tool_machine)
+            if (lister == "wmic") != with_wmic or (not with_wmic and any(
+                    not line.startswith("netsh\t") for line in child_commands(journal))):
+                sys.exit(f"bench: {name} at N = {count} listed with {lister}, processes:"
+                         f" {child_commands(journal)}")
             result["tool"].append(seconds)
             result["floor"].append(floor_seconds)
             result["peak"].append(peak)
+            result["listing"].append(listing)
             result["processes"].add(len(child_commands(journal)))
         if not same_tree(os.path.join(tool_machine, "registry"),
                          os.path.join(floor_machine, "registry")):
@@ -107,7 +140,8 @@ def measure_size(programs, count, repetitions, scratch):
 
 
 def summarize(count, results):
-    row = {"n": count}
+    row = {"n": count,
+           "listing": statistics.median(ms for name, _ in RUNS for ms in results[name]["listing"])}
     for name, _ in RUNS:
         result = results[name]
         tool = statistics.median(result["tool"])
@@ -125,8 +159,8 @@ def summarize(count, results):
 TABLE_HEADER = [
     "| N | vpn: tool, floor (s) | tool / floor | no-op vpn: tool, floor (s) | tool / floor"
     " | reset: tool, floor (s) | tool / floor | processes (vpn, no-op, reset)"
-    " | peak memory (MiB) |",
-    "|---|---|---|---|---|---|---|---|---|",
+    " | adapter listing (ms) | peak memory (MiB) |",
+    "|---|---|---|---|---|---|---|---|---|---|",
 ]
 
 
@@ -136,6 +170,7 @@ def table_row(row):
         run = row[name]
         cells += [f"{run['tool']:.3f}, {run['floor']:.3f}", f"{run['ratio']:.2f}"]
     cells.append(", ".join(row[name]["processes"] for name, _ in RUNS))
+    cells.append(f"{row['listing']:.1f}")
     cells.append(f"{max(row[name]['peak'] for name, _ in RUNS) / 1024:.1f}")
     return "| " + " | ".join(cells) + " |"
 
@@ -177,7 +212,7 @@ def plot(rows, path):
     figure.savefig(path, dpi=100)
 
 
-def document(rows, repetitions, load, table, image_name):
+def document(rows, repetitions, load, tables, image_name):
     return f"""# Benchmark of switch runs
 
 Written by `scripts/bench` on {time.strftime('%Y-%m-%d')}. Each size N is a fresh
@@ -190,8 +225,17 @@ read from the run's journal, run in the same order and each awaited, on a
 second copy of the machine in the same state, right after the tool's run.
 The replay must journal the same calls and leave the same registry as the
 tool. Times are medians of {repetitions} repetitions; processes are counted from
-the journal; peak memory is the largest resident set of the tool and of the
-child processes it awaited, as wait4 reports it.
+the journal; the adapter listing's time is the one the tool logs, the median
+of all three runs; peak memory is the largest resident set of the tool and of
+the child processes it awaited, as wait4 reports it.
+
+All of it on machines with `wmic` and on machines without it (as on a new
+installation of Windows 11), where the tool lists the adapters through the
+stand-in `GetAdaptersAddresses` in its own process: there a run starts no
+process besides its `netsh` commands, none at all when nothing changes (the
+benchmark fails otherwise). The stand-in reads the simulated registry, so
+the listing's milliseconds on a real Windows come from
+`check-on-windows.cmd` (item 4).
 
 Measured on a machine with {os.cpu_count()} cores, load average {load[0]:.1f} at the start
 and {load[1]:.1f} at the end; a load above the core count means that other work
@@ -199,9 +243,9 @@ ran beside the benchmark. Absolute times depend on the machine and on what else 
 runs; tool / floor, taken within the same repetition, is the figure to
 compare.
 
-{table}
+{tables}
 
-Time per interface:
+Time per interface, with `wmic`:
 
 {per_interface_table(rows)}
 
@@ -222,21 +266,27 @@ def parse_arguments():
 
 def main():
     arguments = parse_arguments()
-    rows = []
+    rows = {title: [] for title, _ in VARIANTS}
     load_at_start = os.getloadavg()[0]
-    # The table is printed row by row, as each size is done.
+    # The rows are printed one by one, as each is done; both variants of a
+    # size are measured one after the other, under much the same load.
     print("\n".join(TABLE_HEADER), flush=True)
     with tempfile.TemporaryDirectory(prefix="tarnwick-bench-") as scratch:
         for count in arguments.sizes:
-            rows.append(summarize(count, measure_size(arguments, count, arguments.repetitions,
-                                                      scratch)))
-            print(table_row(rows[-1]), flush=True)
+            for title, with_wmic in VARIANTS:
+                rows[title].append(summarize(count, measure_size(
+                    arguments, count, arguments.repetitions, scratch, with_wmic)))
+                print(f"{table_row(rows[title][-1])} {title}", flush=True)
     os.makedirs(arguments.out, exist_ok=True)
-    plot(rows, os.path.join(arguments.out, "benchmarks.png"))
-    table = "\n".join(TABLE_HEADER + [table_row(row) for row in rows])
+    with_wmic_rows = rows[VARIANTS[0][0]]
+    plot(with_wmic_rows, os.path.join(arguments.out, "benchmarks.png"))
+    tables = "\n\n".join(f"{title}:\n\n" + "\n".join(TABLE_HEADER + [table_row(row) for row in
+                                                                      rows[title]])
+                         for title, _ in VARIANTS)
     with open(os.path.join(arguments.out, "benchmarks.md"), "w", encoding="utf-8") as out:
         load = (load_at_start, os.getloadavg()[0])
-        out.write(document(rows, arguments.repetitions, load, table, "benchmarks.png"))
+        out.write(document(with_wmic_rows, arguments.repetitions, load, tables,
+                           "benchmarks.png"))
 
 
 if __name__ == "__main__":

@@ -1,4 +1,4 @@
-// The stand-ins for wmic, netsh, ipconfig and powershell: one program,
+// The stand-ins for wmic, netsh and ipconfig: one program,
 // installed under each of these names, that acts by the name it is run as.
 // The same code serves the simulated machine and the Windows machine under
 // Wine; standinplatform.h is all that differs.
@@ -22,14 +22,6 @@ int failWith(const char *message)
     return 1;
 }
 
-QStringList adapterGuids(const MachineRegistry &registry)
-{
-    QStringList guids;
-    for (const QString &subkey : registry.subkeys(simkeys::networkConnections))
-        guids.append(subkey.toUpper());
-    return guids;
-}
-
 // Reads standard input to its end, as the real wmic does before it answers:
 // a caller that leaves the input open waits into its timeout.
 void readInputToEnd()
@@ -47,7 +39,7 @@ int wmic(const MachineRegistry &registry, const QStringList &arguments)
                                   QStringLiteral("GUID")};
     if (arguments != expected)
         return failWith("Invalid query.");
-    const QStringList guids = adapterGuids(registry);
+    const QStringList guids = listedAdapterGuids(registry);
     int width = 4;
     for (const QString &guid : guids)
         width = std::max(width, int(guid.size()));
@@ -56,18 +48,6 @@ int wmic(const MachineRegistry &registry, const QStringList &arguments)
         output += guid.leftJustified(width + 2).toUtf8() + "\r\r\n";
     output += "\r\r\n";
     std::fwrite(output.constData(), 1, output.size(), stdout);
-    return 0;
-}
-
-int powershell(const MachineRegistry &registry, const QStringList &arguments)
-{
-    const QStringList expected = {
-        QStringLiteral("-NoProfile"), QStringLiteral("-NonInteractive"), QStringLiteral("-Command"),
-        QStringLiteral("Get-NetAdapter -IncludeHidden | ForEach-Object { $_.InterfaceGuid }")};
-    if (arguments != expected)
-        return failWith("The term is not recognized as the name of a cmdlet.");
-    for (const QString &guid : adapterGuids(registry))
-        std::printf("%s\r\n", qPrintable(guid));
     return 0;
 }
 
@@ -156,8 +136,6 @@ int actNormally(const QString &name, const MachineRegistry &registry, const QStr
 {
     if (name == QLatin1String("wmic"))
         return wmic(registry, arguments);
-    if (name == QLatin1String("powershell"))
-        return powershell(registry, arguments);
     if (name == QLatin1String("netsh"))
         return netsh(registry, arguments);
     if (name == QLatin1String("ipconfig"))

@@ -1,5 +1,6 @@
 #include "standin.h"
 
+#include "simkeys.h"
 #include "standinplatform.h"
 
 #include <QFile>
@@ -38,4 +39,12 @@ QString faultAction(const QString &root, const QString &name, const QStringList 
             return blank < 0 ? rule : rule.left(blank);
     }
     return QString();
+}
+
+QStringList listedAdapterGuids(const MachineRegistry &registry)
+{
+    QStringList guids;
+    for (const QString &subkey : registry.subkeys(simkeys::networkConnections))
+        guids.append(subkey.toUpper());
+    return guids;
 }

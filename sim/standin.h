@@ -3,8 +3,11 @@
 #include <QString>
 #include <QStringList>
 
-// Shared behaviour of the stand-ins for Windows system commands: every call
-// is written to ROOT/journal, and ROOT/faults/<name> may make it misbehave.
+class MachineRegistry;
+
+// Shared behaviour of the stand-ins for Windows system commands and
+// libraries: every call is written to ROOT/journal, and ROOT/faults/<name>
+// may make it misbehave.
 
 // Hangs for 120 s, as a command that never answers: it does not watch its
 // caller, as no real command does. While it hangs it appends a byte to
@@ -19,3 +22,7 @@ void appendToJournal(const QString &root, const QString &name, const QStringList
 // A rule is "ACTION" or "ACTION TEXT"; it applies when it has no TEXT or when
 // TEXT occurs in the arguments joined by single blanks.
 QString faultAction(const QString &root, const QString &name, const QStringList &arguments);
+
+// The GUIDs of the machine's network adapters, upper-cased as Windows lists
+// them: the subkeys of the network connections key.
+QStringList listedAdapterGuids(const MachineRegistry &registry);

@@ -23,7 +23,7 @@
 namespace {
 
 const QStringList standinNames = {QStringLiteral("wmic"), QStringLiteral("netsh"),
-                                  QStringLiteral("ipconfig"), QStringLiteral("powershell")};
+                                  QStringLiteral("ipconfig")};
 
 int usage()
 {
@@ -72,6 +72,8 @@ bool installProgramsAndLibraries(const QString &root)
                        root + QStringLiteral("/lib/libdnsapi.so")) &&
            installFile(QStringLiteral(TARNWICK_DNSAPI_NOFUNCTION_PATH),
                        root + QStringLiteral("/lib/libdnsapi-nofunction.so")) &&
+           installFile(QStringLiteral(TARNWICK_IPHLPAPI_PATH),
+                       root + QStringLiteral("/lib/libiphlpapi.so")) &&
            journal.open(QIODevice::WriteOnly);
 }
 

@@ -25,9 +25,7 @@ QStringList vpnRunCommands()
 }
 
 const QString wmicCall = QStringLiteral("wmic\tnic\twhere\tGUID is not null\tget\tGUID");
-const QString powershellCall =
-    QStringLiteral("powershell\t-NoProfile\t-NonInteractive\t-Command\tGet-NetAdapter "
-                   "-IncludeHidden | ForEach-Object { $_.InterfaceGuid }");
+const QString nativeListerCall = QStringLiteral("iphlpapi\tGetAdaptersAddresses");
 
 } // namespace
 
@@ -44,9 +42,12 @@ private slots:
     void vpnAndResetRunExactlyTheseCommands();
     void logLinesEndWithThePlatformsLineEnd();
     void wmicGetsItsInputClosed();
-    void failingWmicFallsBackToPowershell_data();
-    void failingWmicFallsBackToPowershell();
+    void failingWmicFallsBackToTheNativeLister_data();
+    void failingWmicFallsBackToTheNativeLister();
     void hungWmicIsGivenUpAfterItsTimeout();
+    void withoutWmicTheNativeListerAnswersAlone();
+    void failingListersWarnOnceAndChangeNothing_data();
+    void failingListersWarnOnceAndChangeNothing();
     void failingNetshIsLoggedAndTheRunGoesOn();
     void runsCreateNoRegistryKey();
     void killedRunLeavesNoCommandBehind();
@@ -73,7 +74,7 @@ void TestScenarios::vpnAndResetRunExactlyTheseCommands()
 {
     QCOMPARE(machine->runTool(vpnArguments()).exitCode, 0);
     QCOMPARE(machine->journalOf("wmic"), QStringList{wmicCall});
-    QCOMPARE(machine->journalOf("powershell"), QStringList());
+    QCOMPARE(machine->journalOf("iphlpapi"), QStringList());
     QCOMPARE(machine->netshCalls(), vpnRunCommands());
 
     machine->clearJournal();
@@ -122,11 +123,11 @@ void TestScenarios::wmicGetsItsInputClosed()
     // input: left open, the listing would time out and fall back.
     QCOMPARE(machine->runTool(vpnArguments()).exitCode, 0);
     QCOMPARE(machine->logLines().filter("warning\t"), QStringList());
-    QCOMPARE(machine->journalOf("powershell"), QStringList());
+    QCOMPARE(machine->journalOf("iphlpapi"), QStringList());
     QCOMPARE(machine->nameServer(sample::ethernet, true), vpnIpv4);
 }
 
-void TestScenarios::failingWmicFallsBackToPowershell_data()
+void TestScenarios::failingWmicFallsBackToTheNativeLister_data()
 {
     QTest::addColumn<QString>("fault");
     QTest::addColumn<QString>("problem");
@@ -138,29 +139,93 @@ void TestScenarios::failingWmicFallsBackToPowershell_data()
                                    << "no adapter listed";
 }
 
-void TestScenarios::failingWmicFallsBackToPowershell()
+void TestScenarios::failingWmicFallsBackToTheNativeLister()
 {
+    SIMULATED_MACHINE_ONLY(wineListsTheHostsAdapters);
     QFETCH(QString, fault);
     QFETCH(QString, problem);
 
     machine->setFaults("wmic", {fault});
     QCOMPARE(machine->runTool(vpnArguments()).exitCode, 0);
-    QCOMPARE(machine->logLines().filter("warning\t"),
-             QStringList{"warning\tDnsManager: Listing adapters with wmic failed (" + problem +
-                         "), trying powershell"});
-    QCOMPARE(machine->journalOf("powershell"), QStringList{powershellCall});
+    QCOMPARE(
+        machine->logLines().filter("warning\t"),
+        QStringList{"warning\tDnsManager: Listing adapters with wmic failed (" + problem + ")"});
+    QCOMPARE(machine->journalOf("iphlpapi"), QStringList{nativeListerCall});
     QVERIFY2(machine->netshCalls() == vpnRunCommands(),
              qPrintable(machine->journal().join('\n') + "\n" + machine->logLines().join('\n')));
 }
 
 void TestScenarios::hungWmicIsGivenUpAfterItsTimeout()
 {
+    SIMULATED_MACHINE_ONLY(wineListsTheHostsAdapters);
     machine->setFaults("wmic", {"hang"});
     QCOMPARE(machine->runTool(vpnArguments()).exitCode, 0);
     QCOMPARE(machine->logLines().filter("warning\t"),
              QStringList{"warning\tDnsManager: Listing adapters with wmic failed (timed out after "
-                         "30000 ms), trying powershell"});
+                         "30000 ms)"});
     QCOMPARE(machine->netshCalls(), vpnRunCommands());
+}
+
+void TestScenarios::withoutWmicTheNativeListerAnswersAlone()
+{
+    // As on a current Windows 11: no wmic, the adapters are listed in the
+    // tool's own process, and that is no cause for a warning.
+    QVERIFY(machine->breakProgram("wmic", "missing"));
+    QCOMPARE(machine->runTool(vpnArguments()).exitCode, 0);
+    const QStringList lines = machine->logLines();
+    QCOMPARE(lines.filter("warning\t"), QStringList());
+    QVERIFY(lines.contains("info\tDnsManager: wmic is not installed, listing adapters with "
+                           "GetAdaptersAddresses"));
+    const QStringList listed = lines.filter(QRegularExpression(
+        "^info\tDnsManager: Adapters listed by GetAdaptersAddresses: [1-9]\\d* in [\\d.]+ ms$"));
+    QVERIFY2(listed.size() == 1, qPrintable(lines.join('\n')));
+    if (machine->isWindows()) {
+        // Windows' own GetAdaptersAddresses, which lists the Linux host's
+        // adapters by braced GUIDs that no key of the machine has.
+        QCOMPARE(machine->netshCalls(), QStringList());
+        return;
+    }
+    // The stand-in library's call is journaled; netsh is the only process.
+    QCOMPARE(machine->journalOf("iphlpapi"), QStringList{nativeListerCall});
+    QStringList processes = machine->journal();
+    processes.removeAll(nativeListerCall);
+    processes.removeAll("dnsapi\tDnsFlushResolverCache");
+    QCOMPARE(processes, machine->journalOf("netsh"));
+    QCOMPARE(machine->netshCalls(), vpnRunCommands());
+}
+
+void TestScenarios::failingListersWarnOnceAndChangeNothing_data()
+{
+    QTest::addColumn<QString>("wmicFault");
+    QTest::addColumn<QString>("nativeFault");
+    QTest::addColumn<QString>("warning");
+    QTest::newRow("both fail") << "fail"
+                               << "fail"
+                               << "wmic (exited with code 1) and with GetAdaptersAddresses "
+                                  "(returned error 8)";
+    QTest::newRow("wmic missing, the library lists nothing")
+        << "missing"
+        << "noop"
+        << "wmic (not installed) and with GetAdaptersAddresses (no adapter listed)";
+}
+
+void TestScenarios::failingListersWarnOnceAndChangeNothing()
+{
+    SIMULATED_MACHINE_ONLY(wineListsTheHostsAdapters);
+    QFETCH(QString, wmicFault);
+    QFETCH(QString, nativeFault);
+    QFETCH(QString, warning);
+
+    const QString before = machine->show();
+    QVERIFY(machine->breakProgram("wmic", wmicFault));
+    machine->setFaults("iphlpapi", {nativeFault});
+    QCOMPARE(machine->runTool(vpnArguments()).exitCode, 0);
+    QCOMPARE(machine->logLines().filter("warning\t"),
+             QStringList{"warning\tDnsManager: Listing adapters failed with " + warning +
+                         ", no interface is listed"});
+    QCOMPARE(machine->journalOf("iphlpapi"), QStringList{nativeListerCall});
+    QCOMPARE(machine->netshCalls(), QStringList());
+    QCOMPARE(machine->show(), before);
 }
 
 void TestScenarios::failingNetshIsLoggedAndTheRunGoesOn()

@@ -39,7 +39,8 @@ void TestServers::parsesAdapterGuids_data()
                       "{6f1c2a10-8b3e-4c55-9d21-0a1b2c3d4e03}  \r\r\n\r\r\n")
         << QStringList{"{6F1C2A10-8B3E-4C55-9D21-0A1B2C3D4E01}",
                        "{6F1C2A10-8B3E-4C55-9D21-0A1B2C3D4E03}"};
-    QTest::newRow("powershell lines") << QByteArray("{A}\r\n{B}\r\n") << QStringList{"{A}", "{B}"};
+    QTest::newRow("lines ending in CR LF")
+        << QByteArray("{A}\r\n{B}\r\n") << QStringList{"{A}", "{B}"};
     QTest::newRow("reported twice") << QByteArray("{A}\n{a}\n") << QStringList{"{A}"};
     QTest::newRow("text up to the first NUL")
         << QByteArray("{A}\n\0{B}\n", 9) << QStringList{"{A}"};

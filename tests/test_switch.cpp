@@ -9,6 +9,10 @@ using sample::vpnArguments;
 using sample::vpnIpv4;
 using sample::vpnIpv6;
 
+// The sample machine's six adapters listed by wmic, in milliseconds.
+const QString wmicListedLine =
+    QStringLiteral("info\tDnsManager: Adapters listed by wmic: 6 in \\d+\\.\\d ms");
+
 // The command line of a client's switch back that names the user's servers
 // of the sample machine.
 QStringList userArguments()
@@ -128,13 +132,14 @@ void TestSwitch::vpnThenResetRestoresEveryInterface()
 
     const QString inventory = "info\tDnsManager: ID: .*";
     const QString replace = "info\tDnsManager: Replace DNS settings for ID: .*, status: 'true'";
-    verifyLinePatterns(
-        lastRunLines(*machine),
-        {"info\tDns: Initialized with 'Reset' mode", "info\tDns: Process started",
-         "info\tDns: Resetting DNS settings\\.\\.\\.", inventory, inventory, inventory, inventory,
-         "info\tDns: Switch to user DNS", "info\tDnsManager: Set DNS settings from user", replace,
-         replace, replace, replace, replace, replace,
-         "info\tDnsManager: Flush DNS finished with status 'true'", "info\tDns: Process finished"});
+    verifyLinePatterns(lastRunLines(*machine),
+                       {"info\tDns: Initialized with 'Reset' mode", "info\tDns: Process started",
+                        "info\tDns: Resetting DNS settings\\.\\.\\.", wmicListedLine, inventory,
+                        inventory, inventory, inventory, "info\tDns: Switch to user DNS",
+                        "info\tDnsManager: Set DNS settings from user", replace, replace, replace,
+                        replace, replace, replace,
+                        "info\tDnsManager: Flush DNS finished with status 'true'",
+                        "info\tDns: Process finished"});
 }
 
 void TestSwitch::vpnRunReadsItsArguments_data()
@@ -242,6 +247,7 @@ void TestSwitch::resetWithoutDataFileClearsLoneVpnServers()
                         "info\tDns: Process started",
                         "info\tDns: Resetting DNS settings\\.\\.\\.",
                         "warning\tDns: DNS data file doesn't exist, resetting to default values",
+                        wmicListedLine,
                         inventory,
                         inventory,
                         inventory,
@@ -435,7 +441,7 @@ void TestSwitch::lockBesideTheDataFileIsIgnored()
 
 void TestSwitch::failingSystemCommandsStillExitWithZero()
 {
-    for (const char *program : {"wmic", "powershell", "netsh", "ipconfig", "dnsapi"})
+    for (const char *program : {"wmic", "iphlpapi", "netsh", "ipconfig", "dnsapi"})
         machine->setFaults(program, {"fail"});
     QCOMPARE(machine->runTool(vpnArguments()).exitCode, 0);
     QCOMPARE(machine->runTool({"reset"}).exitCode, 0);

@@ -232,7 +232,8 @@ void TestMachine::clearFaults(const QString &program) const
 bool TestMachine::breakProgram(const QString &program, const QString &fault) const
 {
     if (fault == QLatin1String("missing"))
-        return !isWindows() && QFile::remove(root() + QStringLiteral("/bin/") + program);
+        return isWindows() ? wine->removeCommand(program)
+                           : QFile::remove(root() + QStringLiteral("/bin/") + program);
     if (!fault.isEmpty())
         setFaults(program, {fault});
     return true;

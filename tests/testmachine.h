@@ -81,9 +81,9 @@ public:
 
     void setFaults(const QString &program, const QStringList &rules) const;
     void clearFaults(const QString &program) const;
-    // Makes a stand-in misbehave: "missing" removes it from ROOT/bin (not on
-    // Windows), any other text is one fault rule, "" changes nothing. False
-    // when it cannot.
+    // Makes a stand-in misbehave: "missing" removes the command (from ROOT/bin,
+    // or from the Wine prefix's system folder), any other text is one fault
+    // rule, "" changes nothing. False when it cannot.
     bool breakProgram(const QString &program, const QString &fault) const;
 
     // Every key of the machine's registry, as full key paths, sorted.
@@ -121,6 +121,13 @@ private:
         if (TestMachine::windowsWanted())                                                          \
             QSKIP(reason);                                                                         \
     } while (false)
+
+// The reason of a test or step that makes wmic fail or list nothing: the
+// tool then lists adapters with GetAdaptersAddresses, which under Wine is
+// Windows' own and lists the Linux host's adapters.
+constexpr const char wineListsTheHostsAdapters[] =
+    "under Wine, GetAdaptersAddresses lists the Linux host's adapters, whose GUIDs no key of the "
+    "machine has: a failing wmic lists no interface there";
 
 // The GUIDs of the sample machine's interfaces.
 namespace sample {

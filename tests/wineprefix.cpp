@@ -98,6 +98,14 @@ QString WinePrefix::programData() const
     return path + QStringLiteral("/drive_c/ProgramData");
 }
 
+bool WinePrefix::removeCommand(const QString &command) const
+{
+    // Where tests/wine/make-template puts the stand-ins.
+    const QString file = command == QLatin1String("wmic") ? QStringLiteral("wbem/wmic.exe")
+                                                          : command + QStringLiteral(".exe");
+    return QFile::remove(path + QStringLiteral("/drive_c/windows/system32/") + file);
+}
+
 QProcessEnvironment WinePrefix::environment() const
 {
     QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
@@ -106,9 +114,8 @@ QProcessEnvironment WinePrefix::environment() const
     // Wine runs programs in the system folder as its own built-in ones unless
     // they are named native here; mscoree and mshtml would ask to install
     // Mono and Gecko.
-    environment.insert(
-        QStringLiteral("WINEDLLOVERRIDES"),
-        QStringLiteral("netsh.exe,ipconfig.exe,wmic.exe,powershell.exe=n;mscoree,mshtml="));
+    environment.insert(QStringLiteral("WINEDLLOVERRIDES"),
+                       QStringLiteral("netsh.exe,ipconfig.exe,wmic.exe=n;mscoree,mshtml="));
     environment.remove(QStringLiteral("DISPLAY"));
     environment.remove(QStringLiteral("WAYLAND_DISPLAY"));
     // Wine passes the environment on; the stand-ins find the simulated

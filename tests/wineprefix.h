@@ -38,6 +38,10 @@ public:
     // wine's, the program and its arguments.
     void start(QProcess &process, const QStringList &arguments) const;
 
+    // Removes a command's stand-in from the system folder, as a command
+    // that is not installed (Wine then runs no built-in one in its place).
+    bool removeCommand(const QString &command) const;
+
     // Replaces the prefix's machine keys with the simulated machine's.
     bool loadRegistry() const;
     // Replaces the simulated machine's keys with the prefix's.

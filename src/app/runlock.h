@@ -15,9 +15,10 @@ class VendorFolder;
 
 // How long a run waits for another to finish. A run normally takes seconds;
 // it is bounded by its system commands, each given 30 s: the adapter listing
-// (wmic, then powershell) and every netsh command. Five minutes covers ten of
-// them timing out, the adapter listing and eight netsh commands of a machine
-// with four interfaces, without leaving the client waiting for ever.
+// (wmic; the native listing starts no command) and every netsh command. Five
+// minutes covers nine of them timing out, the listing and eight netsh
+// commands of a machine with four interfaces, without leaving the client
+// waiting for ever.
 const int runLockWaitMs = 5 * 60 * 1000;
 
 // The lock of one run, released when the object goes.

@@ -11,7 +11,9 @@
 #include "utils/text.h"
 
 #include <QDebug>
+#include <QElapsedTimer>
 #include <QHash>
+#include <QStandardPaths>
 #include <algorithm>
 
 namespace {
@@ -25,13 +27,11 @@ const QString connectionKeyTemplate = QStringLiteral(
     "08002BE10318}\\%1\\Connection");
 const QString kernelDebugAdapter = QStringLiteral("ROOT\\KDNIC\\0000");
 
+const QString wmic = QStringLiteral("wmic");
 const QStringList wmicArguments = {QStringLiteral("nic"), QStringLiteral("where"),
                                    QStringLiteral("GUID is not null"), QStringLiteral("get"),
                                    QStringLiteral("GUID")};
-// wmic is no longer installed by default on current Windows 11.
-const QStringList powershellArguments = {
-    QStringLiteral("-NoProfile"), QStringLiteral("-NonInteractive"), QStringLiteral("-Command"),
-    QStringLiteral("Get-NetAdapter -IncludeHidden | ForEach-Object { $_.InterfaceGuid }")};
+const QString nativeLister = QStringLiteral("GetAdaptersAddresses");
 
 // The records by their IDs in upper case, so that IDs match ignoring letter
 // case; a lookup here keeps the pairing of the two stacks linear in the
@@ -64,17 +64,57 @@ QList<InterfaceInfo> recordsOtherThan(const QList<InterfaceInfo> &records, const
     return kept;
 }
 
-// The GUIDs a listing command reports. When it fails or lists none: an empty
-// set, and the reason in *problem.
-QSet<QString> listGuids(const QString &command, const QStringList &arguments, QString *problem)
+// How one adapter lister ended: the GUIDs it listed, or why it listed none.
+struct AdapterListing
 {
-    const CommandOutcome outcome = runSystemCommand(command, arguments, commandTimeoutMs);
-    const QSet<QString> guids = parseAdapterGuids(outcome.output);
-    if (!outcome.succeeded())
-        *problem = outcome.failureText(commandTimeoutMs);
-    else if (guids.isEmpty())
-        *problem = QStringLiteral("no adapter listed");
-    return problem->isEmpty() ? guids : QSet<QString>();
+    QSet<QString> guids;
+    QString problem;
+    double elapsedMs = 0;
+    bool notInstalled = false;
+};
+
+// A lister that answered with no GUID failed too.
+AdapterListing checkedListing(AdapterListing listing, const QElapsedTimer &timer)
+{
+    listing.elapsedMs = timer.nsecsElapsed() / 1e6;
+    if (!listing.problem.isEmpty())
+        listing.guids.clear();
+    else if (listing.guids.isEmpty())
+        listing.problem = QStringLiteral("no adapter listed");
+    return listing;
+}
+
+// wmic is an optional feature of Windows, left out of new installations of
+// Windows 11: not installed is a problem of its own.
+AdapterListing listWithWmic()
+{
+    QElapsedTimer timer;
+    timer.start();
+    const CommandOutcome outcome = runSystemCommand(wmic, wmicArguments, commandTimeoutMs);
+    const bool notInstalled =
+        !outcome.started && QStandardPaths::findExecutable(systemProgram(wmic)).isEmpty();
+    QString problem;
+    if (notInstalled)
+        problem = QStringLiteral("not installed");
+    else if (!outcome.succeeded())
+        problem = outcome.failureText(commandTimeoutMs);
+    return checkedListing({parseAdapterGuids(outcome.output), problem, 0, notInstalled}, timer);
+}
+
+AdapterListing listNatively()
+{
+    QElapsedTimer timer;
+    timer.start();
+    const NativeAdapterList listed = listAdaptersNatively();
+    return checkedListing({adapterGuidsOfNames(listed.names), listed.problem}, timer);
+}
+
+QSet<QString> answered(const QString &source, const QString &lister, const AdapterListing &listing)
+{
+    logInfo(source, QStringLiteral("Adapters listed by %1: %2 in %3 ms")
+                        .arg(lister, QString::number(listing.guids.size()),
+                             QString::number(listing.elapsedMs, 'f', 1)));
+    return listing.guids;
 }
 
 // The servers of one stack's "NameServer" value that the inventory keeps; what
@@ -126,23 +166,28 @@ void DnsManager::refreshInterfaces()
 
 QSet<QString> DnsManager::adapterGuids()
 {
-    QString problem;
-    QSet<QString> guids = listGuids(QStringLiteral("wmic"), wmicArguments, &problem);
-    if (problem.isEmpty())
-        return guids;
-    logWarning(
-        objectName(),
-        QStringLiteral("Listing adapters with wmic failed (%1), trying powershell").arg(problem));
-
-    problem.clear();
-    guids = listGuids(QStringLiteral("powershell"), powershellArguments, &problem);
-    if (!problem.isEmpty()) {
-        logWarning(
+    const AdapterListing wmicListing = listWithWmic();
+    if (wmicListing.problem.isEmpty())
+        return answered(objectName(), wmic, wmicListing);
+    if (wmicListing.notInstalled) {
+        logInfo(
             objectName(),
-            QStringLiteral("Listing adapters with powershell failed (%1), no interface is listed")
-                .arg(problem));
+            QStringLiteral("wmic is not installed, listing adapters with %1").arg(nativeLister));
     }
-    return guids;
+    const AdapterListing nativeListing = listNatively();
+    if (nativeListing.problem.isEmpty()) {
+        if (!wmicListing.notInstalled) {
+            logWarning(
+                objectName(),
+                QStringLiteral("Listing adapters with wmic failed (%1)").arg(wmicListing.problem));
+        }
+        return answered(objectName(), nativeLister, nativeListing);
+    }
+    // One warning for both: the run then changes no interface.
+    logWarning(objectName(), QStringLiteral("Listing adapters failed with wmic (%1) and with %2 "
+                                            "(%3), no interface is listed")
+                                 .arg(wmicListing.problem, nativeLister, nativeListing.problem));
+    return {};
 }
 
 void DnsManager::loadInterfaces()

@@ -67,6 +67,10 @@ protected slots:
     void onProcessFinished(bool status);
 
 private:
+    // The GUIDs of the machine's adapters as wmic lists them, or where it is
+    // not installed, fails, hangs or lists none, as GetAdaptersAddresses
+    // does; none when both fail. Logs which lister answered, with how many
+    // adapters and in how many milliseconds.
     QSet<QString> adapterGuids();
     // Appends a record per listed interface of one stack; the upper-case IDs
     // of those whose "NameServer" cannot be read go to `unreadable` instead.

@@ -21,7 +21,7 @@ struct CommandOutcome
     QString failureText(int timeoutMs) const;
 };
 
-// The program of a system command (netsh, wmic, powershell, ipconfig). On
+// The program of a system command (netsh, wmic, ipconfig). On
 // Windows its full path in the system directory, never a search-path lookup:
 // the tool runs elevated and the search path holds the current directory.
 // "" when the system directory is unknown: the command then fails to start.

@@ -12,7 +12,6 @@ const QHash<QString, QString> programsBelowSystemDirectory = {
     {QStringLiteral("netsh"), QStringLiteral("netsh.exe")},
     {QStringLiteral("ipconfig"), QStringLiteral("ipconfig.exe")},
     {QStringLiteral("wmic"), QStringLiteral("wbem\\WMIC.exe")},
-    {QStringLiteral("powershell"), QStringLiteral("WindowsPowerShell\\v1.0\\powershell.exe")},
 };
 
 // The system directory, or "" when Windows does not name it. No guessed

@@ -1,4 +1,4 @@
-// Adapter-list parsing: the output of the wmic or powershell listing.
+// Adapter-list parsing: the output of the wmic listing.
 #include "dns/adapterlist.h"
 #include "property.h"
 
