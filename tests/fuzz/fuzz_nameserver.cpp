@@ -19,9 +19,18 @@ void requireOnlyAddresses(const NameServerList &list, const QString &value, bool
                 "the list holds plain addresses of the stack's protocol", server);
     }
     require(list.servers.size() <= maxServersPerProtocol, "at most maxServersPerProtocol servers");
-    require(list.servers.size() + list.rejected.size() + list.ignored ==
-                splitNameServerValue(value).size(),
-            "every piece is kept, rejected or counted as ignored", value);
+    QStringList once = list.servers;
+    require(once.removeDuplicates() == 0, "each server once", value);
+    int addresses = 0;
+    for (const QString &piece : splitNameServerValue(value)) {
+        if (!isPlainAddress(piece) || (ipv4 ? !isIPv4(piece) : !isIPv6(piece)))
+            continue;
+        ++addresses;
+        require(list.servers.contains(canonicalAddress(piece)) || list.ignored > 0,
+                "every address is kept, a repeated one once, unless past the bound", value);
+    }
+    require(list.rejected.size() == splitNameServerValue(value).size() - addresses,
+            "every other piece is rejected", value);
 }
 
 } // namespace
