@@ -2,26 +2,30 @@
 
 #include <QStringList>
 
+#include <cctype>
+
 namespace {
 
-// The escapes QSettings reads after a "\", and what each stands for.
+// The control characters QSettings escapes by a letter, and those letters.
+const QByteArray namedControls = QByteArrayLiteral("\a\b\f\n\r\t\v");
+const QByteArray controlLetters = QByteArrayLiteral("abfnrtv");
+// The characters QSettings reads as themselves after a "\".
+const QByteArray selfEscaped = QByteArrayLiteral("\"?'\\");
+
+// What a "\" and `code` stand for, when it is a letter or self escape.
 QChar escapedCharacter(char code, bool *known)
 {
-    static const char codes[] = "abfnrtv\"?'\\";
-    static const char meanings[] = "\a\b\f\n\r\t\v\"?'\\";
-    for (int i = 0; codes[i] != '\0'; ++i) {
-        if (codes[i] == code) {
-            *known = true;
-            return QLatin1Char(meanings[i]);
-        }
-    }
-    *known = false;
-    return QChar();
+    const int letterAt = controlLetters.indexOf(code);
+    *known = letterAt >= 0 || selfEscaped.contains(code);
+    return QLatin1Char(letterAt >= 0 ? namedControls.at(letterAt) : code);
 }
 
-bool isHexDigit(char c)
+// The value of a digit in `base` (8 or 16), or -1 for none.
+int digitValue(char c, int base)
 {
-    return (c >= '0' && c <= '9') || (c >= 'a' && c <= 'f') || (c >= 'A' && c <= 'F');
+    const int value =
+        QByteArrayLiteral("0123456789abcdef").indexOf(char(tolower(static_cast<unsigned char>(c))));
+    return value < base ? value : -1;
 }
 
 // Reads the digits of a "\x" (hex) or "\0".."\7" (octal) escape from
@@ -30,11 +34,10 @@ QChar numericEscape(const QByteArray &text, int *position, int base)
 {
     uint value = 0;
     for (; *position < text.size(); ++*position) {
-        const char c = text.at(*position);
-        const bool digit = base == 16 ? isHexDigit(c) : (c >= '0' && c <= '7');
-        if (!digit)
+        const int digit = digitValue(text.at(*position), base);
+        if (digit < 0)
             break;
-        value = value * uint(base) + uint(QByteArray(1, c).toUInt(nullptr, 16));
+        value = value * uint(base) + uint(digit);
     }
     return QChar(ushort(value));
 }
@@ -99,14 +102,12 @@ QList<QByteArray> lines(const QByteArray &bytes)
 QByteArray escapedValue(const QString &value)
 {
     const QString text = value.startsWith(QLatin1Char('@')) ? QLatin1Char('@') + value : value;
-    static const QByteArray named = QByteArrayLiteral("\a\b\f\n\r\t\v");
-    static const QByteArray codes = QByteArrayLiteral("abfnrtv");
     QByteArray escaped;
     bool hexBefore = false; // a digit after a numeric escape would extend it
     for (const QChar character : text) {
         const ushort code = character.unicode();
-        const bool hexDigit = code < 0x80 && isHexDigit(char(code));
-        const int namedAt = code < 0x80 ? named.indexOf(char(code)) : -1;
+        const bool hexDigit = code < 0x80 && digitValue(char(code), 16) >= 0;
+        const int namedAt = code < 0x80 ? namedControls.indexOf(char(code)) : -1;
         if ((hexBefore && hexDigit) || code == 0 ||
             (namedAt < 0 && (code < 0x20 || code >= 0x7f))) {
             escaped += code == 0 ? QByteArray("\\0") : "\\x" + QByteArray::number(code, 16);
@@ -115,7 +116,7 @@ QByteArray escapedValue(const QString &value)
         }
         hexBefore = false;
         if (namedAt >= 0)
-            escaped += '\\' + QByteArray(1, codes.at(namedAt));
+            escaped += '\\' + QByteArray(1, controlLetters.at(namedAt));
         else if (code == '"' || code == '\\')
             escaped += '\\' + QByteArray(1, char(code));
         else
