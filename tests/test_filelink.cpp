@@ -1,4 +1,4 @@
-#include "utils/filelink.h"
+#include "store/filelink.h"
 
 #include <QFile>
 #include <QtTest>

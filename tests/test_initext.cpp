@@ -1,4 +1,4 @@
-#include "app/initext.h"
+#include "store/initext.h"
 
 #include <QSettings>
 #include <QTemporaryDir>

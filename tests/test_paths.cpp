@@ -1,6 +1,6 @@
 #include "messagecapture.h"
+#include "store/vendorfolder.h"
 #include "utils/paths.h"
-#include "utils/vendorfolder.h"
 
 #include <QtTest>
 

@@ -1,7 +1,7 @@
-#include "app/runlock.h"
 #include "linematch.h"
 #include "messagecapture.h"
-#include "utils/vendorfolder.h"
+#include "store/runlock.h"
+#include "store/vendorfolder.h"
 
 #include <QtTest>
 

@@ -4,12 +4,12 @@
 #include "dns/interfaceid.h"
 #include "dns/servers.h"
 #include "dns/systemcommand.h"
-#include "dnsdatafile.h"
 #include "entries.h"
 #include "logging/logline.h"
-#include "runlock.h"
+#include "store/dnsdatafile.h"
+#include "store/runlock.h"
+#include "store/vendorfolder.h"
 #include "utils/text.h"
-#include "utils/vendorfolder.h"
 
 namespace {
 

@@ -1,8 +1,8 @@
 #include "logger.h"
 
 #include "logline.h"
-#include "utils/filelink.h"
-#include "utils/vendorfolder.h"
+#include "store/filelink.h"
+#include "store/vendorfolder.h"
 
 #include <QCoreApplication>
 #include <QDateTime>

@@ -1,7 +1,7 @@
 #include "runlock.h"
 
 #include "logging/logline.h"
-#include "utils/vendorfolder.h"
+#include "store/vendorfolder.h"
 
 #include <QElapsedTimer>
 #include <QThread>

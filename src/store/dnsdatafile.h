@@ -1,6 +1,6 @@
 #pragma once
 
-#include "entries.h"
+#include "app/entries.h"
 
 #include <QList>
 #include <QPair>

@@ -1,5 +1,11 @@
 #pragma once
 
+// The store (src/store) and the logger use each other: the log is opened
+// through this folder, and the store logs its warnings. So that neither
+// builds on the other's internals, the dependency runs one way per file:
+// store files include only logging/logline.h, and only logger.cpp includes
+// store headers.
+
 #include "protectedfolder.h"
 
 #include <QByteArray>

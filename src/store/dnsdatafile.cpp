@@ -4,8 +4,8 @@
 #include "dns/servers.h"
 #include "initext.h"
 #include "logging/logline.h"
+#include "store/vendorfolder.h"
 #include "utils/text.h"
-#include "utils/vendorfolder.h"
 
 #include <QDeadlineTimer>
 #include <QDir>

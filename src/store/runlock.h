@@ -1,6 +1,6 @@
 #pragma once
 
-#include "utils/systemlock.h"
+#include "store/systemlock.h"
 
 #include <QString>
 #include <memory>

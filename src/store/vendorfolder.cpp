@@ -1,8 +1,8 @@
 #include "vendorfolder.h"
 
 #include "logging/logline.h"
-#include "paths.h"
 #include "protectedfolder.h"
+#include "utils/paths.h"
 
 #include <QDateTime>
 #include <QDir>
