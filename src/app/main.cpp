@@ -2,6 +2,7 @@
 #include "dns.h"
 #include "logging/logger.h"
 #include "logging/logline.h"
+#include "statusrun.h"
 
 #include <QCoreApplication>
 #include <cstdio>
@@ -11,7 +12,7 @@ namespace {
 void printUsage()
 {
     std::fputs("usage: tarnwick-dns vpn|user ENTRY... | tarnwick-dns reset"
-               "  (ENTRY: {INTERFACE-GUID}@SERVER,SERVER,...)\n",
+               " | tarnwick-dns status [--json]  (ENTRY: {INTERFACE-GUID}@SERVER,SERVER,...)\n",
                stderr);
 }
 
@@ -23,11 +24,23 @@ int main(int argc, char **argv)
     const unsigned long dllSearchError = limitDllSearchToSystemDirectory();
 
     QCoreApplication application(argc, argv);
-    Logger::instance();
+    // Known before the logger starts, which would make and repair the vendor
+    // folder: the status mode changes nothing.
+    const bool status = asksForStatus(argc, argv);
+    if (status)
+        sendWarningsToStandardError();
+    else
+        Logger::instance();
     if (dllSearchError != 0) {
         logWarning(QStringLiteral("Dns"),
                    QStringLiteral("DLL search not limited to the system directory (error %1)")
                        .arg(dllSearchError));
+    }
+    if (status) {
+        const int exitCode = runStatus(argc, argv);
+        if (exitCode < 0)
+            printUsage();
+        return exitCode;
     }
 
     Dns dns(argc, argv);
