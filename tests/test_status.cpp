@@ -12,7 +12,8 @@ class TestStatus : public QObject
 private slots:
     void answersTheStateAndChangesNothing_data();
     void answersTheStateAndChangesNothing();
-    void unknownWithoutElevation();
+    void unknownSaysWhy_data();
+    void unknownSaysWhy();
 };
 
 namespace {
@@ -139,29 +140,56 @@ void TestStatus::answersTheStateAndChangesNothing()
         QVERIFY(!QFileInfo::exists(machine.vendorFolder()));
 }
 
-void TestStatus::unknownWithoutElevation()
+void TestStatus::unknownSaysWhy_data()
 {
-    SIMULATED_MACHINE_ONLY("a run without elevation is one as another user than root");
+    QTest::addColumn<QString>("cause");
+    QTest::addColumn<QString>("reason");
+    QTest::newRow("not elevated") << "not elevated"
+                                  << "not elevated";
+    QTest::newRow("data file cannot be read") << "data file"
+                                              << "the data file cannot be read";
+    QTest::newRow("no adapter lister") << "no lister"
+                                       << "no adapter lister answered";
+    QTest::newRow("words after status") << "x"
+                                        << "";
+}
+
+void TestStatus::unknownSaysWhy()
+{
+    QFETCH(QString, cause);
+    QFETCH(QString, reason);
+    SIMULATED_MACHINE_ONLY("the causes are made as another user, a folder for a file or a failing "
+                           "GetAdaptersAddresses (wineListsTheHostsAdapters)");
     TestMachine machine;
     QVERIFY(machine.isValid());
     machine.runTool(sample::vpnArguments());
-    for (const QStringList &arguments : {QStringList{"--json"}, QStringList{"x"}}) {
-        QProcess tool;
-        tool.setProcessEnvironment(machine.environment());
-        tool.start("setpriv", QStringList{"--reuid=65534", "--regid=65534", "--clear-groups",
-                                          TestMachine::toolPath(), "status"} +
-                                  arguments);
-        QVERIFY(tool.waitForFinished(60000));
-        const QJsonObject answer = QJsonDocument::fromJson(tool.readAllStandardOutput()).object();
-        if (arguments.first() == "x") {
-            QCOMPARE(tool.exitCode(), 255);
-            QVERIFY(tool.readAllStandardError().startsWith("usage: tarnwick-dns"));
-            continue;
-        }
-        QCOMPARE(tool.exitCode(), 12);
-        QCOMPARE(answer.value("state").toString(), QStringLiteral("unknown"));
-        QVERIFY(answer.value("reason").toString().startsWith("not elevated"));
+    if (cause == "data file") {
+        QVERIFY(QFile::remove(machine.dataFilePath()));
+        QVERIFY(QDir().mkdir(machine.dataFilePath()));
     }
+    for (const char *lister : {"wmic", "iphlpapi"})
+        machine.setFaults(lister, {cause == "no lister" ? "fail" : ""});
+    const QString before = snapshot(machine);
+
+    QProcess tool;
+    tool.setProcessEnvironment(machine.environment());
+    const QStringList user = cause == "not elevated"
+                                 ? QStringList{"--reuid=65534", "--regid=65534", "--clear-groups"}
+                                 : QStringList{"--reuid=0"};
+    tool.start("setpriv", user + QStringList{TestMachine::toolPath(), "status",
+                                             cause == "x" ? "x" : "--json"});
+    QVERIFY(tool.waitForFinished(60000));
+    QCOMPARE(snapshot(machine), before);
+    if (reason.isEmpty()) {
+        QCOMPARE(tool.exitCode(), 255);
+        QVERIFY(tool.readAllStandardError().startsWith("usage: tarnwick-dns"));
+        return;
+    }
+    const QJsonObject answer = QJsonDocument::fromJson(tool.readAllStandardOutput()).object();
+    QCOMPARE(tool.exitCode(), 12);
+    QCOMPARE(answer.value("state").toString(), QStringLiteral("unknown"));
+    QVERIFY2(answer.value("reason").toString().startsWith(reason),
+             qPrintable(answer.value("reason").toString()));
 }
 
 QTEST_GUILESS_MAIN(TestStatus)
