@@ -98,13 +98,18 @@ void TestMachine::loadIntoWine() const
 
 QProcessEnvironment TestMachine::environment() const
 {
-    if (isWindows())
-        return wine->environment();
-    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
-    environment.insert(QStringLiteral("TARNWICK_SIM_ROOT"), root());
-    environment.insert(QStringLiteral("XDG_DATA_HOME"), root() + QStringLiteral("/ProgramData"));
-    environment.insert(QStringLiteral("PATH"), root() + QStringLiteral("/bin:") +
-                                                   environment.value(QStringLiteral("PATH")));
+    QProcessEnvironment environment;
+    if (isWindows()) {
+        environment = wine->environment();
+    } else {
+        environment = QProcessEnvironment::systemEnvironment();
+        environment.insert(QStringLiteral("TARNWICK_SIM_ROOT"), root());
+        environment.insert(QStringLiteral("XDG_DATA_HOME"),
+                           root() + QStringLiteral("/ProgramData"));
+        environment.insert(QStringLiteral("PATH"), root() + QStringLiteral("/bin:") +
+                                                       environment.value(QStringLiteral("PATH")));
+    }
+    environment.insert(added);
     return environment;
 }
 
@@ -140,7 +145,7 @@ void TestMachine::startInWine(QProcess &process, const QStringList &arguments) c
 {
     loadIntoWine();
     changedInWine = true;
-    wine->start(process, arguments);
+    wine->start(process, arguments, environment());
 }
 
 TestMachine::Run TestMachine::runTool(const QStringList &arguments) const
