@@ -98,18 +98,15 @@ void TestMachine::loadIntoWine() const
 
 QProcessEnvironment TestMachine::environment() const
 {
-    QProcessEnvironment environment;
-    if (isWindows()) {
-        environment = wine->environment();
-    } else {
-        environment = QProcessEnvironment::systemEnvironment();
-        environment.insert(QStringLiteral("TARNWICK_SIM_ROOT"), root());
-        environment.insert(QStringLiteral("XDG_DATA_HOME"),
-                           root() + QStringLiteral("/ProgramData"));
-        environment.insert(QStringLiteral("PATH"), root() + QStringLiteral("/bin:") +
-                                                       environment.value(QStringLiteral("PATH")));
-    }
+    QProcessEnvironment environment =
+        isWindows() ? wine->environment() : QProcessEnvironment::systemEnvironment();
     environment.insert(added);
+    if (isWindows())
+        return environment;
+    environment.insert(QStringLiteral("TARNWICK_SIM_ROOT"), root());
+    environment.insert(QStringLiteral("XDG_DATA_HOME"), root() + QStringLiteral("/ProgramData"));
+    environment.insert(QStringLiteral("PATH"), root() + QStringLiteral("/bin:") +
+                                                   environment.value(QStringLiteral("PATH")));
     return environment;
 }
 
