@@ -100,7 +100,9 @@ QProcessEnvironment TestMachine::environment() const
 {
     QProcessEnvironment environment =
         isWindows() ? wine->environment() : QProcessEnvironment::systemEnvironment();
-    environment.insert(added);
+    for (const QString &name : added.keys()) // Wine passes on QT_X only as WINEQT_X
+        environment.insert((isWindows() && name.startsWith("QT_") ? "WINE" : "") + name,
+                           added.value(name));
     if (isWindows())
         return environment;
     environment.insert(QStringLiteral("TARNWICK_SIM_ROOT"), root());
