@@ -8,7 +8,7 @@
 //
 // Removes every environment variable whose name begins with "QT_", in any
 // letter case (Windows' names ignore it), and sets the tool's logging filter
-// rules, which come after those of every qtlogging.ini. Call it first in main,
+// rules, which come after those of every qtlogging.ini. Call it in main
 // before QCoreApplication exists. Other variables stay: the simulated machine
 // needs its own.
 void ignoreQtConfiguration();
