@@ -1,5 +1,6 @@
 #include "dllsearch.h"
 #include "dns.h"
+#include "environment.h"
 #include "logging/logger.h"
 #include "logging/logline.h"
 #include "statusrun.h"
@@ -22,6 +23,7 @@ int main(int argc, char **argv)
 {
     // Before anything else can load a DLL by name.
     const unsigned long dllSearchError = limitDllSearchToSystemDirectory();
+    ignoreQtConfiguration();
 
     QCoreApplication application(argc, argv);
     // Known before the logger starts, which would make and repair the vendor
