@@ -63,7 +63,15 @@ public:
         Unprotected
     };
 
-    explicit FolderHold(const QString &path);
+    // Whether a folder of a trusted owner with another list is given the
+    // protected one; a reader that changes nothing holds it as it is.
+    enum Repair
+    {
+        RepairList,
+        LeaveList
+    };
+
+    explicit FolderHold(const QString &path, Repair repair = RepairList);
     ~FolderHold();
     FolderHold(const FolderHold &) = delete;
     FolderHold &operator=(const FolderHold &) = delete;
@@ -98,7 +106,9 @@ enum class FileUse
     // process has moved since: on POSIX an O_APPEND file; on Windows a
     // handle with append access only, since Qt's own append mode there only
     // seeks to the end once, at opening.
-    Append
+    Append,
+    // The run lock as for Lock, but never created: Missing when absent.
+    ExistingLock
 };
 
 // What opening a file found.

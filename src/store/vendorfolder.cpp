@@ -32,9 +32,16 @@ const VendorFolder &VendorFolder::instance()
     return vendorFolder;
 }
 
-VendorFolder::VendorFolder(const QString &path) : folder(path)
+VendorFolder::VendorFolder(const QString &path, Access access) : folder(path), access(access)
 {
-    usable = !folder.isEmpty() && check();
+    usable = !folder.isEmpty() && (access == ReadOnly ? checkExisting() : check());
+}
+
+bool VendorFolder::checkExisting()
+{
+    hold = std::make_unique<FolderHold>(folder, FolderHold::LeaveList);
+    absent = hold->state() == FolderHold::Missing || hold->state() == FolderHold::NotOurs;
+    return !absent && isHeld();
 }
 
 bool VendorFolder::check()
@@ -136,6 +143,10 @@ OpenedFile VendorFolder::openChecked(const QString &fileName, FileUse use) const
     file = openTrustedFile(filePath(fileName), use);
     if (file.status != OpenedFile::Untrusted)
         return file;
+    if (access == ReadOnly) {
+        file.status = OpenedFile::Missing;
+        return file;
+    }
     if (!setAsideUntrusted(fileName)) {
         file.status = OpenedFile::Failed;
         file.error = QStringLiteral("not ours and cannot be set aside");
@@ -155,7 +166,7 @@ bool VendorFolder::writeFile(const QString &fileName, const QByteArray &bytes) c
     // to is ever written.
     const QString temporary = path + QStringLiteral(".new");
     QString error = unusableFolder;
-    if (usable) {
+    if (usable && access == Use) {
         // One left behind by a run killed while it wrote.
         QFile::remove(temporary);
         if (createFileWith(temporary, bytes, &error) &&
@@ -171,7 +182,7 @@ bool VendorFolder::setAside(const QString &fileName, const QString &reason) cons
 {
     QString aside;
     QString error = unusableFolder;
-    if (!usable || !renameAside(fileName, reason, &aside, &error)) {
+    if (!usable || access == ReadOnly || !renameAside(fileName, reason, &aside, &error)) {
         logWarning(logSource,
                    QStringLiteral("'%1' cannot be set aside: %2").arg(filePath(fileName), error));
         return false;

@@ -27,11 +27,26 @@ public:
     // and checked at the first call.
     static const VendorFolder &instance();
 
-    // Checks the folder at `path`, creating it protected when it is missing;
-    // an empty path is never usable.
-    explicit VendorFolder(const QString &path);
+    // What a VendorFolder may do to the folder and its files.
+    enum Access
+    {
+        // Create the folder, give it the protected list, set aside what is
+        // not ours.
+        Use,
+        // Only read what is there: nothing is created, repaired, written or
+        // set aside; an untrusted file reads as Missing, as it would once set
+        // aside.
+        ReadOnly
+    };
+
+    // Checks the folder at `path`, with `Use` creating it protected when it
+    // is missing; an empty path is never usable.
+    explicit VendorFolder(const QString &path, Access access = Use);
 
     bool isUsable() const { return usable; }
+    // Only for ReadOnly: nothing is there that a run would use, since it
+    // would create the folder afresh (missing, or not ours and moved aside).
+    bool isAbsent() const { return absent; }
     // The folder, or an empty string when it is not usable.
     QString path() const { return usable ? folder : QString(); }
     // The path of the file `fileName` in the folder, with native
@@ -73,17 +88,19 @@ public:
     // made. The open file's C runtime descriptor, which the caller closes, or
     // -1 when the folder is unusable or the file cannot be opened.
     int openFile(const QString &fileName, FileUse use) const;
+    // The file opened and checked as openFile's, with what was found.
+    OpenedFile openChecked(const QString &fileName, FileUse use) const;
 
 private:
     bool check();
+    // ReadOnly: holds the folder as it is, when it is there and ours.
+    bool checkExisting();
     // Whatever is at the folder's path has an owner that is not trusted:
     // it is renamed aside, with a warning, and the path checked anew. False,
     // with a critical line, when it cannot be renamed.
     bool moveAsideFolder();
     // Warns unless the folder is held.
     bool isHeld() const;
-    // The file opened and checked, an untrusted one set aside first.
-    OpenedFile openChecked(const QString &fileName, FileUse use) const;
     // Renames the file to "NAME.<reason>-<time>"; false, with the reason in
     // `error`, when it cannot.
     bool renameAside(const QString &fileName, const QString &reason, QString *aside,
@@ -93,6 +110,8 @@ private:
     bool setAsideUntrusted(const QString &fileName) const;
 
     QString folder;
+    Access access;
     std::unique_ptr<FolderHold> hold;
     bool usable = false;
+    bool absent = false;
 };
