@@ -1,3 +1,4 @@
+#include "inireference.h"
 #include "store/initext.h"
 
 #include <QSettings>
@@ -5,7 +6,9 @@
 #include <QtTest>
 
 // The data file's INI text against QSettings, which earlier versions of the
-// tool read and wrote it with: each must read what the other writes.
+// tool read and wrote it with: each must read what the other writes, and the
+// tool must read any text as QSettings does (keys compared in lower case:
+// Debian's QSettings minds letter case, Windows' does not).
 class TestIniText : public QObject
 {
     Q_OBJECT
@@ -13,11 +16,15 @@ class TestIniText : public QObject
 private slots:
     void roundTripsWithQSettings_data();
     void roundTripsWithQSettings();
-    void keepsWhatAHandEditWrote_data();
-    void keepsWhatAHandEditWrote();
+    void readsAsQSettings_data();
+    void readsAsQSettings();
+    void readsRandomTextAsQSettings();
 
 private:
+    QString difference(const QByteArray &text);
+
     QTemporaryDir directory;
+    int files = 0;
 };
 
 void TestIniText::roundTripsWithQSettings_data()
@@ -35,6 +42,7 @@ void TestIniText::roundTripsWithQSettings_data()
                                                           QChar(0) + "7f";
     QTest::newRow("non-ASCII") << QString::fromUtf8("caf\xc3\xa9 \xe4\xb8\xad");
     QTest::newRow("starts with @") << "@Invalid()";
+    QTest::newRow("ends in a TAB") << "{A}@\t";
 }
 
 void TestIniText::roundTripsWithQSettings()
@@ -58,34 +66,79 @@ void TestIniText::roundTripsWithQSettings()
     QFile written(path + ".qt");
     QVERIFY(written.open(QIODevice::ReadOnly));
     const IniText ini = parseIniText(written.readAll());
-    QCOMPARE(ini.firstBadLine, 0);
-    QCOMPARE(ini.values.value("UserDns/Args"), value);
+    QCOMPARE(ini.damage, QString());
+    QCOMPARE(ini.text("UserDns/Args"), value);
+    QCOMPARE(parseIniText(formatIniText({{"UserDns/Args", value}})).text("UserDns/Args"), value);
 }
 
-void TestIniText::keepsWhatAHandEditWrote_data()
+QString TestIniText::difference(const QByteArray &text)
+{
+    QFile file(directory.filePath(QString::number(++files) + ".ini"));
+    if (!file.open(QIODevice::WriteOnly) || file.write(text) != text.size())
+        return QStringLiteral("cannot write %1").arg(file.fileName());
+    file.close();
+    return iniDifference(parseIniText(text), qsettingsValues(file.fileName()), text);
+}
+
+// Hand edits, other editors' saves and damage; "whole" says whether the
+// tool takes the file as a record or falls back on its copy.
+void TestIniText::readsAsQSettings_data()
 {
     QTest::addColumn<QByteArray>("text");
     QTest::addColumn<QString>("args");
-    QTest::addColumn<int>("firstBadLine");
+    QTest::addColumn<bool>("whole");
 
-    QTest::newRow("unquoted: ; and , are part of the value")
-        << QByteArray("[UserDns]\nArgs={A}@1.1.1.1,2.2.2.2;{B}@ \n") << "{A}@1.1.1.1,2.2.2.2;{B}@"
-        << 0;
-    QTest::newRow("comments and CR line ends")
-        << QByteArray("; kept by hand\r[UserDns]\r\nArgs = \"{A}@\"\r") << "{A}@" << 0;
+    QTest::newRow("byte order mark")
+        << QByteArray("\xef\xbb\xbf[UserDns]\r\nArgs=\"{A}@1.1.1.1\"\r\n") << "{A}@1.1.1.1" << true;
+    QTest::newRow("comment after a group line")
+        << QByteArray("[VpnDns] ; connected\n[UserDns] ; 09:30\nArgs={A}@\n") << "{A}@" << true;
+    QTest::newRow("letter case") << QByteArray("[userdns]\nARGS={A}@\n") << "{A}@" << true;
+    QTest::newRow("% escapes in a key")
+        << QByteArray("[User%44ns]\nA%U0072gs={A}@\n") << "{A}@" << true;
+    QTest::newRow("comment after a quoted value")
+        << QByteArray("[UserDns]\nArgs=\"{A}@;{B}@\" ; by hand\n") << "{A}@;{B}@" << true;
+    QTest::newRow("\\x without digits")
+        << QByteArray("[UserDns]\nArgs={A}@\\xg\n") << "{A}@g" << true;
+    QTest::newRow("lone trailing \\, cut short")
+        << QByteArray("[UserDns]\nArgs={A}@ \\") << "{A}@ " << false;
+    QTest::newRow("\\ continues a line")
+        << QByteArray("[UserDns]\nArgs={A}@\\\r\n1.1.1.1\n") << "{A}@1.1.1.1" << true;
+    QTest::newRow("unquoted ; starts a comment")
+        << QByteArray("[UserDns]\nArgs={A}@1.1.1.1;{B}@\n") << "{A}@1.1.1.1" << true;
+    QTest::newRow("unquoted , makes a list")
+        << QByteArray("[UserDns]\nArgs={A}@1.1.1.1,2.2.2.2\n") << "" << false;
+    QTest::newRow("another type") << QByteArray("[UserDns]\nArgs=@Size(1 2)\n") << "" << false;
     QTest::newRow("a line that is no INI line")
-        << QByteArray("[UserDns]\nArgs=\"{A}@\"\ngarbage\n[VpnDns\n") << "{A}@" << 3;
+        << QByteArray("[UserDns]\nArgs=\"{A}@\"\ngarbage\n") << "{A}@" << false;
+    QTest::newRow("UTF-16") << QByteArray("\xff\xfe[\0U\0]\0\n\0", 10) << "" << false;
+    QTest::newRow("Latin-1 bytes")
+        << QByteArray("[UserDns]\nArgs=caf\xe9\n") << "caf\u00e9" << false;
 }
 
-void TestIniText::keepsWhatAHandEditWrote()
+void TestIniText::readsAsQSettings()
 {
     QFETCH(QByteArray, text);
     QFETCH(QString, args);
-    QFETCH(int, firstBadLine);
+    QFETCH(bool, whole);
 
+    QCOMPARE(difference(text), QString());
     const IniText ini = parseIniText(text);
-    QCOMPARE(ini.values.value("UserDns/Args"), args);
-    QCOMPARE(ini.firstBadLine, firstBadLine);
+    QCOMPARE(ini.text("UserDns/Args"), args);
+    QCOMPARE(ini.isWhole(), whole);
+}
+
+void TestIniText::readsRandomTextAsQSettings()
+{
+    QRandomGenerator random(20261208);
+    const auto pick = [&random](int n) {
+        return int(random.bounded(n));
+    };
+    for (int i = 0; i < 3000; ++i) {
+        const QByteArray text = iniLikeText(pick, 1 + pick(6));
+        const QString found = difference(text);
+        if (!found.isEmpty())
+            QFAIL(qPrintable(found + QStringLiteral("\nin: ") + QString::fromLatin1(text.toHex())));
+    }
 }
 
 QTEST_GUILESS_MAIN(TestIniText)
