@@ -222,15 +222,14 @@ bool DnsDataFile::switchedIsTrusted() const
 
 bool DnsDataFile::switchedByRule() const
 {
-    return hasRecord() && !switchedIsTrusted();
+    return hasRecord() && record.vpnRecorded && !switchedIsTrusted();
 }
 
 QStringList DnsDataFile::switchedIds(const QList<InterfaceEntry> &current) const
 {
     if (switchedIsTrusted())
         return record.switched;
-    return switchedByRule() && record.vpnRecorded ? idsOnServers(current, vpnServers())
-                                                  : QStringList();
+    return switchedByRule() ? idsOnServers(current, vpnServers()) : QStringList();
 }
 
 bool DnsDataFile::recordSwitch(const QList<InterfaceEntry> &entries, const QString &ipv4,
