@@ -1,6 +1,10 @@
 #include "inireference.h"
 #include "store/initext.h"
+#include "testmachine.h"
+#include "wineprefix.h"
 
+#include <QJsonDocument>
+#include <QJsonObject>
 #include <QSettings>
 #include <QTemporaryDir>
 #include <QtTest>
@@ -19,6 +23,7 @@ private slots:
     void readsAsQSettings_data();
     void readsAsQSettings();
     void readsRandomTextAsQSettings();
+    void readsAsWindowsQSettings();
 
 private:
     QString difference(const QByteArray &text);
@@ -80,39 +85,44 @@ QString TestIniText::difference(const QByteArray &text)
     return iniDifference(parseIniText(text), qsettingsValues(file.fileName()), text);
 }
 
-// Hand edits, other editors' saves and damage; "whole" says whether the
-// tool takes the file as a record or falls back on its copy.
+namespace {
+
+struct HandEdit
+{
+    const char *name;
+    QByteArray text;
+    QString args;
+    bool whole; // the tool takes the file as a record, else its copy
+};
+
+// Hand edits, other editors' saves and damage.
+const QList<HandEdit> handEdits = {
+    {"byte order mark", "\xef\xbb\xbf[UserDns]\r\nArgs=\"{A}@1.1.1.1\"\r\n", "{A}@1.1.1.1", true},
+    {"comment after a group line", "[VpnDns] ; connected\n[UserDns] ; 09:30\nArgs={A}@\n", "{A}@",
+     true},
+    {"letter case", "[userdns]\nARGS={A}@\n", "{A}@", true},
+    {"% escapes in a key", "[User%44ns]\nA%U0072gs={A}@\n", "{A}@", true},
+    {"comment after a quoted value", "[UserDns]\nArgs=\"{A}@;{B}@\" ; by hand\n", "{A}@;{B}@",
+     true},
+    {"\\x without digits", "[UserDns]\nArgs={A}@\\xg\n", "{A}@g", true},
+    {"lone trailing \\, cut short", "[UserDns]\nArgs={A}@ \\", "{A}@ ", false},
+    {"\\ continues a line", "[UserDns]\nArgs={A}@\\\r\n1.1.1.1\n", "{A}@1.1.1.1", true},
+    {"unquoted ; starts a comment", "[UserDns]\nArgs={A}@1.1.1.1;{B}@\n", "{A}@1.1.1.1", true},
+    {"unquoted , makes a list", "[UserDns]\nArgs={A}@1.1.1.1,2.2.2.2\n", "", false},
+    {"another type", "[UserDns]\nArgs=@Size(1 2)\n", "", false},
+    {"a line that is no INI line", "[UserDns]\nArgs=\"{A}@\"\ngarbage\n", "{A}@", false},
+    {"UTF-16", QByteArray("\xff\xfe[\0U\0]\0\n\0", 10), "", false},
+    {"Latin-1 bytes", "[UserDns]\nArgs=caf\xe9\n", "caf\u00e9", false}};
+
+} // namespace
+
 void TestIniText::readsAsQSettings_data()
 {
     QTest::addColumn<QByteArray>("text");
     QTest::addColumn<QString>("args");
     QTest::addColumn<bool>("whole");
-
-    QTest::newRow("byte order mark")
-        << QByteArray("\xef\xbb\xbf[UserDns]\r\nArgs=\"{A}@1.1.1.1\"\r\n") << "{A}@1.1.1.1" << true;
-    QTest::newRow("comment after a group line")
-        << QByteArray("[VpnDns] ; connected\n[UserDns] ; 09:30\nArgs={A}@\n") << "{A}@" << true;
-    QTest::newRow("letter case") << QByteArray("[userdns]\nARGS={A}@\n") << "{A}@" << true;
-    QTest::newRow("% escapes in a key")
-        << QByteArray("[User%44ns]\nA%U0072gs={A}@\n") << "{A}@" << true;
-    QTest::newRow("comment after a quoted value")
-        << QByteArray("[UserDns]\nArgs=\"{A}@;{B}@\" ; by hand\n") << "{A}@;{B}@" << true;
-    QTest::newRow("\\x without digits")
-        << QByteArray("[UserDns]\nArgs={A}@\\xg\n") << "{A}@g" << true;
-    QTest::newRow("lone trailing \\, cut short")
-        << QByteArray("[UserDns]\nArgs={A}@ \\") << "{A}@ " << false;
-    QTest::newRow("\\ continues a line")
-        << QByteArray("[UserDns]\nArgs={A}@\\\r\n1.1.1.1\n") << "{A}@1.1.1.1" << true;
-    QTest::newRow("unquoted ; starts a comment")
-        << QByteArray("[UserDns]\nArgs={A}@1.1.1.1;{B}@\n") << "{A}@1.1.1.1" << true;
-    QTest::newRow("unquoted , makes a list")
-        << QByteArray("[UserDns]\nArgs={A}@1.1.1.1,2.2.2.2\n") << "" << false;
-    QTest::newRow("another type") << QByteArray("[UserDns]\nArgs=@Size(1 2)\n") << "" << false;
-    QTest::newRow("a line that is no INI line")
-        << QByteArray("[UserDns]\nArgs=\"{A}@\"\ngarbage\n") << "{A}@" << false;
-    QTest::newRow("UTF-16") << QByteArray("\xff\xfe[\0U\0]\0\n\0", 10) << "" << false;
-    QTest::newRow("Latin-1 bytes")
-        << QByteArray("[UserDns]\nArgs=caf\xe9\n") << "caf\u00e9" << false;
+    for (const HandEdit &edit : handEdits)
+        QTest::newRow(edit.name) << edit.text << edit.args << edit.whole;
 }
 
 void TestIniText::readsAsQSettings()
@@ -138,6 +148,44 @@ void TestIniText::readsRandomTextAsQSettings()
         const QString found = difference(text);
         if (!found.isEmpty())
             QFAIL(qPrintable(found + QStringLiteral("\nin: ") + QString::fromLatin1(text.toHex())));
+    }
+}
+
+// Windows' QSettings, which ignores letter case, under Wine: the seed rows
+// and random text, without folding keys that differ in case only.
+void TestIniText::readsAsWindowsQSettings()
+{
+    TestMachine machine;
+    if (!machine.isWindows())
+        QSKIP("Needs the Windows machine under Wine (TARNWICK_TEST_MACHINE=windows)");
+    QTemporaryDir folder;
+    QRandomGenerator random(1208);
+    QList<QByteArray> texts;
+    for (const HandEdit &edit : handEdits)
+        texts.append(edit.text);
+    const auto pick = [&random](int n) {
+        return int(random.bounded(n));
+    };
+    for (int i = 0; i < 300; ++i)
+        texts.append(iniLikeText(pick, 1 + pick(6)));
+    for (int i = 0; i < texts.size(); ++i) {
+        QFile file(folder.filePath(QString::number(i)));
+        QVERIFY(file.open(QIODevice::WriteOnly) && file.write(texts.at(i)) == texts.at(i).size());
+    }
+    const TestMachine::Run run =
+        machine.runInWine({TARNWICK_WINDOWS_QSETTINGS, WinePrefix::windowsPath(folder.path())});
+    QCOMPARE(run.exitCode, 0);
+    const QList<QByteArray> lines = run.standardOutput.trimmed().split('\n');
+    QCOMPARE(lines.size(), texts.size());
+    for (const QByteArray &line : lines) {
+        const QByteArray text = texts.at(line.left(line.indexOf('\t')).toInt());
+        QList<ReferenceValue> windows;
+        const QJsonObject values =
+            QJsonDocument::fromJson(line.mid(line.indexOf('\t') + 1)).object();
+        for (auto value = values.begin(); value != values.end(); ++value)
+            windows.append({value.key(), value->isString(), value->toString()});
+        const QString found = iniDifference(parseIniText(text), windows, text);
+        QVERIFY2(found.isEmpty(), qPrintable(found + "\nin: " + QString::fromLatin1(text.toHex())));
     }
 }
 
