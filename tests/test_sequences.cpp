@@ -858,6 +858,9 @@ void TestSequences::regressionsLoseNothing_data()
     QTest::newRow("blanked saved entries") << "vpn B; damage blank; vpn C; reset";
     QTest::newRow("server listed twice") << "change Ethernet@192.0.2.53,192.0.2.53; vpn A; reset";
     QTest::newRow("TAP adapter recorded as switched") << "vpn A; damage tap; reset";
+    QTest::newRow("dns.dat edited, re-saved and rewritten")
+        << "vpn A; damage bom; damage comment; user Wi-Fi; damage rewrite; vpn B; damage utf16; "
+           "change Wi-Fi@172.16.0.1; reset";
     QTest::newRow("empty lock file") << "garble lock; vpn A";
     QTest::newRow("garbled lock file") << "garble lock 9c0e41ff7a; vpn A";
 }

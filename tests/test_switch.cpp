@@ -4,6 +4,8 @@
 #include <QTextCodec>
 #include <QtTest>
 
+#include <unistd.h>
+
 namespace {
 
 using sample::vpnArguments;
@@ -420,7 +422,7 @@ void TestSwitch::damagedDataFileIsReplaced()
 void TestSwitch::editedDataFileFallsBackOnItsCopy_data()
 {
     QTest::addColumn<QString>("edit");
-    for (const char *edit : {"UTF-16", "cut short", "removed", "older version"})
+    for (const char *edit : {"UTF-16", "cut short", "removed", "older version", "untrusted"})
         QTest::newRow(edit) << edit;
 }
 
@@ -440,6 +442,10 @@ void TestSwitch::editedDataFileFallsBackOnItsCopy()
     file.close();
     if (edit == "removed")
         QVERIFY(file.remove());
+    if (edit == "untrusted") {
+        SIMULATED_MACHINE_ONLY("Wine keeps no owners");
+        QCOMPARE(chown(QFile::encodeName(file.fileName()).constData(), 65534, 65534), 0);
+    }
     if (edit == "older version") {
         QCOMPARE(machine->runTool({"user", sample::wifi + "@192.0.2.80"}).exitCode, 0);
         QSettings older(machine->dataFilePath(), QSettings::IniFormat);

@@ -115,8 +115,9 @@ void DnsDataFile::decide(const VendorFolder::FileRead &file, const VendorFolder:
     noteDamage(copyName, copy, copied);
     const bool fileWhole = readsWhole(file, written);
     const bool copyWhole = readsWhole(copy, copied);
-    const bool noCopy = copy.status == VendorFolder::FileRead::Missing;
-    if (file.status == VendorFolder::FileRead::Missing && noCopy) {
+    // A file set aside as untrusted is one that does not read whole.
+    const bool noCopy = copy.status == VendorFolder::FileRead::Missing && !copy.setAside;
+    if (file.status == VendorFolder::FileRead::Missing && !file.setAside && noCopy) {
         recordSource = Source::None;
     } else if (fileWhole && (noCopy || sameRecord(written, copied))) {
         recordSource = Source::DataFile;

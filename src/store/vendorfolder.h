@@ -47,8 +47,9 @@ public:
             Missing,
             Failed
         } status = Missing;
-        QByteArray bytes; // the whole file, when Read
-        QString error;    // why, when Failed (for log lines)
+        QByteArray bytes;      // the whole file, when Read
+        QString error;         // why, when Failed (for log lines)
+        bool setAside = false; // Missing: an untrusted file was moved aside
     };
     // Reads the whole file `fileName` of the folder through one handle that
     // is checked first (trusted owner, one link, no link/reparse point,
@@ -82,8 +83,9 @@ private:
     bool moveAsideFolder();
     // Warns unless the folder is held.
     bool isHeld() const;
-    // The file opened and checked, an untrusted one set aside first.
-    OpenedFile openChecked(const QString &fileName, FileUse use) const;
+    // The file opened and checked, an untrusted one set aside first
+    // (`setAside` then true).
+    OpenedFile openChecked(const QString &fileName, FileUse use, bool *setAside = nullptr) const;
     // Renames the file to "NAME.<reason>-<time>"; false, with the reason in
     // `error`, when it cannot.
     bool renameAside(const QString &fileName, const QString &reason, QString *aside,
