@@ -60,9 +60,7 @@ bool isIniSpace(char c)
     return isBlank(c) || isLineEnd(c);
 }
 
-// One line as QSettings' reader cuts the text: it skips blank lines and ";"
-// comments before it, runs on across line ends inside quotes or after a
-// "\", and ends before a line end or a ";" outside quotes.
+// One line of the text: its bytes from start to end.
 struct IniLine
 {
     int start = 0;
@@ -70,6 +68,10 @@ struct IniLine
     int equals = -1; // the first "=" outside quotes
 };
 
+// Reads the line at `position` as QSettings' reader cuts the text: it skips
+// blank lines and ";" comments before it, runs on across line ends inside
+// quotes or after a "\", and ends before a line end or a ";" outside quotes.
+// False at the end of the text.
 bool readLine(const QByteArray &data, int *position, IniLine *line)
 {
     const int size = data.size();
