@@ -86,6 +86,7 @@ private slots:
     void editedDataFileFallsBackOnItsCopy_data();
     void editedDataFileFallsBackOnItsCopy();
     void recordKeepsListedOrSwitchedInterfacesOnly();
+    void neitherFileReadingWholeLeavesNoVpnServerRecorded();
     void lockBesideTheDataFileIsIgnored_data();
     void lockBesideTheDataFileIsIgnored();
     void failingSystemCommandsStillExitWithZero();
@@ -479,6 +480,23 @@ void TestSwitch::recordKeepsListedOrSwitchedInterfacesOnly()
     QCOMPARE(machine->logLines().filter("holds more than 1024 entries, 1976 are not read").size(),
              1);
     QCOMPARE(machine->dataFileValue("UserDns/Args").count('@'), 4);
+}
+
+// Without a record, a list that is exactly one VPN server is what a vpn run
+// left: recorded without it, it never returns as the user's.
+void TestSwitch::neitherFileReadingWholeLeavesNoVpnServerRecorded()
+{
+    QCOMPARE(machine->runTool(vpnArguments()).exitCode, 0);
+    for (const QString &path : {machine->dataFilePath(), machine->dataFilePath() + ".copy"}) {
+        QFile file(path);
+        QVERIFY(file.open(QIODevice::WriteOnly | QIODevice::Truncate) &&
+                file.write(QByteArray("\xff\xfe[\0V\0", 6)) == 6);
+    }
+    QCOMPARE(machine->runTool({"vpn", sample::tap + "@10.8.0.1"}).exitCode, 0);
+    QCOMPARE(machine->logLines().filter("are a VPN server and no record says whose").size(), 3);
+    QCOMPARE(machine->runTool({"reset"}).exitCode, 0);
+    QCOMPARE(machine->nameServer(sample::ethernet, true), QString());
+    QCOMPARE(machine->nameServer(sample::ethernet2, false), QString());
 }
 
 void TestSwitch::lockBesideTheDataFileIsIgnored_data()
