@@ -2,76 +2,49 @@
 
 #include "store/initext.h"
 
-#include <QByteArray>
-#include <QList>
-#include <QMap>
 #include <QSettings>
-#include <QString>
 #include <QStringList>
-#include <QVariant>
 
 #include <functional>
 
-// The data file's INI reader against QSettings' own, over the same bytes:
-// the random INI-like text both read, and the comparison of what they read.
+// The data file's INI reader against QSettings over the same bytes.
 
-// A key and its value as a QSettings read them.
+// A key (as allKeys() names it) and its value as a QSettings read them.
 struct ReferenceValue
 {
-    QString key; // as allKeys() names it
+    QString key;
     bool isText = false;
     QString text;
 };
 
-// INI-like text with what trips readers up: byte order marks, comments
-// after group lines and values, CR, LF and mixed line ends, quotes,
-// escapes (lone, without digits, continuing a line), letter case, "%"
-// escapes in names, lists, typed "@" values and bytes that are no UTF-8.
-// `pick(n)` gives a number below n: from a fuzzer's bytes or a seeded
-// generator.
+// INI-like text with what trips readers up: byte order marks, comments,
+// CR/LF line ends, quotes, escapes, letter case, "%" escapes in names,
+// lists, typed "@" values, bytes that are no UTF-8. `pick(n)` is below n.
 inline QByteArray iniLikeText(const std::function<int(int)> &pick, int lines)
 {
-    static const QList<QByteArray> groups = {"[UserDns]",
-                                             "[VpnDns]",
-                                             "[vpndns]",
-                                             "[General]",
-                                             "[%General]",
-                                             "[User%44ns]",
-                                             "[VpnDns] ; connected 09:30",
-                                             "[VpnDns",
-                                             " [ UserDns ] x",
-                                             "[Vpn\\Dns]",
-                                             "[a\"b]"};
-    static const QList<QByteArray> keys = {"Args",     "ARGS",        "IPv4",      "ipv6",
-                                           "Switched", "A%72gs",      "A%U0072gs", "Us\\Args",
-                                           " Args\t",  "SwitchedFor", "%zz",       ""};
-    static const QList<QByteArray> pieces = {"{A}@1.1.1.1", ",",
-                                             ";",           " ",
-                                             "\t",          "\"",
-                                             "\\",          "\\x",
-                                             "\\x41",       "\\x4g",
-                                             "\\t",         "\\0",
-                                             "\\101",       "\\q",
-                                             "\\\"",        "=",
-                                             "@",           "@@",
-                                             "@String(",    ")",
-                                             "@Invalid()",  "@Rect(1 2 3 4)",
-                                             "@Size(1 2)",  "@ByteArray(",
-                                             "\xe9",        "\xc3\xa9",
-                                             "\xff\xfe",    QByteArray(1, '\0'),
-                                             "%41",         "; note",
-                                             "\\\n",        "\\\r\n",
-                                             "\n",          "fd00::1"};
+    static const QList<QByteArray> groups = {
+        "[UserDns]",   "[vpndns]", "[VpnDns] ; 9:30", "[General]",  "[%General]",
+        "[User%44ns]", "[VpnDns",  " [ UserDns ] x",  "[Vpn\\Dns]", "[a\"b]"};
+    static const QList<QByteArray> keys = {"Args",        "ARGS",   "IPv4",      "ipv6",
+                                           "SwitchedFor", "A%72gs", "A%U0072gs", "Us\\Args",
+                                           " Args\t",     "%zz",    ""};
+    static const QList<QByteArray> pieces = {"{A}@1.1.1.1", ",",           ";",
+                                             " ",           "\t",          "\"",
+                                             "\\",          "\\x",         "\\x41",
+                                             "\\x4g",       "\\t",         "\\0",
+                                             "\\101",       "\\q",         "=",
+                                             "@",           "@@",          "@String(",
+                                             ")",           "@Invalid()",  "@Rect(1 2 3 4)",
+                                             "@Size(1 2)",  "@ByteArray(", "\xe9",
+                                             "\xc3\xa9",    "\xff\xfe",    QByteArray(1, '\0'),
+                                             "%41",         "; note",      "\\\n",
+                                             "\\\r\n",      "\n"};
     static const QList<QByteArray> ends = {"\n", "\r\n", "\r", "\n\r", ""};
-    QByteArray text = pick(4) == 0 ? QByteArray("\xef\xbb\xbf") : QByteArray();
+    QByteArray text = pick(4) == 0 ? "\xef\xbb\xbf" : "";
     for (int line = 0; line < lines; ++line) {
         const int kind = pick(8);
-        if (kind == 0) {
-            text += groups.at(pick(groups.size()));
-        } else if (kind == 1) {
-            text += "; a comment";
-        } else if (kind == 2) {
-            text += "no equals sign";
+        if (kind < 2) {
+            text += kind == 0 ? groups.at(pick(groups.size())) : "no equals sign";
         } else {
             text += keys.at(pick(keys.size())) + (pick(2) ? "=" : " = ");
             for (int count = pick(6); count > 0; --count)
@@ -82,7 +55,6 @@ inline QByteArray iniLikeText(const std::function<int(int)> &pick, int lines)
     return text;
 }
 
-// What Debian's or Windows' QSettings reads from an INI file.
 inline QList<ReferenceValue> qsettingsValues(const QString &path)
 {
     QSettings settings(path, QSettings::IniFormat);
@@ -101,11 +73,10 @@ inline QString foldedKey(const QString &key)
     return key.split(QLatin1Char('/'), Qt::SkipEmptyParts).join(QLatin1Char('/')).toLower();
 }
 
-// How `ini` differs from what a QSettings read: keys compared in lower
-// case; a key that a case-sensitive QSettings holds in more than one
-// letter case is left out (Windows' decides it). A typed "@Variant(" or
-// "@DateTime(" value may be text to QSettings; the reader takes it for
-// none, as it cannot tell. Empty when alike.
+// How `ini` differs from what a QSettings read, keys in lower case; empty
+// when alike. A key that a case-sensitive QSettings holds in more than one
+// letter case is left out (Windows' decides it), and so is a "@Variant("
+// or "@DateTime(" value the reader takes for no text: it cannot tell.
 inline QString iniDifference(const IniText &ini, const QList<ReferenceValue> &reference,
                              const QByteArray &bytes)
 {
@@ -113,25 +84,19 @@ inline QString iniDifference(const IniText &ini, const QList<ReferenceValue> &re
     for (const ReferenceValue &value : reference)
         ++spellings[foldedKey(value.key)];
     QStringList ours;
-    for (auto value = ini.values.cbegin(); value != ini.values.cend(); ++value)
-        ours.append(foldedKey(value.key()));
+    for (const QString &key : ini.values.keys())
+        ours.append(foldedKey(key));
     ours.removeDuplicates();
-    QStringList theirs = spellings.keys();
     ours.sort();
-    if (ours != theirs)
-        return QStringLiteral("keys %1, QSettings: %2")
-            .arg(ours.join(QLatin1Char('|')), theirs.join(QLatin1Char('|')));
+    if (ours != spellings.keys())
+        return "keys " + ours.join('|') + ", QSettings: " + spellings.keys().join('|');
     const bool typed = bytes.contains("@Variant(") || bytes.contains("@DateTime(");
     for (const ReferenceValue &value : reference) {
         const IniValue read = ini.value(value.key);
         // QSettings looks up no empty key.
-        if (foldedKey(value.key).isEmpty() || spellings.value(foldedKey(value.key)) > 1 ||
-            (typed && !read.isText))
-            continue;
-        if (read.isText != value.isText || read.text != value.text)
-            return QStringLiteral("'%1': '%2' (%3), QSettings: '%4' (%5)")
-                .arg(value.key, read.text, read.isText ? "text" : "no text", value.text,
-                     value.isText ? "text" : "no text");
+        if (!foldedKey(value.key).isEmpty() && spellings.value(foldedKey(value.key)) == 1 &&
+            !(typed && !read.isText) && (read.isText != value.isText || read.text != value.text))
+            return value.key + ": '" + read.text + "', QSettings: '" + value.text + "'";
     }
     return QString();
 }
