@@ -146,19 +146,33 @@ void DnsDataFile::decide(const VendorFolder::FileRead &file, const VendorFolder:
     rewriteDue = recordSource == Source::Copy || recordSource == Source::Rewritten;
     if (!reason.isEmpty())
         logWarning(logSource, QStringLiteral("DNS record: %1").arg(reason));
-    limitSavedEntries();
+    if (record.unreadEntries > 0) {
+        logWarning(logSource,
+                   QStringLiteral("DNS data file '%1' holds more than %2 entries, %3 are not read")
+                       .arg(displayPath(fileName))
+                       .arg(maxEntriesPerRun)
+                       .arg(record.unreadEntries));
+    }
 }
 
 DnsDataFile::Record DnsDataFile::recordOf(const IniText &ini)
 {
     Record read;
-    for (const QString &word : parseSavedArgs(ini.text(argsKey), separator))
+    read.switched = parseSavedArgs(ini.text(switchedKey), separator);
+    QStringList words = parseSavedArgs(ini.text(argsKey), separator);
+    read.unreadEntries = qMax(0, words.size() - maxEntriesPerRun);
+    if (read.unreadEntries > 0) {
+        // Those of switched interfaces first: a switch back needs them.
+        std::stable_partition(words.begin(), words.end(), [&read](const QString &word) {
+            return containsId(read.switched, word.section(QLatin1Char('@'), 0, 0));
+        });
+    }
+    for (const QString &word : words.mid(0, maxEntriesPerRun))
         read.saved.append(parseInterfaceEntry(word));
     read.vpnRecorded = ini.holdsGroup(vpnGroup);
     read.vpnIpv4 = ini.text(ipv4Key);
     read.vpnIpv6 = ini.text(ipv6Key);
     read.switchedRecorded = ini.contains(switchedKey);
-    read.switched = parseSavedArgs(ini.text(switchedKey), separator);
     read.switchedFor = ini.text(switchedForKey);
     return read;
 }
@@ -167,8 +181,12 @@ DnsDataFile::Record DnsDataFile::rewrittenRecord(const Record &written, const Re
 {
     Record merged = written;
     for (const InterfaceEntry &entry : copied.saved) {
-        if (!findEntry(merged.saved, entry.id))
+        if (findEntry(merged.saved, entry.id))
+            continue;
+        if (merged.saved.size() < maxEntriesPerRun)
             merged.saved.append(entry);
+        else
+            ++merged.unreadEntries;
     }
     if (!merged.vpnRecorded) {
         merged.vpnRecorded = copied.vpnRecorded;
@@ -176,22 +194,6 @@ DnsDataFile::Record DnsDataFile::rewrittenRecord(const Record &written, const Re
         merged.vpnIpv6 = copied.vpnIpv6;
     }
     return merged;
-}
-
-void DnsDataFile::limitSavedEntries()
-{
-    const int surplus = record.saved.size() - maxEntriesPerRun;
-    if (surplus <= 0)
-        return;
-    std::stable_partition(
-        record.saved.begin(), record.saved.end(),
-        [this](const InterfaceEntry &entry) { return containsId(record.switched, entry.id); });
-    record.saved = record.saved.mid(0, maxEntriesPerRun);
-    logWarning(logSource,
-               QStringLiteral("DNS data file '%1' holds more than %2 entries, %3 are not read")
-                   .arg(displayPath(fileName))
-                   .arg(maxEntriesPerRun)
-                   .arg(surplus));
 }
 
 bool DnsDataFile::hasRecord() const

@@ -107,14 +107,14 @@ private:
         QString vpnIpv6;
         bool switchedRecorded = false;
         QStringList switched;
-        QString switchedFor; // empty in files of versions without it
+        QString switchedFor;   // empty in files of versions without it
+        int unreadEntries = 0; // past maxEntriesPerRun, left out of `saved`
     };
 
     void read();
     void decide(const VendorFolder::FileRead &file, const VendorFolder::FileRead &copy);
     static Record recordOf(const IniText &ini);
     static Record rewrittenRecord(const Record &written, const Record &copied);
-    void limitSavedEntries();
     bool switchedIsTrusted() const;
     bool switchedByRule() const;
     bool write(const Record &wanted);
