@@ -152,10 +152,13 @@ void TestHostileInput::linkedDataFileIsSetAside()
     QCOMPARE(aside.size(), 1);
     QCOMPARE(QFileInfo(machine->vendorFolder() + '/' + aside.first()).symLinkTarget(), target);
     QVERIFY(machine->show() != before);
+    // Set aside, it counts as a file that does not read whole, not as none.
     QCOMPARE(machine->logLines().filter("warning\t"),
-             QStringList{"warning\tUtils: '" + machine->dataFileNameInLog() +
-                         "' is not ours, set aside as '" + machine->dataFileNameInLog() +
-                         aside.first().mid(7) + "'"});
+             QStringList({"warning\tUtils: '" + machine->dataFileNameInLog() +
+                              "' is not ours, set aside as '" + machine->dataFileNameInLog() +
+                              aside.first().mid(7) + "'",
+                          "warning\tDns: DNS record: neither '" + machine->dataFileNameInLog() +
+                              "' nor its copy reads whole, no record of the user's DNS servers"}));
 }
 
 void TestHostileInput::linkedLogFileIsNeverWritten()

@@ -1,8 +1,10 @@
 #include "dns/servers.h"
 #include "testmachine.h"
 
+#include <QTextCodec>
 #include <QtTest>
 
+#include <algorithm>
 #include <numeric>
 
 // Sequences of runs on a fresh sample machine, killed, failed, partial and
@@ -26,9 +28,13 @@
 //   change NAME@SERVERS         the user gives the interface these servers (left
 //                               out while the model holds it switched)
 //   garble lock [HEX]           these bytes (none without HEX) in dns.lock
-//   damage blank|unquote|tap    dns.dat edited by hand: "Args" blanked, its
-//                               quotes taken away, or the TAP adapter's ID
-//                               added to "Switched"
+//   damage KIND                 dns.dat edited by hand or another program:
+//                               "Args" blanked (blank), its quotes taken away
+//                               (unquote), the TAP adapter's ID added to
+//                               "Switched" (tap), a byte order mark (bom), a
+//                               comment after each group line (comment), a
+//                               UTF-16 re-save (utf16), an older version's
+//                               rewrite of "Args" (rewrite)
 //
 // TARNWICK_SEQUENCES random sequences (10; 1 under Wine, where a run costs
 // seconds) of TARNWICK_SEQUENCE_STEPS steps (14) each; sequence i uses the
@@ -185,6 +191,7 @@ private:
     QString changeServers(const QString &entry);
     QString garbleLock(const QString &hexBytes) const;
     QString damageDataFile(const QString &kind);
+    void followRewrite();
     void readRecord();
     QString userEntry(const QString &named) const;
     QStringList toolArguments(const QString &run) const;
@@ -289,9 +296,10 @@ QString SequenceRunner::changeServers(const QString &entry)
     return QString();
 }
 
-// Edits dns.dat as a careless hand would. A blanked "Args" loses the saved
-// servers of the switched interfaces: the best left is their servers in
-// force without the VPN's, which the model then expects.
+// Edits dns.dat as a careless hand, another editor or another writer
+// would. A copy restores what the edit spoiled; where dns.dat still reads
+// whole but no longer matches it, the interfaces on a VPN server count as
+// switched (followRewrite).
 QString SequenceRunner::damageDataFile(const QString &kind)
 {
     QFile file(machine.dataFilePath());
@@ -306,34 +314,84 @@ QString SequenceRunner::damageDataFile(const QString &kind)
     static const QRegularExpression switched(QStringLiteral("^Switched=\"?([^\"\r\n]*)\"?"),
                                              QRegularExpression::MultilineOption);
     QString edited = QString::fromLatin1(text);
-    if (kind == QLatin1String("blank")) {
-        QStringList vpnServers = vpnDefaultServers();
-        vpnServers << machine.dataFileValue(QStringLiteral("VpnDns/IPv4"))
-                   << canonicalServersText(machine.dataFileValue(QStringLiteral("VpnDns/IPv6")));
-        for (auto it = model.begin(); it != model.end(); ++it) {
-            if (!it->switched)
-                continue;
-            const Servers held = nameServers(machine, userInterfaceIds().value(it.key()));
-            QStringList ipv4 = splitNameServerValue(canonicalServersText(held.ipv4));
-            QStringList ipv6 = splitNameServerValue(canonicalServersText(held.ipv6));
-            for (const QString &server : qAsConst(vpnServers)) {
-                ipv4.removeAll(server);
-                ipv6.removeAll(server);
-            }
-            it->user = {ipv4.join(QLatin1Char(',')), ipv6.join(QLatin1Char(','))};
-        }
+    if (kind == QLatin1String("blank"))
         edited.replace(args, QStringLiteral("Args="));
-    } else if (kind == QLatin1String("unquote")) {
+    else if (kind == QLatin1String("unquote"))
         edited.replace(args, QStringLiteral("Args=\\1"));
-    } else if (kind == QLatin1String("tap")) {
+    else if (kind == QLatin1String("tap"))
         edited.replace(switched,
                        QStringLiteral("Switched=\"\\1;") + sample::tap + QLatin1Char('"'));
-    } else {
+    else if (kind == QLatin1String("bom"))
+        edited.prepend(QChar(0xfeff));
+    else if (kind == QLatin1String("comment"))
+        edited.replace(QStringLiteral("]\r\n"), QStringLiteral("] ; by hand\r\n"));
+    else if (kind == QLatin1String("rewrite")) // an older version's entries, in its order
+        edited.replace(args, QStringLiteral("Args=\"") +
+                                 machine.dataFileValue(QStringLiteral("UserDns/Args"))
+                                     .split(QLatin1Char(';'))
+                                     .mid(1)
+                                     .join(QLatin1Char(';')) +
+                                 QStringLiteral(";\""));
+    else if (kind != QLatin1String("utf16"))
         return unreadableStep;
-    }
-    if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate) || file.write(edited.toLatin1()) < 0)
+    const QByteArray bytes = kind == QLatin1String("utf16")
+                                 ? QTextCodec::codecForName("UTF-16")->fromUnicode(edited)
+                             : kind == QLatin1String("bom") ? edited.toUtf8()
+                                                            : edited.toLatin1();
+    if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate) || file.write(bytes) < 0)
         return QStringLiteral("cannot write %1").arg(file.fileName());
+    followRewrite();
     return QString();
+}
+
+// When QSettings reads dns.dat whole but other than its copy, a switch back
+// restores the interfaces on a VPN server, each from its entry in dns.dat,
+// else in the copy, and no other.
+void SequenceRunner::followRewrite()
+{
+    // QSettings reads a byte order mark as a line of its own that is no INI.
+    QTemporaryDir folder;
+    const QString path = folder.filePath(QStringLiteral("dns.dat"));
+    QFile file(machine.dataFilePath());
+    QFile stripped(path);
+    if (!file.open(QIODevice::ReadOnly) || !stripped.open(QIODevice::WriteOnly) ||
+        !QFile::copy(file.fileName() + QStringLiteral(".copy"), path + QStringLiteral(".copy")))
+        return;
+    const QByteArray bytes = file.readAll();
+    stripped.write(bytes.startsWith("\xef\xbb\xbf") ? bytes.mid(3) : bytes);
+    stripped.close();
+    QSettings written(path, QSettings::IniFormat);
+    QSettings copied(path + QStringLiteral(".copy"), QSettings::IniFormat);
+    const QStringList keys = written.allKeys();
+    bool differs = keys != copied.allKeys();
+    for (const QString &key : keys) {
+        if (written.value(key).userType() != QMetaType::QString)
+            return; // no text: the copy is used
+        differs = differs || written.value(key) != copied.value(key);
+    }
+    if (written.status() != QSettings::NoError || !differs)
+        return;
+    QStringList vpnServers = vpnDefaultServers();
+    QStringList entries;
+    for (QSettings *settings : {&written, &copied}) {
+        vpnServers << settings->value(QStringLiteral("VpnDns/IPv4")).toString()
+                   << canonicalServersText(
+                          settings->value(QStringLiteral("VpnDns/IPv6")).toString());
+        entries += settings->value(QStringLiteral("UserDns/Args")).toString().split(';');
+    }
+    for (auto it = model.begin(); it != model.end(); ++it) {
+        const QString id = userInterfaceIds().value(it.key());
+        const Servers held = nameServers(machine, id);
+        const QStringList servers = splitNameServerValue(canonicalServersText(held.ipv4)) +
+                                    splitNameServerValue(canonicalServersText(held.ipv6));
+        it->switched = std::any_of(servers.begin(), servers.end(), [&](const QString &server) {
+            return vpnServers.contains(server);
+        });
+        const QStringList saved = entries.filter(QRegularExpression(
+            "^" + QRegularExpression::escape(id) + "@", QRegularExpression::CaseInsensitiveOption));
+        it->user =
+            it->switched && !saved.isEmpty() ? serversOf(saved.first().section('@', 1)) : held;
+    }
 }
 
 // Which interfaces the tool holds switched, as its record says: only those
@@ -640,7 +698,8 @@ QString StepGenerator::step()
 
 QString StepGenerator::damage()
 {
-    return QStringLiteral("damage ") + pick({"blank", "unquote", "tap"});
+    return QStringLiteral("damage ") +
+           pick({"blank", "unquote", "tap", "bom", "comment", "utf16", "rewrite"});
 }
 
 QString StepGenerator::run()
@@ -863,6 +922,9 @@ void TestSequences::regressionsLoseNothing_data()
     QTest::newRow("blanked saved entries") << "vpn B; damage blank; vpn C; reset";
     QTest::newRow("server listed twice") << "change Ethernet@192.0.2.53,192.0.2.53; vpn A; reset";
     QTest::newRow("TAP adapter recorded as switched") << "vpn A; damage tap; reset";
+    QTest::newRow("dns.dat edited, re-saved and rewritten")
+        << "vpn A; damage bom; damage comment; user Wi-Fi; damage rewrite; vpn B; damage utf16; "
+           "change Wi-Fi@172.16.0.1; reset";
     QTest::newRow("empty lock file") << "garble lock; vpn A";
     QTest::newRow("garbled lock file") << "garble lock 9c0e41ff7a; vpn A";
 }

@@ -212,7 +212,7 @@ void TestServers::recognisesVpnServers()
 {
     QFETCH(QStringList, servers);
     QFETCH(bool, vpn);
-    QCOMPARE(isLoneVpnDefault(servers), vpn);
+    QCOMPARE(isLoneVpnServer(servers, vpnDefaultServers()), vpn);
 }
 
 void TestServers::singleServerListOfAnEmptyAddressIsEmpty()

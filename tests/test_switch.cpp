@@ -1,7 +1,10 @@
 #include "linematch.h"
 #include "testmachine.h"
 
+#include <QTextCodec>
 #include <QtTest>
+
+#include <unistd.h>
 
 namespace {
 
@@ -80,6 +83,10 @@ private slots:
     void unreadableDataFileChangesNothing_data();
     void unreadableDataFileChangesNothing();
     void damagedDataFileIsReplaced();
+    void editedDataFileFallsBackOnItsCopy_data();
+    void editedDataFileFallsBackOnItsCopy();
+    void recordKeepsListedOrSwitchedInterfacesOnly();
+    void neitherFileReadingWholeLeavesNoVpnServerRecorded();
     void lockBesideTheDataFileIsIgnored_data();
     void lockBesideTheDataFileIsIgnored();
     void failingSystemCommandsStillExitWithZero();
@@ -393,9 +400,9 @@ void TestSwitch::damagedDataFileIsReplaced()
 
     QCOMPARE(machine->runTool(vpnArguments()).exitCode, 0);
     const QStringList warnings = machine->logLines().filter("warning\t");
-    QCOMPARE(warnings.size(), 2);
-    QCOMPARE(warnings.first(),
-             "warning\tDns: DNS data file '" + machine->dataFileNameInLog() + "' cannot be parsed");
+    QCOMPARE(warnings.size(), 3);
+    QCOMPARE(warnings.first(), "warning\tDns: DNS data file '" + machine->dataFileNameInLog() +
+                                   "' does not read whole (bytes that are not UTF-8 text)");
     // Kept aside, as it was, for whoever wants to look into it.
     const QStringList aside =
         QDir(machine->vendorFolder()).entryList({"dns.dat.damaged-*"}, QDir::Files);
@@ -408,6 +415,88 @@ void TestSwitch::damagedDataFileIsReplaced()
     QCOMPARE(machine->dataFileValue("VpnDns/IPv4"), vpnIpv4);
     QVERIFY(machine->dataFileValue("UserDns/Args")
                 .startsWith(sample::ethernet + "@192.0.2.53,192.0.2.54;"));
+}
+
+// What others do to dns.dat: a switch back still restores every interface.
+// "older version" is a downgrade's vpn run after a user run restored Wi-Fi:
+// it records Wi-Fi's servers and switches it, but keeps "Switched".
+void TestSwitch::editedDataFileFallsBackOnItsCopy_data()
+{
+    QTest::addColumn<QString>("edit");
+    for (const char *edit : {"UTF-16", "cut short", "removed", "older version", "untrusted"})
+        QTest::newRow(edit) << edit;
+}
+
+void TestSwitch::editedDataFileFallsBackOnItsCopy()
+{
+    QFETCH(QString, edit);
+    const QString before = machine->show();
+    QCOMPARE(machine->runTool(vpnArguments()).exitCode, 0);
+    QFile file(machine->dataFilePath());
+    QVERIFY(file.open(QIODevice::ReadWrite));
+    const QByteArray text = file.readAll();
+    if (edit == "UTF-16")
+        QVERIFY(file.resize(0) && file.write(QTextCodec::codecForName("UTF-16")->fromUnicode(
+                                      QString::fromLatin1(text))) > 0);
+    else if (edit == "cut short")
+        QVERIFY(file.resize(text.indexOf("Args=") + 40));
+    file.close();
+    if (edit == "removed")
+        QVERIFY(file.remove());
+    if (edit == "untrusted") {
+        SIMULATED_MACHINE_ONLY("Wine keeps no owners");
+        QCOMPARE(chown(QFile::encodeName(file.fileName()).constData(), 65534, 65534), 0);
+    }
+    if (edit == "older version") {
+        QCOMPARE(machine->runTool({"user", sample::wifi + "@192.0.2.80"}).exitCode, 0);
+        QSettings older(machine->dataFilePath(), QSettings::IniFormat);
+        older.setValue("UserDns/Args",
+                       older.value("UserDns/Args")
+                           .toString()
+                           .replace(sample::wifi + "@", sample::wifi + "@192.0.2.80"));
+        machine->setNameServer(sample::wifi, true, vpnIpv4);
+    }
+
+    QCOMPARE(machine->runTool({"reset"}).exitCode, 0);
+    if (edit == "older version")
+        machine->setNameServer(sample::wifi, true, "");
+    QCOMPARE(tableWithoutTap(machine->show()), tableWithoutTap(before));
+    QCOMPARE(machine->logLines().filter("DNS record: ").size(), 1);
+    QCOMPARE(machine->dataFileGroups(), QStringList{"UserDns"});
+}
+
+// Entries of interfaces neither listed nor switched are not kept; a file
+// with more entries than a run reads gives a warning.
+void TestSwitch::recordKeepsListedOrSwitchedInterfacesOnly()
+{
+    QStringList unlisted;
+    for (int i = 0; i < 3000; ++i)
+        unlisted.append(QStringLiteral("{%1}@192.0.2.1").arg(i));
+    QVERIFY(QDir().mkpath(machine->vendorFolder()));
+    QSettings(machine->dataFilePath(), QSettings::IniFormat)
+        .setValue("UserDns/Args", unlisted.join(';'));
+
+    QCOMPARE(machine->runTool(vpnArguments()).exitCode, 0);
+    QCOMPARE(machine->logLines().filter("holds more than 1024 entries, 1976 are not read").size(),
+             1);
+    QCOMPARE(machine->dataFileValue("UserDns/Args").count('@'), 4);
+}
+
+// Without a record, a list that is exactly one VPN server is what a vpn run
+// left: recorded without it, it never returns as the user's.
+void TestSwitch::neitherFileReadingWholeLeavesNoVpnServerRecorded()
+{
+    QCOMPARE(machine->runTool(vpnArguments()).exitCode, 0);
+    for (const QString &path : {machine->dataFilePath(), machine->dataFilePath() + ".copy"}) {
+        QFile file(path);
+        QVERIFY(file.open(QIODevice::WriteOnly | QIODevice::Truncate) &&
+                file.write(QByteArray("\xff\xfe[\0V\0", 6)) == 6);
+    }
+    QCOMPARE(machine->runTool({"vpn", sample::tap + "@10.8.0.1"}).exitCode, 0);
+    QCOMPARE(machine->logLines().filter("are a VPN server and no record says whose").size(), 3);
+    QCOMPARE(machine->runTool({"reset"}).exitCode, 0);
+    QCOMPARE(machine->nameServer(sample::ethernet, true), QString());
+    QCOMPARE(machine->nameServer(sample::ethernet2, false), QString());
 }
 
 void TestSwitch::lockBesideTheDataFileIsIgnored_data()
@@ -532,6 +621,7 @@ void TestSwitch::resetReadsTheRecordOfEarlierVersions()
     const QString before = machine->show();
     QCOMPARE(machine->runTool(vpnArguments()).exitCode, 0);
     QSettings(machine->dataFilePath(), QSettings::IniFormat).remove("VpnDns/Switched");
+    QVERIFY(QFile::remove(machine->dataFilePath() + ".copy"));
     // The user gives Wi-Fi servers of its own: it holds no VPN server.
     machine->setNameServer(sample::wifi, true, "192.0.2.80");
     machine->setNameServer(sample::wifi, false, "");

@@ -153,7 +153,7 @@ void TestVendorFolder::plantedFilesAreSetAside()
     if (arguments == QStringList{"reset"}) {
         QCOMPARE(machine.show(), table);
         QVERIFY(machine.logLines().contains(
-            "warning\tDns: DNS data file doesn't exist, resetting to default values"));
+            "warning\tDns: DNS data file cannot be read, resetting to default values"));
     } else {
         QCOMPARE(machine.nameServer(sample::ethernet, true), sample::vpnIpv4);
         QVERIFY(machine.dataFileValue("UserDns/Args").contains(sample::ethernet));

@@ -62,6 +62,30 @@ InterfaceInfo recordOf(const InterfaceEntry &entry, const QString &name,
     return InterfaceInfo(entry.id, name, entry.ipv4, entry.ipv6, vpnAdapters);
 }
 
+// The interface's entry for a vpn run's record. Where neither data file
+// reads whole, a list that is exactly one VPN server is what an earlier vpn
+// run left, not the user's: it is recorded without it, with a warning.
+InterfaceEntry withoutLoneVpnServers(const InterfaceInfo &record, const DnsDataFile &dataFile)
+{
+    InterfaceEntry entry = entryOf(record);
+    if (dataFile.source() != DnsDataFile::Source::Damaged || record.isVpn())
+        return entry;
+    const QStringList vpnServers = dataFile.vpnServers();
+    const bool ipv4 = isLoneVpnServer(entry.ipv4, vpnServers);
+    const bool ipv6 = isLoneVpnServer(entry.ipv6, vpnServers);
+    if (!ipv4 && !ipv6)
+        return entry;
+    if (ipv4)
+        entry.ipv4.clear();
+    if (ipv6)
+        entry.ipv6.clear();
+    logWarning(QStringLiteral("Dns"),
+               QStringLiteral("DNS servers of '%1' are a VPN server and no record says whose, "
+                              "recording its servers without it")
+                   .arg(record.name()));
+    return entry;
+}
+
 QStringList idsOf(const QList<InterfaceEntry> &entries)
 {
     QStringList ids;
@@ -144,9 +168,12 @@ void Dns::switchDns(const VendorFolder &vendorFolder)
     }
     if (mode == Reset) {
         logInfo(objectName(), QStringLiteral("Resetting DNS settings..."));
-        if (!dataFile.exists()) {
+        if (dataFile.source() == DnsDataFile::Source::None) {
             logWarning(objectName(),
                        QStringLiteral("DNS data file doesn't exist, resetting to default values"));
+        } else if (dataFile.source() == DnsDataFile::Source::Damaged) {
+            logWarning(objectName(), QStringLiteral("DNS data file cannot be read, resetting to "
+                                                    "default values"));
         }
     }
 
@@ -164,10 +191,10 @@ void Dns::switchDns(const VendorFolder &vendorFolder)
     QList<InterfaceInfo> records;
     if (mode == User)
         records = userRecords(manager, entries);
-    else if (dataFile.exists())
+    else if (dataFile.hasRecord())
         records = resetRecords(manager, dataFile, switched);
     else
-        records = defaultRecords(manager);
+        records = defaultRecords(manager, dataFile.vpnServers());
     switchToUser(manager, dataFile, records, switched);
 }
 
@@ -197,11 +224,17 @@ void Dns::switchToVpn(DnsManager &manager, DnsDataFile &dataFile, const QString 
     logInfo(objectName(), QStringLiteral("Switch to VPN DNS: %1, %2").arg(lastIpv4, lastIpv6));
     const QStringList switched = switchedIds(manager, dataFile);
     QList<InterfaceEntry> current;
+    QStringList listed;
     for (const InterfaceInfo &record : manager.interfaces()) {
         // The VPN's adapter is never switched back, yet what it held before
         // the VPN set it is the user's too: it stays recorded.
         const InterfaceEntry *saved = findEntry(dataFile.savedEntries(), record.id());
-        current.append(record.isVpn() && saved ? *saved : entryOf(record));
+        current.append(record.isVpn() && saved ? *saved : withoutLoneVpnServers(record, dataFile));
+        listed.append(record.id());
+    }
+    for (const InterfaceEntry &saved : dataFile.savedEntries()) {
+        if (manager.vpnAdapters().contains(saved.id))
+            listed.append(saved.id);
     }
     QStringList unrecorded;
     const QList<InterfaceEntry> entries = entriesToRecord(
@@ -214,7 +247,7 @@ void Dns::switchToVpn(DnsManager &manager, DnsDataFile &dataFile, const QString 
     // On disk before the first DNS change, so that a run killed while netsh
     // works still leaves what a reset needs.
     if (!dataFile.recordSwitch(entries, lastIpv4, lastIpv6,
-                               unitedIds(switched, idsOf(switchableEntries(manager))))) {
+                               unitedIds(switched, idsOf(switchableEntries(manager))), listed)) {
         logWarning(
             objectName(),
             QStringLiteral("Cannot record the user's DNS servers, DNS servers left unchanged"));
@@ -264,7 +297,7 @@ QList<InterfaceInfo> Dns::resetRecords(DnsManager &manager, const DnsDataFile &d
     return records;
 }
 
-QList<InterfaceInfo> Dns::defaultRecords(DnsManager &manager)
+QList<InterfaceInfo> Dns::defaultRecords(DnsManager &manager, const QStringList &vpnServers)
 {
     logInfo(objectName(), QStringLiteral("Clear current DNS entries"));
     QList<InterfaceInfo> records;
@@ -273,12 +306,12 @@ QList<InterfaceInfo> Dns::defaultRecords(DnsManager &manager)
             continue;
         // Only a list a vpn run could have left goes; the user's own
         // servers, a default one among them, stay.
-        if (isLoneVpnDefault(record.ipv4Dns())) {
+        if (isLoneVpnServer(record.ipv4Dns(), vpnServers)) {
             logInfo(objectName(),
                     QStringLiteral("Clear DNS entries for IPv4 on '%1'").arg(record.name()));
             record.setIpv4Dns({});
         }
-        if (isLoneVpnDefault(record.ipv6Dns())) {
+        if (isLoneVpnServer(record.ipv6Dns(), vpnServers)) {
             logInfo(objectName(),
                     QStringLiteral("Clear DNS entries for IPv6 on '%1'").arg(record.name()));
             record.setIpv6Dns({});

@@ -60,9 +60,10 @@ private:
     // without the VPN's, with a warning.
     QList<InterfaceInfo> resetRecords(DnsManager &manager, const DnsDataFile &dataFile,
                                       const QStringList &switched);
-    // Without a data file: takes out of every non-VPN interface's lists in
-    // the inventory a list that is exactly one VPN default server.
-    QList<InterfaceInfo> defaultRecords(DnsManager &manager);
+    // Without a record: takes out of every non-VPN interface's lists in the
+    // inventory a list that is exactly one of `vpnServers` (the defaults, and
+    // those a data file that does not read whole still names).
+    QList<InterfaceInfo> defaultRecords(DnsManager &manager, const QStringList &vpnServers);
     void warnAboutIgnoredEntries();
     void warnAboutIgnoredItems(const QString &word, int ignoredItems);
 

@@ -2,6 +2,7 @@
 
 #include "dns/interfaceid.h"
 #include "dns/servers.h"
+#include "utils/text.h"
 
 #include <QJsonArray>
 #include <QJsonDocument>
@@ -9,8 +10,8 @@
 
 namespace {
 
-const QString noDataFileReason =
-    QStringLiteral("no data file: a reset clears every list that is a lone VPN default server");
+const QString noRecordReason =
+    QStringLiteral("no record: a reset clears every list that is a lone VPN server");
 const QString notListedReason = QStringLiteral("not listed");
 
 // True when the list is exactly the recorded server, compared in one form;
@@ -43,11 +44,11 @@ bool listsId(const QList<InterfaceStatus> &interfaces, const QString &id)
     return false;
 }
 
-bool holdsLoneVpnDefault(const QList<InterfaceInfo> &inventory)
+bool holdsLoneVpnServer(const QList<InterfaceInfo> &inventory, const QStringList &vpnServers)
 {
     for (const InterfaceInfo &record : inventory) {
-        if (!record.isVpn() &&
-            (isLoneVpnDefault(record.ipv4Dns()) || isLoneVpnDefault(record.ipv6Dns())))
+        if (!record.isVpn() && (isLoneVpnServer(record.ipv4Dns(), vpnServers) ||
+                                isLoneVpnServer(record.ipv6Dns(), vpnServers)))
             return true;
     }
     return false;
@@ -134,9 +135,11 @@ DnsStatus assessStatus(const QList<InterfaceInfo> &inventory,
         allOnVpn = false;
     }
 
-    if (!record.exists) {
-        status.reason = noDataFileReason;
-        status.state = holdsLoneVpnDefault(inventory) ? DnsStatus::Partial : DnsStatus::None;
+    status.reason = record.fallback;
+    if (!record.hasRecord) {
+        status.reason = joinNonEmpty({record.fallback, noRecordReason}, QStringLiteral("; "));
+        status.state =
+            holdsLoneVpnServer(inventory, record.vpnServers) ? DnsStatus::Partial : DnsStatus::None;
     } else if (record.switched.isEmpty()) {
         status.state = DnsStatus::None;
     } else {

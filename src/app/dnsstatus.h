@@ -1,6 +1,7 @@
 #pragma once
 
 #include "dns/dnsmanager.h"
+#include "dns/servers.h"
 #include "entries.h"
 
 #include <QByteArray>
@@ -53,7 +54,14 @@ struct DnsStatus
 // What a run would read of the data file.
 struct RecordReading
 {
-    bool exists = false;
+    // False where a reset would follow the rule of a run without a data
+    // file (no file, or neither it nor its copy reads whole).
+    bool hasRecord = false;
+    // Which fallback of a run the reading took, if any (the copy, a file
+    // another program rewrote, a damaged record).
+    QString fallback;
+    // The servers that count as the VPN's (the defaults and the recorded).
+    QStringList vpnServers = vpnDefaultServers();
     QList<InterfaceEntry> saved;
     QString vpnIpv4;
     QString vpnIpv6;
@@ -67,9 +75,9 @@ DnsStatus unknownStatus(const QString &reason);
 // switched interface; Switched when it does and every listed interface, the
 // VPN's adapter included, holds exactly the recorded VPN server of each
 // protocol (none where none is recorded), no interface is left out and every
-// switched one is listed; Partial otherwise. Without a data file: None,
-// unless a list is exactly a lone VPN default server, which a reset without
-// a data file would clear (Partial); the reason names that fallback.
+// switched one is listed; Partial otherwise. Without a record: None,
+// unless a list is exactly a lone VPN server, which a reset without a record
+// would clear (Partial). The reason names the fallback a run would take.
 DnsStatus assessStatus(const QList<InterfaceInfo> &inventory,
                        const QList<DnsManager::LeftOut> &leftOut, const RecordReading &record);
 

@@ -25,7 +25,9 @@ void warningsToStandardError(QtMsgType type, const QMessageLogContext &, const Q
 RecordReading recordReading(DnsManager &manager, const DnsDataFile &dataFile)
 {
     RecordReading record;
-    record.exists = dataFile.exists();
+    record.hasRecord = dataFile.hasRecord();
+    record.fallback = dataFile.sourceReason();
+    record.vpnServers = dataFile.vpnServers();
     record.saved = dataFile.savedEntries();
     record.vpnIpv4 = dataFile.vpnIpv4();
     record.vpnIpv6 = dataFile.vpnIpv6();

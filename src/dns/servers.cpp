@@ -78,9 +78,9 @@ bool holdsAnyOf(const QStringList &servers, const QStringList &wanted)
                        [&](const QString &server) { return wanted.contains(server); });
 }
 
-bool isLoneVpnDefault(const QStringList &servers)
+bool isLoneVpnServer(const QStringList &servers, const QStringList &vpnServers)
 {
-    return servers.size() == 1 && vpnDefaultServers().contains(servers.first());
+    return servers.size() == 1 && vpnServers.contains(servers.first());
 }
 
 QStringList singleServerList(const QString &address)

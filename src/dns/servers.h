@@ -56,10 +56,10 @@ QStringList vpnDefaultServers();
 // True when the list holds one of the wanted servers, compared exactly.
 bool holdsAnyOf(const QStringList &servers, const QStringList &wanted);
 
-// True when the list is exactly one of the VPN's default servers: what a vpn
-// run leaves, one server per protocol. A default server beside others is
+// True when the list is exactly one of the VPN's servers `vpnServers`: what
+// a vpn run leaves, one server per protocol. A VPN server beside others is
 // one of the user's own (172.16.0.1 is a common router address).
-bool isLoneVpnDefault(const QStringList &servers);
+bool isLoneVpnServer(const QStringList &servers, const QStringList &vpnServers);
 
 // The address as a one-entry list; an empty list for an empty address.
 QStringList singleServerList(const QString &address);

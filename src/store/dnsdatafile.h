@@ -1,13 +1,13 @@
 #pragma once
 
 #include "app/entries.h"
+#include "initext.h"
+#include "vendorfolder.h"
 
 #include <QList>
 #include <QPair>
 #include <QString>
 #include <QStringList>
-
-class VendorFolder;
 
 // The data file dns.dat in the vendor folder, in Qt's INI format: the one
 // place that reads and writes it. It records the user's servers and which
@@ -25,6 +25,12 @@ class VendorFolder;
 // "Switched" wrote the other keys alike, and may still rewrite them during a
 // downgrade; for their files, and where "SwitchedFor" no longer matches,
 // the interfaces on a VPN server count as the switched ones.
+//
+// Every write stores the record twice, first as the copy dns.dat.copy, then
+// as dns.dat, each atomically and under the same checks. The copy is what a
+// run falls back on when dns.dat does not read whole (a re-save as UTF-16,
+// a file cut short, garbage), and what shows that another writer (an older
+// version after a downgrade, a hand edit) rewrote dns.dat.
 class DnsDataFile
 {
 public:
@@ -32,35 +38,67 @@ public:
     // say) is tried again before the run gives up.
     static const int readRetryMs = 2000;
 
-    // Reads the file now, warning when it cannot be read or parsed.
+    // Where the run's record comes from, and so which rules decide.
+    enum class Source
+    {
+        // Neither file exists: a reset clears only lists that are exactly a
+        // VPN default server.
+        None,
+        // dns.dat reads whole and matches its copy, or is an earlier
+        // version's file without a copy.
+        DataFile,
+        // dns.dat does not read whole or is missing (set aside as untrusted,
+        // say): the copy, which then replaces it.
+        Copy,
+        // dns.dat reads whole but differs from its copy (or the copy does
+        // not read whole): another writer rewrote it. Its entries win, the
+        // copy's fill in what it lacks, and the interfaces on a VPN server
+        // count as switched.
+        Rewritten,
+        // Neither file reads whole: no record, as without a data file, but
+        // with the VPN servers the damaged files still read.
+        Damaged
+    };
+
+    // Reads both files now, warning when one cannot be read or does not
+    // read whole, and which file the record then comes from.
     explicit DnsDataFile(const VendorFolder &folder);
 
-    bool exists() const { return fileExists; }
-    // False when the file exists but could not be read: the run then changes
-    // nothing, and the file is never written.
+    Source source() const { return recordSource; }
+    // Why the record comes from where it does, for log lines and status
+    // output: empty for None and a DataFile that matched its copy.
+    QString sourceReason() const { return reason; }
+    // True when a record was read (DataFile, Copy, Rewritten): a reset then
+    // restores the switched interfaces from it.
+    bool hasRecord() const;
+    // False when a file exists but could not be read: the run then changes
+    // nothing, and neither file is written.
     bool isReadable() const { return readable; }
-    // The entries of "[UserDns] Args", as read (some may not be whole).
+    // The entries of "[UserDns] Args", as read (some may not be whole), at
+    // most maxEntriesPerRun of them, those of switched interfaces first.
     QList<InterfaceEntry> savedEntries() const { return record.saved; }
     // The VPN servers of the last vpn run as recorded; empty when none.
     QString vpnIpv4() const { return record.vpnIpv4; }
     QString vpnIpv6() const { return record.vpnIpv6; }
     // The servers that mark an interface as switched to the VPN: the VPN's
-    // default servers and those of the last vpn run.
+    // default servers and those either file records.
     QStringList vpnServers() const;
     // The IDs of the switched interfaces. Without a "Switched" that belongs
-    // to the recorded VPN servers, the IDs of the `current` entries (the
-    // servers in force of the interfaces a switch back restores) that hold a
-    // VPN server, when a switch is recorded at all.
+    // to the recorded VPN servers, or for a Rewritten record, the IDs of the
+    // `current` entries (the servers in force of the interfaces a switch
+    // back restores) that hold a VPN server, when a switch is recorded.
     QStringList switchedIds(const QList<InterfaceEntry> &current) const;
 
-    // Replaces the file's content with the record of a switch to the VPN. A
-    // file that could not be parsed is first set aside. True only when the
-    // record reached the disk: read back, it is what was written.
+    // Replaces both files' content with the record of a switch to the VPN,
+    // keeping the entries of interfaces `listed` or `switched` only. A file
+    // that does not read whole is first set aside. True only when the record
+    // reached the disk: read back, each file is what was written.
     bool recordSwitch(const QList<InterfaceEntry> &entries, const QString &ipv4,
-                      const QString &ipv6, const QStringList &switched);
+                      const QString &ipv6, const QStringList &switched, const QStringList &listed);
     // After a switch back: keeps the interfaces not restored as switched, or
-    // forgets the VPN record when none remains. Writes nothing when there is
-    // no file or nothing changes; a failed write is warned about.
+    // forgets the VPN record when none remains. Writes only a record that
+    // changes or that a file does not hold yet (the copy replacing dns.dat,
+    // say); a failed write is warned about.
     void recordSwitchBack(const QStringList &stillSwitched);
 
 private:
@@ -72,18 +110,31 @@ private:
         QString vpnIpv6;
         bool switchedRecorded = false;
         QStringList switched;
-        QString switchedFor; // empty in files of versions without it
+        QString switchedFor;   // empty in files of versions without it
+        int unreadEntries = 0; // past maxEntriesPerRun, left out of `saved`
     };
 
     void read();
+    void decide(const VendorFolder::FileRead &file, const VendorFolder::FileRead &copy);
+    static Record recordOf(const IniText &ini);
+    static Record rewrittenRecord(const Record &written, const Record &copied);
     bool switchedIsTrusted() const;
+    bool switchedByRule() const;
     bool write(const Record &wanted);
+    bool writeOne(const QString &name, const QList<QPair<QString, QString>> &values) const;
+    bool setAsideDamaged();
     static QList<QPair<QString, QString>> keyValues(const Record &record);
-    QString displayPath() const;
+    QString displayPath(const QString &name) const;
 
     const VendorFolder &folder;
-    bool fileExists = false;
     bool readable = true;
-    bool damaged = false;
+    Source recordSource = Source::None;
+    QString reason;
+    // The files that do not read whole and are set aside before a write.
+    QStringList damagedFiles;
+    // A file lacks the record: the next switch back writes it.
+    bool rewriteDue = false;
+    // The VPN servers of the file not taken as the record.
+    QStringList otherVpnServers;
     Record record;
 };

@@ -111,7 +111,7 @@ QString VendorFolder::filePath(const QString &fileName) const
 VendorFolder::FileRead VendorFolder::readFile(const QString &fileName) const
 {
     FileRead read;
-    const OpenedFile file = openChecked(fileName, FileUse::Read);
+    const OpenedFile file = openChecked(fileName, FileUse::Read, &read.setAside);
     if (file.status != OpenedFile::Opened) {
         read.status = file.status == OpenedFile::Missing ? FileRead::Missing : FileRead::Failed;
         read.error = file.error;
@@ -134,7 +134,7 @@ int VendorFolder::openFile(const QString &fileName, FileUse use) const
     return file.status == OpenedFile::Opened ? file.descriptor : -1;
 }
 
-OpenedFile VendorFolder::openChecked(const QString &fileName, FileUse use) const
+OpenedFile VendorFolder::openChecked(const QString &fileName, FileUse use, bool *setAside) const
 {
     OpenedFile file;
     file.error = unusableFolder;
@@ -155,6 +155,8 @@ OpenedFile VendorFolder::openChecked(const QString &fileName, FileUse use) const
     // The name is free now: a file to read is missing, one to create is
     // made afresh.
     file.status = OpenedFile::Missing;
+    if (setAside)
+        *setAside = true;
     return use == FileUse::Read ? file : openTrustedFile(filePath(fileName), use);
 }
 

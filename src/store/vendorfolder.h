@@ -62,8 +62,9 @@ public:
             Missing,
             Failed
         } status = Missing;
-        QByteArray bytes; // the whole file, when Read
-        QString error;    // why, when Failed (for log lines)
+        QByteArray bytes;      // the whole file, when Read
+        QString error;         // why, when Failed (for log lines)
+        bool setAside = false; // Missing: an untrusted file was moved aside
     };
     // Reads the whole file `fileName` of the folder through one handle that
     // is checked first (trusted owner, one link, no link/reparse point,
@@ -88,8 +89,9 @@ public:
     // made. The open file's C runtime descriptor, which the caller closes, or
     // -1 when the folder is unusable or the file cannot be opened.
     int openFile(const QString &fileName, FileUse use) const;
-    // The file opened and checked as openFile's, with what was found.
-    OpenedFile openChecked(const QString &fileName, FileUse use) const;
+    // The file opened and checked as openFile's, with what was found; an
+    // untrusted one is set aside first (`setAside` then true).
+    OpenedFile openChecked(const QString &fileName, FileUse use, bool *setAside = nullptr) const;
 
 private:
     bool check();
