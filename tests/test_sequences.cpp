@@ -528,8 +528,10 @@ QString SequenceRunner::expectedState() const
     if (std::none_of(model.cbegin(), model.cend(),
                      [](const InterfaceModel &interface) { return interface.switched; }))
         return QStringLiteral("none");
-    const Servers vpn = {machine.dataFileValue(QStringLiteral("VpnDns/IPv4")),
-                         machine.dataFileValue(QStringLiteral("VpnDns/IPv6"))};
+    // No edit step changes the VPN servers, and the copy always reads whole.
+    const QSettings copy(machine.dataFilePath() + QStringLiteral(".copy"), QSettings::IniFormat);
+    const Servers vpn = {copy.value(QStringLiteral("VpnDns/IPv4")).toString(),
+                         copy.value(QStringLiteral("VpnDns/IPv6")).toString()};
     ids.append(sample::tap);
     const bool allOnVpn = std::all_of(ids.cbegin(), ids.cend(), [&](const QString &id) {
         return nameServers(machine, id) == vpn;
@@ -539,7 +541,6 @@ QString SequenceRunner::expectedState() const
 
 QString SequenceRunner::checkStatus()
 {
-    readRecord();
     const auto dataFile = [this] {
         QFile file(machine.dataFilePath());
         return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
