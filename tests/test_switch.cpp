@@ -71,6 +71,8 @@ private slots:
     void vpnRunReadsItsArguments_data();
     void vpnRunReadsItsArguments();
     void userRunAppliesItsEntries();
+    void userRunNamesEveryEntryItLeavesOut_data();
+    void userRunNamesEveryEntryItLeavesOut();
     void resetWithoutDataFileClearsLoneVpnServers();
     void resetWithoutSavedEntryTakesOutVpnServers_data();
     void resetWithoutSavedEntryTakesOutVpnServers();
@@ -220,6 +222,51 @@ void TestSwitch::userRunAppliesItsEntries()
     QCOMPARE(machine->nameServer(sample::ethernet2, true), QStringLiteral("198.51.100.53"));
     QCOMPARE(machine->nameServer(sample::ethernet, true), QStringLiteral("9.9.9.9"));
     QCOMPARE(machine->dataFileGroups(), QStringList{"UserDns"});
+}
+
+void TestSwitch::userRunNamesEveryEntryItLeavesOut_data()
+{
+    QTest::addColumn<QStringList>("entries");
+    QTest::addColumn<QString>("ethernetIpv4");
+    QTest::addColumn<QString>("warning");
+
+    const QString ethernet = sample::ethernet;
+    QStringList twenty;
+    for (int i = 1; i <= 20; ++i)
+        twenty.append(QStringLiteral("192.0.2.%1").arg(i));
+    QTest::newRow("more servers than a vpn run records")
+        << QStringList{ethernet + "@" + twenty.join(',')} << twenty.mid(0, 16).join(',')
+        << "Entry \\(.*\\) lists more than 16 servers of a protocol, the last 4 are not set";
+    QString typo = ethernet;
+    typo[1] = 'X';
+    QTest::newRow("ID with a typo") << QStringList{typo + "@192.0.2.9"} << "192.0.2.53,192.0.2.54"
+                                    << "Entry for '" + QRegularExpression::escape(typo) +
+                                           "' names no listed interface, it is not applied";
+    QTest::newRow("ID with a leading blank")
+        << QStringList{" " + ethernet + "@192.0.2.9"} << "192.0.2.9" << QString();
+    QTest::newRow("malformed entry, then a whole one")
+        << QStringList{ethernet + "@bad", ethernet + "@192.0.2.9"} << "192.0.2.9"
+        << "Entry \\(.*@bad\\) holds items that are not addresses, it is not applied; Ethernet "
+           "takes another entry";
+    QTest::newRow("one interface twice")
+        << QStringList{ethernet + "@192.0.2.9", ethernet + "@192.0.2.8"} << "192.0.2.9"
+        << "Entry \\(.*@192\\.0\\.2\\.8\\) names Ethernet again, it is not applied";
+}
+
+void TestSwitch::userRunNamesEveryEntryItLeavesOut()
+{
+    QFETCH(QStringList, entries);
+    QFETCH(QString, ethernetIpv4);
+    QFETCH(QString, warning);
+
+    QCOMPARE(machine->runTool(QStringList{"user"} + entries).exitCode, 0);
+    QCOMPARE(machine->nameServer(sample::ethernet, true), ethernetIpv4);
+    verifyLinePatterns(machine->logLines().filter("warning\t"),
+                       warning.isEmpty() ? QStringList() : QStringList{"warning\tDns: " + warning});
+    // Whatever the user run set, a switch to the VPN and back restores whole.
+    QCOMPARE(machine->runTool(vpnArguments()).exitCode, 0);
+    QCOMPARE(machine->runTool({"reset"}).exitCode, 0);
+    QCOMPARE(machine->nameServer(sample::ethernet, true), ethernetIpv4);
 }
 
 void TestSwitch::resetWithoutDataFileClearsLoneVpnServers()

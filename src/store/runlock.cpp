@@ -24,7 +24,7 @@ QString RunLock::lockFilePath() const
     return folder.filePath(lockFileName);
 }
 
-bool RunLock::take(int waitMs)
+bool RunLock::take(int waitMs, const std::function<bool()> &giveUp)
 {
     const int descriptor = folder.openFile(lockFileName, FileUse::Lock);
     if (descriptor < 0) {
@@ -44,6 +44,8 @@ bool RunLock::take(int waitMs)
                                       .arg(lockFilePath(), QString::number(waitMs)));
             return false;
         }
+        if (giveUp && giveUp())
+            return false;
         hadToWait = true;
         QThread::msleep(pollMs);
     }
