@@ -46,13 +46,14 @@ QStringList lastRunLines(const TestMachine &machine)
 }
 
 // True when every run's work ended before the next run's began: in the log,
-// the switch line of each run and its end line alternate.
+// the switch line of each run that switched and its flush line alternate (a
+// run that yields to a later request switches nothing).
 bool runsTookTurns(const QStringList &lines)
 {
     const QStringList marks =
-        lines.filter(QRegularExpression("\tDns: (Switch to|Process finished)"));
+        lines.filter(QRegularExpression("\t(Dns: Switch to|DnsManager: Flush DNS finished)"));
     for (int i = 0; i < marks.size(); ++i) {
-        if (marks.at(i).endsWith("Process finished") != (i % 2 == 1))
+        if (marks.at(i).contains("Flush DNS finished") != (i % 2 == 1))
             return false;
     }
     return true;
@@ -261,7 +262,7 @@ void TestSwitch::userRunNamesEveryEntryItLeavesOut()
 
     QCOMPARE(machine->runTool(QStringList{"user"} + entries).exitCode, 0);
     QCOMPARE(machine->nameServer(sample::ethernet, true), ethernetIpv4);
-    verifyLinePatterns(machine->logLines().filter("warning\t"),
+    verifyLinePatterns(machine->logLines().filter("warning\tDns: Entry"),
                        warning.isEmpty() ? QStringList() : QStringList{"warning\tDns: " + warning});
     // Whatever the user run set, a switch to the VPN and back restores whole.
     QCOMPARE(machine->runTool(vpnArguments()).exitCode, 0);
@@ -683,11 +684,14 @@ void TestSwitch::overlappingRunsKeepTheUsersServers()
         QCOMPARE(fresh.runTool({"reset"}).exitCode, 0);
 
         QVERIFY2(tableWithoutTap(fresh.show()) == before, qPrintable(context));
+        // No data file when the vpn run yielded to the later switch back.
         QSettings data(fresh.dataFilePath(), QSettings::IniFormat);
         data.allKeys();
         QVERIFY2(data.status() == QSettings::NoError, qPrintable(context));
-        QVERIFY2(data.childGroups() == QStringList{"UserDns"}, qPrintable(context));
-        QVERIFY2(data.value("UserDns/Args").toString() == originalArgs, qPrintable(context));
+        if (QFile::exists(fresh.dataFilePath())) {
+            QVERIFY2(data.childGroups() == QStringList{"UserDns"}, qPrintable(context));
+            QVERIFY2(data.value("UserDns/Args").toString() == originalArgs, qPrintable(context));
+        }
         QVERIFY2(runsTookTurns(fresh.logLines()), qPrintable(context));
         waits += fresh.logLines().filter("info\tDns: Waited").size();
     }
