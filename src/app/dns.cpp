@@ -81,6 +81,38 @@ InterfaceInfo recordOf(const InterfaceEntry &entry, const QString &name,
     return InterfaceInfo(entry.id, name, entry.ipv4, entry.ipv6, vpnAdapters);
 }
 
+// Why a user run does not apply its entry, as a warning: it names no listed
+// interface, holds a rejected item, or names an interface that an entry
+// before it, in `applied`, already gave servers. Empty when it is applied.
+QString unappliedEntryProblem(const DnsManager &manager, const QList<InterfaceEntry> &entries,
+                              const QList<InterfaceInfo> &applied, const InterfaceEntry &entry)
+{
+    if (!isListed(manager, entry.id)) {
+        return QStringLiteral("Entry for '%1' names no listed interface, it is not applied")
+            .arg(boundedForLog(entry.id));
+    }
+    const QString name = interfaceNames(manager, {entry.id}).constFirst();
+    const QString text = boundedForLog(formatInterfaceEntry(entry));
+    if (!entry.isWhole()) {
+        // Applying what was understood of it would clear or cut the lists.
+        const bool wholeOne = std::any_of(entries.cbegin(), entries.cend(), [&](const auto &e) {
+            return e.isWhole() && sameInterfaceId(e.id, entry.id);
+        });
+        return wholeOne ? QStringLiteral("Entry (%1) holds items that are not addresses, it is "
+                                         "not applied; %2 takes another entry")
+                              .arg(text, name)
+                        : QStringLiteral("Entry (%1) holds items that are not addresses, %2 "
+                                         "left unchanged")
+                              .arg(text, name);
+    }
+    const bool alreadyApplied = std::any_of(applied.cbegin(), applied.cend(), [&](const auto &r) {
+        return sameInterfaceId(r.id(), entry.id);
+    });
+    if (alreadyApplied)
+        return QStringLiteral("Entry (%1) names %2 again, it is not applied").arg(text, name);
+    return QString();
+}
+
 // The entries of the interfaces a switch to the VPN switches and a switch
 // back restores: all but the VPN's own, which a switch back never touches.
 QList<InterfaceEntry> switchableEntries(const DnsManager &manager)
@@ -288,7 +320,7 @@ QList<InterfaceInfo> Dns::userRecords(DnsManager &manager, const QList<Interface
 {
     QList<InterfaceInfo> records;
     for (const InterfaceEntry &entry : entries) {
-        const QString problem = userEntryProblem(manager, entries, records, entry);
+        const QString problem = unappliedEntryProblem(manager, entries, records, entry);
         if (!problem.isEmpty()) {
             logWarning(objectName(), problem);
             continue;
@@ -306,35 +338,6 @@ QList<InterfaceInfo> Dns::userRecords(DnsManager &manager, const QList<Interface
         }
     }
     return records;
-}
-
-QString Dns::userEntryProblem(DnsManager &manager, const QList<InterfaceEntry> &entries,
-                              const QList<InterfaceInfo> &applied, const InterfaceEntry &entry)
-{
-    if (!isListed(manager, entry.id)) {
-        return QStringLiteral("Entry for '%1' names no listed interface, it is not applied")
-            .arg(boundedForLog(entry.id));
-    }
-    const QString name = interfaceNames(manager, {entry.id}).constFirst();
-    const QString text = boundedForLog(formatInterfaceEntry(entry));
-    if (!entry.isWhole()) {
-        // Applying what was understood of it would clear or cut the lists.
-        const bool wholeOne = std::any_of(entries.cbegin(), entries.cend(), [&](const auto &e) {
-            return e.isWhole() && sameInterfaceId(e.id, entry.id);
-        });
-        return wholeOne ? QStringLiteral("Entry (%1) holds items that are not addresses, it is "
-                                         "not applied; %2 takes another entry")
-                              .arg(text, name)
-                        : QStringLiteral("Entry (%1) holds items that are not addresses, %2 "
-                                         "left unchanged")
-                              .arg(text, name);
-    }
-    const bool alreadyApplied = std::any_of(applied.cbegin(), applied.cend(), [&](const auto &r) {
-        return sameInterfaceId(r.id(), entry.id);
-    });
-    if (alreadyApplied)
-        return QStringLiteral("Entry (%1) names %2 again, it is not applied").arg(text, name);
-    return QString();
 }
 
 QList<InterfaceInfo> Dns::resetRecords(DnsManager &manager, const DnsDataFile &dataFile,

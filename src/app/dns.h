@@ -61,11 +61,6 @@ private:
     // each with at most maxServersPerProtocol servers per protocol; every
     // entry left out or cut is named in a warning.
     QList<InterfaceInfo> userRecords(DnsManager &manager, const QList<InterfaceEntry> &entries);
-    // Why a user run's entry is not applied, as a warning: it names no listed
-    // interface, holds a rejected item, or names an interface that an entry
-    // before it in `applied` already gave servers. Empty when it is applied.
-    QString userEntryProblem(DnsManager &manager, const QList<InterfaceEntry> &entries,
-                             const QList<InterfaceInfo> &applied, const InterfaceEntry &entry);
     // A reset's records: each switched interface listed now takes its saved
     // entry; one without a whole saved entry keeps its servers in force
     // without the VPN's, with a warning.
