@@ -206,8 +206,7 @@ void TestHostileInput::hugeCommandLinesStayBounded()
     arguments += QVector<QString>(1100, fortyServers).toList();
 
     QCOMPARE(machine->runTool(arguments).exitCode, 0);
-    // One set and 15 adds: the first 16 of the entry's first 32 items, as
-    // many as the next vpn run records.
+    // One set and 15 adds: the first 16 items, as many as a vpn run records.
     QCOMPARE(machine->netshCalls().size(), 16);
     const QStringList warnings = machine->logLines().filter("warning\t");
     QCOMPARE(warnings.filter("entries, the last").size(), 1);
