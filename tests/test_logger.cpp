@@ -181,6 +181,10 @@ void TestLogger::writesOneSimplifiedLinePerMessage_data()
                               << "critical\tX: y";
     QTest::newRow("line breaks and runs of blanks") << int(QtInfoMsg) << "  a\n  b\t\tc  "
                                                     << "info\ta b c";
+    // A list without a bound of its own, such as the IDs of a forged record.
+    QTest::newRow("past the line bound")
+        << int(QtInfoMsg) << "X: " + QString(1000000, 'a')
+        << "info\tX: " + QString(65536 - 3, 'a') + "... (1000003 characters)";
     QTest::newRow("clipboard words in other case")
         << int(QtInfoMsg) << "retrying to obtain clipboard."
         << "info\tretrying to obtain clipboard.";

@@ -6,11 +6,15 @@
 #include "dns/systemcommand.h"
 #include "entries.h"
 #include "logging/logline.h"
+#include "rundeadline.h"
 #include "store/dnsdatafile.h"
 #include "store/runlock.h"
+#include "store/runorder.h"
 #include "store/vendorfolder.h"
 #include "switchedinterfaces.h"
 #include "utils/text.h"
+
+#include <algorithm>
 
 namespace {
 
@@ -56,10 +60,49 @@ QStringList interfaceNames(const DnsManager &manager, const QStringList &ids)
     return names;
 }
 
+bool isListed(const DnsManager &manager, const QString &id)
+{
+    return std::any_of(
+        manager.interfaces().cbegin(), manager.interfaces().cend(),
+        [&](const InterfaceInfo &record) { return sameInterfaceId(record.id(), id); });
+}
+
 InterfaceInfo recordOf(const InterfaceEntry &entry, const QString &name,
                        const VpnAdapters &vpnAdapters)
 {
     return InterfaceInfo(entry.id, name, entry.ipv4, entry.ipv6, vpnAdapters);
+}
+
+// Why a user run does not apply its entry, as a warning: it names no listed
+// interface, holds a rejected item, or names an interface that an entry
+// before it, in `applied`, already gave servers. Empty when it is applied.
+QString unappliedEntryProblem(const DnsManager &manager, const QList<InterfaceEntry> &entries,
+                              const QList<InterfaceInfo> &applied, const InterfaceEntry &entry)
+{
+    if (!isListed(manager, entry.id)) {
+        return QStringLiteral("Entry for '%1' names no listed interface, it is not applied")
+            .arg(boundedForLog(entry.id));
+    }
+    const QString name = interfaceNames(manager, {entry.id}).constFirst();
+    const QString text = boundedForLog(formatInterfaceEntry(entry));
+    if (!entry.isWhole()) {
+        // Applying what was understood of it would clear or cut the lists.
+        const bool wholeOne = std::any_of(entries.cbegin(), entries.cend(), [&](const auto &e) {
+            return e.isWhole() && sameInterfaceId(e.id, entry.id);
+        });
+        return wholeOne ? QStringLiteral("Entry (%1) holds items that are not addresses, it is "
+                                         "not applied; %2 takes another entry")
+                              .arg(text, name)
+                        : QStringLiteral("Entry (%1) holds items that are not addresses, %2 "
+                                         "left unchanged")
+                              .arg(text, name);
+    }
+    const bool alreadyApplied = std::any_of(applied.cbegin(), applied.cend(), [&](const auto &r) {
+        return sameInterfaceId(r.id(), entry.id);
+    });
+    if (alreadyApplied)
+        return QStringLiteral("Entry (%1) names %2 again, it is not applied").arg(text, name);
+    return QString();
 }
 
 // The interface's entry for a vpn run's record. Where neither data file
@@ -149,15 +192,33 @@ bool Dns::run()
                    QStringLiteral("No vendor folder for the DNS data file, DNS servers left "
                                   "unchanged"));
     } else {
-        RunLock runLock(vendorFolder);
-        if (runLock.take(runLockWaitMs))
-            switchDns(vendorFolder);
+        runInTurn(vendorFolder);
     }
     logInfo(objectName(), QStringLiteral("Process finished"));
     return true;
 }
 
-void Dns::switchDns(const VendorFolder &vendorFolder)
+void Dns::runInTurn(const VendorFolder &vendorFolder)
+{
+    const RunOrder order(vendorFolder);
+    const std::optional<quint64> number = order.takeNumber();
+    const auto laterRequest = [&] {
+        return number && order.isTakenAfter(*number);
+    };
+    RunLock runLock(vendorFolder);
+    const bool taken = runLock.take(runLockWaitMs, laterRequest);
+    // Checked once more with the lock held: the later request may have run
+    // while this one waited for its next try.
+    if (laterRequest()) {
+        logWarning(objectName(), QStringLiteral("A request made after this one is waiting or has "
+                                                "run, DNS servers left unchanged"));
+        return;
+    }
+    if (taken)
+        switchDns(vendorFolder, QDeadlineTimer(runDeadlineMsOnThisMachine()));
+}
+
+void Dns::switchDns(const VendorFolder &vendorFolder, QDeadlineTimer commandDeadline)
 {
     DnsDataFile dataFile(vendorFolder);
     if (!dataFile.isReadable()) {
@@ -177,7 +238,7 @@ void Dns::switchDns(const VendorFolder &vendorFolder)
         }
     }
 
-    DnsManager manager;
+    DnsManager manager(commandDeadline);
     QString lastIpv4;
     QString lastIpv6;
     const QList<InterfaceEntry> entries = readArguments(&lastIpv4, &lastIpv6);
@@ -260,16 +321,22 @@ QList<InterfaceInfo> Dns::userRecords(DnsManager &manager, const QList<Interface
 {
     QList<InterfaceInfo> records;
     for (const InterfaceEntry &entry : entries) {
-        if (entry.isWhole()) {
-            records.append(recordOf(entry, entry.id, manager.vpnAdapters()));
+        const QString problem = unappliedEntryProblem(manager, entries, records, entry);
+        if (!problem.isEmpty()) {
+            logWarning(objectName(), problem);
             continue;
         }
-        // Applying what was understood of it would clear or cut the lists.
-        logWarning(
-            objectName(),
-            QStringLiteral("Entry (%1) holds items that are not addresses, %2 left unchanged")
-                .arg(boundedForLog(formatInterfaceEntry(entry)),
-                     interfaceNames(manager, {entry.id}).constFirst()));
+        int leftOut = 0;
+        records.append(
+            recordOf(withServersReadBack(entry, &leftOut), entry.id, manager.vpnAdapters()));
+        if (leftOut > 0) {
+            // More would be set than the next vpn run records, and so lost.
+            logWarning(objectName(),
+                       QStringLiteral("Entry (%1) lists more than %2 servers of a protocol, the "
+                                      "last %3 are not set")
+                           .arg(boundedForLog(formatInterfaceEntry(entry)),
+                                QString::number(maxServersPerProtocol), QString::number(leftOut)));
+        }
     }
     return records;
 }

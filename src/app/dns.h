@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QDeadlineTimer>
 #include <QList>
 #include <QObject>
 #include <QString>
@@ -36,8 +37,12 @@ public:
     bool run();
 
 private:
-    // The run itself, once it holds the run lock.
-    void switchDns(const VendorFolder &vendorFolder);
+    // Takes a request number, waits for the run lock, and runs unless a
+    // later request came meanwhile (runorder.h).
+    void runInTurn(const VendorFolder &vendorFolder);
+    // The run itself, once it holds the run lock; it starts no system
+    // command once `commandDeadline` has expired.
+    void switchDns(const VendorFolder &vendorFolder, QDeadlineTimer commandDeadline);
     // The arguments read as interface entries, with the last IPv4 and the
     // last IPv6 server among them; warns about every item not taken.
     QList<InterfaceEntry> readArguments(QString *lastIpv4, QString *lastIpv6);
@@ -52,8 +57,9 @@ private:
     // record when none is.
     void switchToUser(DnsManager &manager, DnsDataFile &dataFile,
                       const QList<InterfaceInfo> &records, const QStringList &switched);
-    // The whole entries of a user run's command line, as records; an entry
-    // with a rejected item is named in a warning and left out.
+    // The entries of a user run's command line that it applies, as records,
+    // each with at most maxServersPerProtocol servers per protocol; every
+    // entry left out or cut is named in a warning.
     QList<InterfaceInfo> userRecords(DnsManager &manager, const QList<InterfaceEntry> &entries);
     // A reset's records: each switched interface listed now takes its saved
     // entry; one without a whole saved entry keeps its servers in force

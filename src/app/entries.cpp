@@ -10,7 +10,7 @@ InterfaceEntry parseInterfaceEntry(const QString &word)
 {
     const QStringList parts = word.split(QLatin1Char('@'));
     InterfaceEntry entry;
-    entry.id = parts.first();
+    entry.id = parts.first().trimmed();
     if (parts.size() == 1)
         return entry;
     const QString servers = word.section(QLatin1Char('@'), 1);
@@ -90,6 +90,15 @@ const InterfaceEntry *findEntry(const QList<InterfaceEntry> &entries, const QStr
         return sameInterfaceId(e.id, id);
     });
     return match == entries.cend() ? nullptr : &*match;
+}
+
+InterfaceEntry withServersReadBack(InterfaceEntry entry, int *leftOut)
+{
+    *leftOut = qMax(0, entry.ipv4.size() - maxServersPerProtocol) +
+               qMax(0, entry.ipv6.size() - maxServersPerProtocol);
+    entry.ipv4 = entry.ipv4.mid(0, maxServersPerProtocol);
+    entry.ipv6 = entry.ipv6.mid(0, maxServersPerProtocol);
+    return entry;
 }
 
 InterfaceEntry withoutServers(InterfaceEntry entry, const QStringList &servers)

@@ -34,7 +34,8 @@ struct InterfaceEntry
     bool isWhole() const { return rejected.isEmpty(); }
 };
 
-// Reads one entry. Without "@" it has no servers; with more than one, none
+// Reads one entry. Its ID is trimmed, as those of a saved "Args" value are
+// (parseSavedArgs). Without "@" it has no servers; with more than one, none
 // either, and all after the first "@" is rejected. A servers text without
 // "," is one item; with "," every item, empty ones included, is either a
 // plain address (isPlainAddress once blanks around it are trimmed) or
@@ -60,6 +61,11 @@ QStringList idsOnServers(const QList<InterfaceEntry> &entries, const QStringList
 
 // The entry in `entries` with the ID, ignoring letter case; null when none.
 const InterfaceEntry *findEntry(const QList<InterfaceEntry> &entries, const QString &id);
+
+// The entry with its first maxServersPerProtocol servers of each protocol:
+// no more than the inventory reads back, so that the next vpn run records
+// every server set. How many were left out goes to `leftOut`.
+InterfaceEntry withServersReadBack(InterfaceEntry entry, int *leftOut);
 
 // The entry's servers without any of `servers`.
 InterfaceEntry withoutServers(InterfaceEntry entry, const QStringList &servers);

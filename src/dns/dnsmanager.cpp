@@ -140,7 +140,8 @@ QStringList nameServerAddresses(const QString &source, const QString &value, con
 
 } // namespace
 
-DnsManager::DnsManager(QObject *parent) : QObject(parent)
+DnsManager::DnsManager(QDeadlineTimer commandDeadline, QObject *parent)
+    : QObject(parent), commandDeadline(commandDeadline)
 {
     setObjectName(QStringLiteral("DnsManager"));
     connect(&process, &ChildProcess::processFinished, this, &DnsManager::onProcessFinished);
@@ -164,9 +165,21 @@ void DnsManager::refreshInterfaces()
     logInterfaces();
 }
 
+bool DnsManager::deadlineExpired(const QString &undone) const
+{
+    if (!commandDeadline.hasExpired())
+        return false;
+    logWarning(
+        objectName(),
+        QStringLiteral("The run's time for system commands is over, not started: %1").arg(undone));
+    return true;
+}
+
 QSet<QString> DnsManager::adapterGuids()
 {
-    const AdapterListing wmicListing = listWithWmic();
+    const AdapterListing wmicListing =
+        deadlineExpired(wmic) ? AdapterListing{{}, QStringLiteral("not started"), 0, false}
+                              : listWithWmic();
     if (wmicListing.problem.isEmpty())
         return answered(objectName(), wmic, wmicListing);
     if (wmicListing.notInstalled) {
@@ -332,6 +345,10 @@ bool DnsManager::replaceDnsSettings(const QString &id, const QString &name, cons
     const QStringList entries =
         servers.isEmpty() ? QStringList(QStringLiteral("none")) : splitServers(servers);
     for (int position = 0; position < entries.size(); ++position) {
+        if (deadlineExpired(
+                QStringLiteral("DNS servers (%1) of '%2' for %3")
+                    .arg(servers, name, ipv4 ? QStringLiteral("IPv4") : QStringLiteral("IPv6"))))
+            break;
         const QStringList arguments = netshDnsArguments(ipv4, name, entries.at(position), position);
         const CommandOutcome outcome =
             runSystemCommand(QStringLiteral("netsh"), arguments, commandTimeoutMs);
@@ -412,7 +429,7 @@ void DnsManager::flushDns()
     const bool ok = flushResolverCache();
     logInfo(objectName(),
             QStringLiteral("Flush DNS finished with status '%1'").arg(boolToString(ok)));
-    if (ok)
+    if (ok || deadlineExpired(QStringLiteral("Flush DNS (failback)")))
         return;
     logInfo(objectName(), QStringLiteral("Flush DNS (failback)"));
     process.start(systemProgram(QStringLiteral("ipconfig")), {QStringLiteral("/flushdns")});

@@ -3,6 +3,7 @@
 #include "childprocess.h"
 #include "interfaceinfo.h"
 
+#include <QDeadlineTimer>
 #include <QList>
 #include <QObject>
 #include <QSet>
@@ -18,7 +19,10 @@ class DnsManager : public QObject
     Q_OBJECT
 
 public:
-    explicit DnsManager(QObject *parent = nullptr);
+    // No system command is started once `commandDeadline` has expired: the
+    // run's deadline (runlock.h). What is left undone is named in warnings.
+    explicit DnsManager(QDeadlineTimer commandDeadline = QDeadlineTimer(QDeadlineTimer::Forever),
+                        QObject *parent = nullptr);
     // Waits up to 10000 ms for a fallback flush still running, so that its
     // end is logged while the manager is whole.
     ~DnsManager() override;
@@ -57,6 +61,7 @@ public:
     // Makes the interface's "NameServer" for the protocol equal to `servers`
     // (a servers text of canonical addresses) with netsh; true when it is
     // equal afterwards, or was already, compared as canonicalServersText.
+    // Past the deadline no further command starts, with a warning.
     bool replaceDnsSettings(const QString &id, const QString &name, const QString &servers,
                             bool ipv4);
 
@@ -72,7 +77,7 @@ public:
     void mergeUserDns(const QList<InterfaceInfo> &saved);
 
     // Flushes the resolver cache, falling back to "ipconfig /flushdns",
-    // which is started and not waited for.
+    // which is started and not waited for, unless the deadline has expired.
     void flushDns();
 
 protected slots:
@@ -101,8 +106,11 @@ private:
                            const QString &requested, const QString &suffix);
 
     void leaveOut(const QString &id, const QString &name, const QString &reason);
+    // Warns, naming what is left undone, when the deadline has expired.
+    bool deadlineExpired(const QString &undone) const;
 
     ChildProcess process;
+    const QDeadlineTimer commandDeadline;
     QList<InterfaceInfo> inventory;
     QList<LeftOut> leftOutInterfaces;
     bool listed = false;

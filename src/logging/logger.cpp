@@ -3,6 +3,7 @@
 #include "logline.h"
 #include "store/filelink.h"
 #include "store/vendorfolder.h"
+#include "utils/text.h"
 
 #include <QCoreApplication>
 #include <QDateTime>
@@ -22,9 +23,15 @@ const QString clipboardNoise = QStringLiteral("Retrying to obtain clipboard.");
 // bounded too (entries and servers read, length of quoted words).
 const qint64 maxLogFileSize = 4 * 1024 * 1024;
 
+// The longest message a log line holds; the rest is cut, with its length
+// named, so that a list without a bound of its own (the IDs of a forged
+// record, say) cannot blow up the log. Lines of any real run are far
+// shorter; a command line of a thousand long entries is cut.
+const int maxLogMessageLength = 64 * 1024;
+
 void logMessageHandler(QtMsgType type, const QMessageLogContext &context, const QString &message)
 {
-    const QString simplified = message.simplified();
+    const QString simplified = boundedForLog(message.simplified(), maxLogMessageLength);
     if (simplified.isEmpty() || message.contains(clipboardNoise))
         return;
     const QString line = qFormatLogMessage(type, context, simplified);

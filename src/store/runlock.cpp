@@ -24,7 +24,7 @@ QString RunLock::lockFilePath() const
     return folder.filePath(lockFileName);
 }
 
-bool RunLock::take(int waitMs)
+bool RunLock::take(int waitMs, const std::function<bool()> &giveUp)
 {
     const int descriptor = folder.openFile(lockFileName, FileUse::Lock);
     if (descriptor < 0) {
@@ -33,7 +33,7 @@ bool RunLock::take(int waitMs)
                        .arg(lockFilePath()));
         return false;
     }
-    return waitFor(descriptor, waitMs);
+    return waitFor(descriptor, waitMs, giveUp);
 }
 
 RunLock::Outcome RunLock::takeIfFileExists(int waitMs)
@@ -47,10 +47,10 @@ RunLock::Outcome RunLock::takeIfFileExists(int waitMs)
             QStringLiteral("Cannot open the run lock '%1': %2").arg(lockFilePath(), file.error));
         return NotTaken;
     }
-    return waitFor(file.descriptor, waitMs) ? Taken : NotTaken;
+    return waitFor(file.descriptor, waitMs, {}) ? Taken : NotTaken;
 }
 
-bool RunLock::waitFor(int descriptor, int waitMs)
+bool RunLock::waitFor(int descriptor, int waitMs, const std::function<bool()> &giveUp)
 {
     lock = std::make_unique<SystemLock>(descriptor);
     QElapsedTimer waited;
@@ -63,6 +63,8 @@ bool RunLock::waitFor(int descriptor, int waitMs)
                                       .arg(lockFilePath(), QString::number(waitMs)));
             return false;
         }
+        if (giveUp && giveUp())
+            return false;
         hadToWait = true;
         QThread::msleep(pollMs);
     }

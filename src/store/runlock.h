@@ -3,6 +3,7 @@
 #include "store/systemlock.h"
 
 #include <QString>
+#include <functional>
 #include <memory>
 
 class VendorFolder;
@@ -13,13 +14,27 @@ class VendorFolder;
 // operating system releases when its holder ends (systemlock.h), so a run
 // killed midway or a power loss never keeps later runs out.
 
-// How long a run waits for another to finish. A run normally takes seconds;
-// it is bounded by its system commands, each given 30 s: the adapter listing
-// (wmic; the native listing starts no command) and every netsh command. Five
-// minutes covers nine of them timing out, the listing and eight netsh
-// commands of a machine with four interfaces, without leaving the client
-// waiting for ever.
-const int runLockWaitMs = 5 * 60 * 1000;
+// How long after it took the lock a run may still start a system command
+// (netsh, wmic, the fallback flush's ipconfig); the direct flush through
+// dnsapi still runs. A run on a machine of many interfaces whose commands
+// hang (each is given 30 s) would otherwise hold the lock for many minutes,
+// and a switch back waiting behind it would give up. What is not done by
+// then stays recorded as switched, for the next switch back.
+const int runDeadlineMs = 3 * 60 * 1000;
+
+// The longest a run holds the lock: its deadline, then the last command
+// started before it (30 s, and 5 s for its end once killed) and the fallback
+// flush's 10 s wait, with a margin.
+const int longestRunMs = runDeadlineMs + 60 * 1000;
+
+// How long a run waits for another to finish. Only the run at work and the
+// latest request ever wait (runorder.h), so this covers the longest run
+// twice over.
+const int runLockWaitMs = 10 * 60 * 1000;
+static_assert(runLockWaitMs >= 2 * longestRunMs, "a waiting run outlasts the run at work");
+
+// How long `status` waits for the run lock: it takes no request number and
+// reports rather than changes, so it need not wait for a run to end.
 const int statusLockWaitMs = 30 * 1000;
 
 // The lock of one run, released when the object goes.
@@ -33,8 +48,9 @@ public:
     // Takes the lock, waiting up to `waitMs` while another run holds it.
     // After a wait it logs "Dns: Waited N ms for another run to finish".
     // False, with a warning, when the lock cannot be made or is still held
-    // when the wait ends.
-    bool take(int waitMs);
+    // when the wait ends; false without one as soon as `giveUp`, asked
+    // while waiting, says so.
+    bool take(int waitMs, const std::function<bool()> &giveUp = {});
 
     // What takeIfFileExists found.
     enum Outcome
@@ -50,8 +66,9 @@ public:
 
 private:
     QString lockFilePath() const;
-    // Takes the lock on the open lock file, waiting up to `waitMs`.
-    bool waitFor(int descriptor, int waitMs);
+    // Takes the lock on the open lock file, waiting up to `waitMs` or until
+    // `giveUp` says so.
+    bool waitFor(int descriptor, int waitMs, const std::function<bool()> &giveUp);
 
     const VendorFolder &folder;
     std::unique_ptr<SystemLock> lock;

@@ -6,8 +6,6 @@
 
 namespace {
 
-const int maxLoggedLength = 256;
-
 bool isDecimalDigit(QChar c)
 {
     return c >= QLatin1Char('0') && c <= QLatin1Char('9');
@@ -133,14 +131,14 @@ QString canonicalAddress(const QString &text)
     return canonicalIPv6(QHostAddress(text).toIPv6Address());
 }
 
-QString boundedForLog(const QString &text)
+QString boundedForLog(const QString &text, int maxLength)
 {
-    if (text.size() <= maxLoggedLength)
+    if (text.size() <= maxLength)
         return text;
     // Both at once: a second arg() call would also replace a "%1" that the
     // quoted text itself holds.
     return QStringLiteral("%1... (%2 characters)")
-        .arg(text.left(maxLoggedLength), QString::number(text.size()));
+        .arg(text.left(maxLength), QString::number(text.size()));
 }
 
 QString boolToString(bool value)

@@ -27,9 +27,10 @@ bool isPlainAddress(const QString &text);
 // this one. Any other text is returned unchanged.
 QString canonicalAddress(const QString &text);
 
-// The text for a log line, cut to its first 256 characters when longer, so
-// that hostile input cannot blow up the log: "<start>... (N characters)".
-QString boundedForLog(const QString &text);
+// The text for a log line, cut to its first `maxLength` characters when
+// longer, so that hostile input cannot blow up the log: "<start>... (N
+// characters)".
+QString boundedForLog(const QString &text, int maxLength = 256);
 
 // "true" or "false", for log lines.
 QString boolToString(bool value);

@@ -1,0 +1,8 @@
+#include "rundeadline.h"
+
+#include "store/runlock.h"
+
+int runDeadlineMsOnThisMachine()
+{
+    return runDeadlineMs;
+}
