@@ -265,8 +265,7 @@ void TestVendorFolder::logThatCannotBeOpenedGoesToAFreshLog()
     const QStringList fresh = QDir(machine.vendorFolder()).entryList({"tarnwick-dns-*.log"});
     QCOMPARE(fresh.size(), 1);
     const QString lines = QString::fromUtf8(contentOf(machine.vendorFolder() + "/" + fresh[0]));
-    QVERIFY2(lines.contains("cannot be opened for appending, this run logs to '"),
-             qPrintable(lines));
+    QVERIFY2(lines.contains("cannot be appended to, this run logs to '"), qPrintable(lines));
     QVERIFY(lines.contains("Dns: DNS data file doesn't exist"));
 }
 

@@ -170,6 +170,19 @@ function Write-Answer([string]$name, [string]$text) {
     Set-Content -LiteralPath (Join-Path $Answers $name) -Value $text
 }
 
+# Holds `path` open for reading, sharing reading alone, answers `answer`
+# with "held" and waits for the elevated side's `until`; or answers why not.
+function Hold-File([string]$path, [string]$answer, [string]$until) {
+    try {
+        $file = [System.IO.File]::Open($path, 'Open', 'Read', 'Read')
+    } catch {
+        return Write-Answer $answer "none: $($_.Exception.Message)"
+    }
+    Write-Answer $answer 'held'
+    Wait-ForAnswer $until | Out-Null
+    $file.Dispose()
+}
+
 # "refused" when `try` throws, else "allowed".
 function Test-Refused([scriptblock]$try) {
     try { & $try; 'allowed' } catch { 'refused' }
@@ -186,14 +199,7 @@ function Invoke-Probe {
             try { $file.Lock(0, 1) } finally { $file.Dispose() }
         })
     # The log held without write sharing while the elevated side runs the tool.
-    try {
-        $log = [System.IO.File]::Open((Join-Path $vendor 'tarnwick-dns.log'), 'Open', 'Read', 'Read')
-        Write-Answer 'holding' 'log'
-        Wait-ForAnswer 'released' | Out-Null
-        $log.Dispose()
-    } catch {
-        Write-Answer 'holding' "none: $($_.Exception.Message)"
-    }
+    Hold-File (Join-Path $vendor 'tarnwick-dns.log') 'holding' 'released'
     # A folder where the vendor folder will be, with a dns.dat held open.
     if (Wait-ForAnswer 'plant') {
         try {
@@ -203,10 +209,7 @@ function Invoke-Probe {
             $record = "[UserDns]`r`nArgs=" + (($ids | ForEach-Object { "$_@$plantedServer" }) -join ';') +
                 "`r`n[VpnDns]`r`nIPv4=192.0.2.1`r`nSwitched=" + ($ids -join ';') + "`r`n"
             Set-Content -LiteralPath (Join-Path $vendor 'dns.dat') -Value $record -NoNewline
-            $held = [System.IO.File]::Open((Join-Path $vendor 'dns.dat'), 'Open', 'Read', 'Read')
-            Write-Answer 'planted' 'held'
-            Wait-ForAnswer 'released-plant' | Out-Null
-            $held.Dispose()
+            Hold-File (Join-Path $vendor 'dns.dat') 'planted' 'released-plant'
         } catch {
             Write-Answer 'planted' "none: $($_.Exception.Message)"
         }
@@ -223,7 +226,7 @@ function Read-Answer([string]$name) {
 # it logs there because the live log could not be opened.
 function Test-RunLoggedAside([datetime]$since) {
     foreach ($log in Get-ChildItem -LiteralPath $vendor -Filter 'tarnwick-dns-*.log' | Where-Object { $_.LastWriteTime -ge $since }) {
-        if (Select-String -LiteralPath $log.FullName -SimpleMatch 'cannot be opened for appending' -Quiet) { return $true }
+        if (Select-String -LiteralPath $log.FullName -SimpleMatch 'cannot be appended to' -Quiet) { return $true }
     }
     $false
 }
@@ -245,7 +248,7 @@ function Invoke-StandardUserTries([string]$name, [securestring]$password, [strin
     foreach ($try in 'create-vendor', 'create-tool', 'open-dns.dat', 'open-dns.lock', 'lock-dns.lock') {
         if ((Read-Answer $try) -ne 'refused') { $problems += "$try was allowed" }
     }
-    if ((Read-Answer 'holding') -eq 'log') {
+    if ((Read-Answer 'holding') -eq 'held') {
         $since = (Get-Date).AddSeconds(-2)
         Invoke-Tool @('reset') | Out-Null
         if (-not (Test-RunLoggedAside $since)) { $problems += 'a run beside the held log did not log to a fresh log' }

@@ -26,10 +26,7 @@ void logMessageHandler(QtMsgType type, const QMessageLogContext &context, const 
     const QString simplified = message.simplified();
     if (simplified.isEmpty() || message.contains(clipboardNoise))
         return;
-    const QString line = qFormatLogMessage(type, context, simplified);
-    Logger::instance();
-    logStream << line << Qt::endl;
-    logStream.flush();
+    Logger::instance()->writeLine(qFormatLogMessage(type, context, simplified));
 }
 
 const QString logSuffix = QStringLiteral(".log");
@@ -139,33 +136,61 @@ bool Logger::init()
         return false;
     const QDir folder(vendorFolder.path());
 
-    const QString baseName = QFileInfo(QCoreApplication::applicationFilePath()).baseName();
+    logBaseName = QFileInfo(QCoreApplication::applicationFilePath()).baseName();
     QString fallback;
-    const int descriptor = openLiveLog(vendorFolder, baseName, maxLogFileSize, &fallback);
+    if (!useLogFile(openLiveLog(vendorFolder, logBaseName, maxLogFileSize, &fallback)))
+        return false;
+    // After the rotation and the fallback, so that it counts their files.
+    removeOldLogFiles(vendorFolder, logBaseName, keptLogFiles);
+
+    qSetMessagePattern(
+        QStringLiteral("%{time %1}\t%{type}%2%{message}").arg(timeFormat, QStringLiteral("\t")));
+    initialized = true;
+    qInstallMessageHandler(logMessageHandler);
+    logFolderPath = folder.path();
+    if (!fallback.isEmpty())
+        warnOfFreshLog(fallback);
+    return true;
+}
+
+bool Logger::useLogFile(int descriptor)
+{
     if (descriptor < 0)
         return false;
+    logFile.close();
     if (!logFile.open(descriptor, QIODevice::WriteOnly | QIODevice::Append,
                       QFileDevice::AutoCloseHandle)) {
         closeDescriptor(descriptor);
         return false;
     }
     logFile.setTextModeEnabled(true);
-    // After the rotation and the fallback, so that it counts their files.
-    removeOldLogFiles(vendorFolder, baseName, keptLogFiles);
-
-    qSetMessagePattern(
-        QStringLiteral("%{time %1}\t%{type}%2%{message}").arg(timeFormat, QStringLiteral("\t")));
     logStream.setDevice(&logFile);
-    initialized = true;
-    qInstallMessageHandler(logMessageHandler);
-    logFolderPath = folder.path();
-    if (!fallback.isEmpty()) {
-        logWarning(objectName(), QStringLiteral("Log file '%1' cannot be opened for appending, "
-                                                "this run logs to '%2'")
-                                     .arg(vendorFolder.filePath(baseName + logSuffix),
-                                          vendorFolder.filePath(fallback)));
-    }
     return true;
+}
+
+void Logger::writeLine(const QString &line)
+{
+    logStream << line << Qt::endl;
+    if (logStream.status() == QTextStream::Ok || onFreshLog)
+        return;
+    // Once only: a fresh log that fails too leaves the rest of the run's
+    // lines unwritten rather than trying again for each.
+    onFreshLog = true;
+    logStream.resetStatus();
+    QString fresh;
+    if (!useLogFile(openFreshLog(VendorFolder::instance(), logBaseName, &fresh)))
+        return;
+    logStream << line << Qt::endl;
+    warnOfFreshLog(fresh);
+}
+
+void Logger::warnOfFreshLog(const QString &fileName)
+{
+    onFreshLog = true;
+    const VendorFolder &folder = VendorFolder::instance();
+    logWarning(objectName(),
+               QStringLiteral("Log file '%1' cannot be appended to, this run logs to '%2'")
+                   .arg(folder.filePath(logBaseName + logSuffix), folder.filePath(fileName)));
 }
 
 void Logger::qmlLog(QString objectName, QString message)

@@ -29,10 +29,22 @@ public:
     // For a QML front-end that shares this class.
     Q_INVOKABLE void qmlLog(QString objectName, QString message);
 
+    // Writes one formatted line to the log. When the write fails (a reader
+    // locks a range at the log's end on Windows), the line and the rest of
+    // the run go to a fresh rotated log, which a warning names.
+    void writeLine(const QString &line);
+
 private:
     Logger();
+    // Makes the open log file `descriptor` the one written to; false, with
+    // the descriptor closed, when it cannot.
+    bool useLogFile(int descriptor);
+    void warnOfFreshLog(const QString &fileName);
 
     QFile logFile;
+    QString logBaseName;
+    // Set once the run logs to a fresh log, which it does only once.
+    bool onFreshLog = false;
     QString timeFormat = QStringLiteral("yyyy-MM-dd hh:mm:ss");
     QString logFolderPath;
     bool initialized = false;

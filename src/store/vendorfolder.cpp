@@ -213,9 +213,15 @@ bool VendorFolder::removeFile(const QString &fileName) const
 bool VendorFolder::renameFile(const QString &fileName, const QString &newName, FileUse use,
                               QString *error) const
 {
-    *error = unusableFolder;
-    return usable && renameCheckedEntry(filePath(fileName), filePath(newName), use,
-                                        OpenedFile::Opened, error) == EntryRename::Renamed;
+    if (!usable) {
+        *error = unusableFolder;
+        return false;
+    }
+    const EntryRename outcome =
+        renameCheckedEntry(filePath(fileName), filePath(newName), use, OpenedFile::Opened, error);
+    if (outcome == EntryRename::Unexpected)
+        *error = QStringLiteral("not a file of the tool's");
+    return outcome == EntryRename::Renamed;
 }
 
 bool VendorFolder::setAside(const QString &fileName, const QString &reason) const
