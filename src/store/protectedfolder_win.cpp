@@ -335,12 +335,12 @@ FileOpening openingFor(FileUse use)
     case FileUse::Read:
         break;
     case FileUse::Lock:
-        // No FILE_SHARE_DELETE: nobody renames it while a run holds it.
-        return {GENERIC_READ | GENERIC_WRITE,
-                FILE_SHARE_READ | FILE_SHARE_WRITE,
-                OPEN_ALWAYS,
-                privateFileSddl,
-                lockingRights,
+        // FILE_SHARE_DELETE: another run that found a planted file at this
+        // name opens what is there now for DELETE to set it aside, sees this
+        // file of the tool's on that handle and leaves it; without the
+        // sharing its open would fail and it would give up. No user may
+        // open the file at all, and the tool renames only what it checked.
+        return {GENERIC_READ | GENERIC_WRITE, shareAll, OPEN_ALWAYS, privateFileSddl, lockingRights,
                 _O_RDWR | _O_BINARY};
     case FileUse::Append:
     case FileUse::NewAppend:
