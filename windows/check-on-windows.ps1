@@ -171,7 +171,8 @@ function Write-Answer([string]$name, [string]$text) {
 }
 
 # Holds `path` open for reading, sharing reading alone, answers `answer`
-# with "held" and waits for the elevated side's `until`; or answers why not.
+# with "held", waits for the elevated side's `until` and answers
+# "<answer>-closed" once closed; or answers why not.
 function Hold-File([string]$path, [string]$answer, [string]$until) {
     try {
         $file = [System.IO.File]::Open($path, 'Open', 'Read', 'Read')
@@ -181,6 +182,7 @@ function Hold-File([string]$path, [string]$answer, [string]$until) {
     Write-Answer $answer 'held'
     Wait-ForAnswer $until | Out-Null
     $file.Dispose()
+    Write-Answer "$answer-closed" ''
 }
 
 # "refused" when `try` throws, else "allowed".
@@ -243,7 +245,8 @@ function Invoke-StandardUserTries([string]$name, [securestring]$password, [strin
     } catch {
         return "SKIP ${lead}: logon as $name was refused ($($_.Exception.Message))"
     }
-    if (-not (Wait-ForAnswer 'holding' 60)) { return "SKIP ${lead}: no answer from the probe within 60 s" }
+    # The first logon makes the account's profile, which takes a while.
+    if (-not (Wait-ForAnswer 'holding' 180)) { return "SKIP ${lead}: no answer from the probe within 180 s" }
     $problems = @()
     foreach ($try in 'create-vendor', 'create-tool', 'open-dns.dat', 'open-dns.lock', 'lock-dns.lock') {
         if ((Read-Answer $try) -ne 'refused') { $problems += "$try was allowed" }
@@ -256,6 +259,8 @@ function Invoke-StandardUserTries([string]$name, [securestring]$password, [strin
         $problems += "the log could not be held ($(Read-Answer 'holding'))"
     }
     Write-Answer 'released' ''
+    # On NTFS a folder holding an open file cannot be renamed.
+    Wait-ForAnswer 'holding-closed' 30 | Out-Null
     $script:aside = Move-VendorFolderAside
     Write-Answer 'plant' ''
     if (-not (Wait-ForAnswer 'planted' 60) -or (Read-Answer 'planted') -ne 'held') {
@@ -299,7 +304,10 @@ function Invoke-StandardUser {
     $script:Answers = Join-Path $env:ProgramData "tarnwick-check-$(Get-Random)"
     $script:aside = ''
     New-Item -ItemType Directory -Path $Answers | Out-Null
+    # What the elevated side creates may carry its high integrity level, to
+    # which the probe's medium one cannot write.
     & "$system\icacls.exe" $Answers /grant "${name}:(OI)(CI)M" | Out-Null
+    & "$system\icacls.exe" $Answers /setintegritylevel '(OI)(CI)M' | Out-Null
     Invoke-Tool @('reset') | Out-Null
     $before = Get-SetAsideFolders
     $verdict = "FAIL ${lead}: the item stopped"
@@ -317,9 +325,11 @@ function Invoke-StandardUser {
         Get-CimInstance Win32_UserProfile | Where-Object { $_.SID -eq $sid } | Remove-CimInstance
         Remove-LocalUser -Name $name
         Remove-Item -LiteralPath $Answers -Recurse -Force
+        $created = @((Join-Path $vendor 'user-check.tmp'), (Join-Path (Split-Path -Parent $Tool) 'user-check.tmp'))
+        Remove-Item -LiteralPath $created -Force -ErrorAction SilentlyContinue
         Say "The account $name and its profile are deleted."
     }
-    $words = $verdict.Split(' ', 2)
+    $words = $verdict -split ' ', 2
     Write-Verdict $words[0] $words[1]
 }
 
