@@ -31,7 +31,10 @@ void readInputToEnd()
     }
 }
 
-int wmic(const MachineRegistry &registry, const QStringList &arguments)
+// Answers in UTF-16LE with a byte order mark, as the real wmic may when its
+// output is redirected, or else in 8 bits, where its CR LF line ends come out
+// as CR CR LF.
+int wmic(const MachineRegistry &registry, const QStringList &arguments, bool utf16)
 {
     readInputToEnd();
     const QStringList expected = {QStringLiteral("nic"), QStringLiteral("where"),
@@ -43,11 +46,18 @@ int wmic(const MachineRegistry &registry, const QStringList &arguments)
     int width = 4;
     for (const QString &guid : guids)
         width = std::max(width, int(guid.size()));
-    QByteArray output = QStringLiteral("GUID").leftJustified(width + 2).toUtf8() + "\r\r\n";
+    const QString lineEnd = utf16 ? QStringLiteral("\r\n") : QStringLiteral("\r\r\n");
+    QString text = QStringLiteral("GUID").leftJustified(width + 2) + lineEnd;
     for (const QString &guid : guids)
-        output += guid.leftJustified(width + 2).toUtf8() + "\r\r\n";
-    output += "\r\r\n";
-    std::fwrite(output.constData(), 1, output.size(), stdout);
+        text += guid.leftJustified(width + 2) + lineEnd;
+    text += lineEnd;
+    QByteArray output = text.toUtf8();
+    if (utf16) {
+        output = "\xFF\xFE";
+        for (const QChar c : qAsConst(text))
+            output.append(char(c.cell())).append(char(c.row()));
+    }
+    writeToStandardOutput(output);
     return 0;
 }
 
@@ -132,10 +142,13 @@ int netsh(const MachineRegistry &registry, const QStringList &a)
     return 0;
 }
 
-int actNormally(const QString &name, const MachineRegistry &registry, const QStringList &arguments)
+// A fault action that changes only the form of the answer ("utf16") is the
+// `form` given here.
+int actNormally(const QString &name, const MachineRegistry &registry, const QStringList &arguments,
+                const QString &form)
 {
     if (name == QLatin1String("wmic"))
-        return wmic(registry, arguments);
+        return wmic(registry, arguments, form == QLatin1String("utf16"));
     if (name == QLatin1String("netsh"))
         return netsh(registry, arguments);
     if (name == QLatin1String("ipconfig"))
@@ -163,5 +176,5 @@ int main(int argc, char **argv)
         crash();
     if (action == QLatin1String("noop"))
         return 0;
-    return actNormally(name, MachineRegistry(root), arguments);
+    return actNormally(name, MachineRegistry(root), arguments, action);
 }

@@ -18,7 +18,8 @@ int hang(const QString &root);
 void appendToJournal(const QString &root, const QString &name, const QStringList &arguments);
 
 // The action of the first rule in ROOT/faults/<name> that applies to a call
-// with these arguments ("fail", "hang", "crash", "noop"), or "" for none.
+// with these arguments ("fail", "hang", "crash", "noop", or "utf16": wmic
+// answers in UTF-16LE), or "" for none.
 // A rule is "ACTION" or "ACTION TEXT"; it applies when it has no TEXT or when
 // TEXT occurs in the arguments joined by single blanks.
 QString faultAction(const QString &root, const QString &name, const QStringList &arguments);

@@ -31,6 +31,10 @@ private:
 // arguments.
 QStringList standinCommandLine(int argc, char **argv);
 
+// Writes the bytes to standard output as they are: Windows' C runtime would
+// otherwise write each LF as CR LF.
+void writeToStandardOutput(const QByteArray &bytes);
+
 // Sleeps for `ms` milliseconds.
 void pause(int ms);
 

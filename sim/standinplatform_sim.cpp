@@ -6,6 +6,7 @@
 #include <QFile>
 #include <QFileInfo>
 #include <csignal>
+#include <cstdio>
 #include <sys/resource.h>
 #include <unistd.h>
 
@@ -46,6 +47,11 @@ bool appendToFile(const QString &path, const QByteArray &bytes)
     // O_APPEND: the kernel puts every write at the end.
     QFile file(path);
     return file.open(QIODevice::WriteOnly | QIODevice::Append) && file.write(bytes) == bytes.size();
+}
+
+void writeToStandardOutput(const QByteArray &bytes)
+{
+    std::fwrite(bytes.constData(), 1, size_t(bytes.size()), stdout);
 }
 
 void pause(int ms)

@@ -10,6 +10,9 @@
 
 #include <windows.h>
 
+#include <cstdio>
+#include <fcntl.h>
+#include <io.h>
 #include <shellapi.h>
 
 namespace {
@@ -137,6 +140,13 @@ bool appendToFile(const QString &path, const QByteArray &bytes)
         return done;
     }
     return false;
+}
+
+void writeToStandardOutput(const QByteArray &bytes)
+{
+    std::fflush(stdout);
+    _setmode(_fileno(stdout), _O_BINARY);
+    std::fwrite(bytes.constData(), 1, size_t(bytes.size()), stdout);
 }
 
 void pause(int ms)

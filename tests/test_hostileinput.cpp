@@ -6,6 +6,12 @@ namespace {
 
 const QString vendorLog = QStringLiteral("tarnwick-dns.log");
 
+// A run's log lines with the lister's milliseconds masked.
+QStringList comparableLogLines(const TestMachine &machine)
+{
+    return machine.logLines().replaceInStrings(QRegularExpression("[\\d.]+ ms"), "N ms");
+}
+
 QByteArray fileContent(const QString &path)
 {
     QFile file(path);
@@ -40,6 +46,8 @@ private slots:
     void linkedLogFileIsNeverWritten();
     void largeLogFileIsKeptAndStartedAfresh();
     void hugeCommandLinesStayBounded();
+    void qtConfigurationChangesNothing_data();
+    void qtConfigurationChangesNothing();
 
 private:
     QScopedPointer<TestMachine> machine;
@@ -219,3 +227,36 @@ void TestHostileInput::hugeCommandLinesStayBounded()
 
 QTEST_GUILESS_MAIN(TestHostileInput)
 #include "test_hostileinput.moc"
+
+void TestHostileInput::qtConfigurationChangesNothing_data()
+{
+    QTest::addColumn<QStringList>("arguments");
+    QTest::newRow("vpn with an item that is no address")
+        << QStringList{"vpn", sample::tap + "@172.16.0.9,not-an-address"};
+    QTest::newRow("reset without a data file") << QStringList{"reset"};
+}
+
+// Qt's variables and a qtlogging.ini in the person's own environment and
+// profile change neither what a warning run does nor what it logs.
+void TestHostileInput::qtConfigurationChangesNothing()
+{
+    QFETCH(QStringList, arguments);
+    TestMachine reference;
+    const TestMachine::Run expected = reference.runTool(arguments);
+    QTemporaryDir profile;
+    QVERIFY(QDir(profile.path()).mkpath("QtProject"));
+    writeFile(profile.filePath("QtProject/qtlogging.ini"), "[Rules]\n*=false\n");
+    QProcessEnvironment qt;
+    for (const char *name : {"QT_PLUGIN_PATH", "XDG_CONFIG_HOME"})
+        qt.insert(name, profile.path());
+    qt.insert("QT_FATAL_WARNINGS", "1");
+    qt.insert("QT_LOGGING_RULES", "*=false");
+    qt.insert("QT_MESSAGE_PATTERN", "%{message}");
+    machine->addToEnvironment(qt);
+    const TestMachine::Run run = machine->runTool(arguments);
+    QCOMPARE(run.exitCode, expected.exitCode);
+    QCOMPARE(machine->show(), reference.show());
+    QCOMPARE(fileContent(machine->dataFilePath()), fileContent(reference.dataFilePath()));
+    QCOMPARE(comparableLogLines(*machine), comparableLogLines(reference));
+    QVERIFY(!machine->logLines().filter("warning\t").isEmpty());
+}

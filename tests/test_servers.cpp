@@ -47,6 +47,8 @@ void TestServers::parsesAdapterGuids_data()
     QTest::newRow("lines not starting with a brace")
         << QByteArray("GUID\nx{C}\n  {D}\n") << QStringList{"{D}"};
     QTest::newRow("nothing") << QByteArray() << QStringList{};
+    const QByteArray utf16("G\0U\0I\0D\0\r\0\n\0{\0A\0}\0\r\0\n\0\0\0{\0B\0}\0", 30);
+    QTest::newRow("UTF-16LE up to the first NUL") << utf16 << QStringList{"{A}"};
 }
 
 void TestServers::parsesAdapterGuids()

@@ -98,9 +98,13 @@ void TestMachine::loadIntoWine() const
 
 QProcessEnvironment TestMachine::environment() const
 {
+    QProcessEnvironment environment =
+        isWindows() ? wine->environment() : QProcessEnvironment::systemEnvironment();
+    for (const QString &name : added.keys()) // Wine passes on QT_X only as WINEQT_X
+        environment.insert((isWindows() && name.startsWith("QT_") ? "WINE" : "") + name,
+                           added.value(name));
     if (isWindows())
-        return wine->environment();
-    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+        return environment;
     environment.insert(QStringLiteral("TARNWICK_SIM_ROOT"), root());
     environment.insert(QStringLiteral("XDG_DATA_HOME"), root() + QStringLiteral("/ProgramData"));
     environment.insert(QStringLiteral("PATH"), root() + QStringLiteral("/bin:") +
@@ -140,7 +144,7 @@ void TestMachine::startInWine(QProcess &process, const QStringList &arguments) c
 {
     loadIntoWine();
     changedInWine = true;
-    wine->start(process, arguments);
+    wine->start(process, arguments, environment());
 }
 
 TestMachine::Run TestMachine::runTool(const QStringList &arguments) const

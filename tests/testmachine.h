@@ -53,6 +53,9 @@ public:
     // The variables that `tarnwick-sim env` exports (the simulated machine),
     // or those of the Wine prefix.
     QProcessEnvironment environment() const;
+    // Adds these variables to the environment of every program run inside
+    // the machine from now on.
+    void addToEnvironment(const QProcessEnvironment &variables) { added.insert(variables); }
     // Points this process at the simulated machine, for in-process tests.
     void enter() const;
 
@@ -108,6 +111,7 @@ private:
     QTemporaryDir directory;
     bool valid = false;
     QScopedPointer<WinePrefix> wine;
+    QProcessEnvironment added;
     mutable bool changedHere = true;    // the simulated registry, since the last load
     mutable bool changedInWine = false; // the tool ran since the last read-back
 };

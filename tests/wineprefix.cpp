@@ -124,9 +124,10 @@ QProcessEnvironment WinePrefix::environment() const
     return environment;
 }
 
-void WinePrefix::start(QProcess &process, const QStringList &arguments) const
+void WinePrefix::start(QProcess &process, const QStringList &arguments,
+                       const QProcessEnvironment &environment) const
 {
-    process.setProcessEnvironment(environment());
+    process.setProcessEnvironment(environment);
     process.start(QStringLiteral("wine"), arguments);
 }
 

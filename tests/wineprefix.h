@@ -35,8 +35,8 @@ public:
     // The environment of programs run in the prefix.
     QProcessEnvironment environment() const;
     // Starts a Windows program under Wine without waiting: `arguments` are
-    // wine's, the program and its arguments.
-    void start(QProcess &process, const QStringList &arguments) const;
+    // wine's, the program and its arguments; `environment` is made from the prefix's.
+    void start(QProcess &process, const QStringList &arguments, const QProcessEnvironment &) const;
 
     // Removes a command's stand-in from the system folder, as a command
     // that is not installed (Wine then runs no built-in one in its place).

@@ -1,5 +1,6 @@
 #include "dllsearch.h"
 #include "dns.h"
+#include "environment.h"
 #include "logging/logger.h"
 #include "logging/logline.h"
 
@@ -21,6 +22,7 @@ int main(int argc, char **argv)
 {
     // Before anything else can load a DLL by name.
     const unsigned long dllSearchError = limitDllSearchToSystemDirectory();
+    ignoreQtConfiguration();
 
     QCoreApplication application(argc, argv);
     Logger::instance();

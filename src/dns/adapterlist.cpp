@@ -8,6 +8,25 @@ namespace {
 const unsigned long firstBufferSize = 15000;
 const int maxCalls = 4;
 
+// wmic's output as text (parseAdapterGuids).
+QString wmicOutputText(const QByteArray &output)
+{
+    const bool byteOrderMark = output.startsWith("\xFF\xFE");
+    const bool utf16 =
+        byteOrderMark || (output.size() >= 2 && output.at(0) != '\0' && output.at(1) == '\0');
+    QString text;
+    if (utf16) {
+        for (int i = byteOrderMark ? 2 : 0; i + 1 < output.size(); i += 2)
+            text.append(QChar(uchar(output.at(i)), uchar(output.at(i + 1))));
+        // Lone surrogates are replaced: valid Unicode, as UTF-8 decoding gives.
+        text = QString::fromUtf8(text.toUtf8());
+    } else {
+        text = QString::fromUtf8(output);
+    }
+    const int nul = text.indexOf(QChar(QChar::Null));
+    return nul < 0 ? text : text.left(nul);
+}
+
 } // namespace
 
 QString adapterGuidOfName(const QString &name)
@@ -18,9 +37,7 @@ QString adapterGuidOfName(const QString &name)
 
 QSet<QString> parseAdapterGuids(const QByteArray &output)
 {
-    const int nul = output.indexOf('\0');
-    const QString text = QString::fromUtf8(nul < 0 ? output : output.left(nul));
-    return adapterGuidsOfNames(text.split(QLatin1Char('\n'), Qt::SkipEmptyParts));
+    return adapterGuidsOfNames(wmicOutputText(output).split(QLatin1Char('\n'), Qt::SkipEmptyParts));
 }
 
 QSet<QString> adapterGuidsOfNames(const QStringList &names)

@@ -15,8 +15,11 @@
 // upper-cased; an empty string for any other name.
 QString adapterGuidOfName(const QString &name);
 
-// The adapter GUIDs of wmic's output, one line a name. The output is read as
-// UTF-8 up to its first NUL byte.
+// The adapter GUIDs of wmic's output, one line a name. The output is read up
+// to its first NUL character: redirected, wmic may write UTF-16LE, with or
+// without a byte order mark, so output that begins with that mark, or whose
+// second byte is NUL (its first character is ASCII), is read so; any other as
+// UTF-8, as which 8-bit output of ASCII GUIDs reads alike.
 QSet<QString> parseAdapterGuids(const QByteArray &output);
 // The adapter GUIDs among the native lister's names.
 QSet<QString> adapterGuidsOfNames(const QStringList &names);

@@ -2,7 +2,10 @@
 
 #include <QCoreApplication>
 
-SystemProcess::SystemProcess() : toolProcessId(QCoreApplication::applicationPid()) {}
+SystemProcess::SystemProcess() : toolProcessId(QCoreApplication::applicationPid())
+{
+    bindToToolLifetime();
+}
 
 bool CommandOutcome::succeeded() const
 {

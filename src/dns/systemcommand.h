@@ -30,8 +30,10 @@ QString systemProgram(const QString &command);
 // The process of a system command. No command outlives the tool, however
 // the tool ends (killed, crashed): an orphaned netsh could still change the
 // registry after the next run began. On the simulated machine each command
-// is told in setupChildProcess to end with the tool; on Windows the tool's
-// job object (endCommandsWithThisProcess) ends them.
+// is told in setupChildProcess to end with the tool. On Windows each command
+// starts suspended and runs only once it is in the tool's job object
+// (endCommandsWithThisProcess), which ends it with the tool; one that cannot
+// be put there runs all the same, with a warning that says why.
 class SystemProcess : public QProcess
 {
 public:
@@ -41,12 +43,16 @@ protected:
     void setupChildProcess() override;
 
 private:
+    // What the platform does to bind each command to the tool's lifetime
+    // before the command runs, beside setupChildProcess.
+    void bindToToolLifetime();
+
     const qint64 toolProcessId;
 };
 
-// Puts this process into a job object that ends every process it starts
-// when this process ends (Windows); nothing on the simulated machine, where
-// SystemProcess sees to it. False when that is not possible.
+// Makes the job object that ends every system command when this process ends
+// (Windows); nothing on the simulated machine, where SystemProcess sees to
+// it. False when that is not possible.
 bool endCommandsWithThisProcess();
 
 // Runs the system command and waits for it at most timeoutMs; a command still

@@ -12,6 +12,11 @@ QString systemProgram(const QString &command)
     return command;
 }
 
+void SystemProcess::bindToToolLifetime()
+{
+    // setupChildProcess does it, in each command's process.
+}
+
 void SystemProcess::setupChildProcess()
 {
     // Runs in the command's process, between fork and exec. A tool that

@@ -20,5 +20,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
         "GUID    \r\r\n" + lines.join(QStringLiteral("  \r\r\n")).toUtf8() + "\r\r\n";
     require(parseAdapterGuids(listing) == guids,
             "a listing of the GUIDs reads back as the same set");
+    // So does the same listing in UTF-16LE, with and without a byte order mark.
+    const QString text = QString::fromUtf8(listing);
+    const QByteArray utf16(reinterpret_cast<const char *>(text.utf16()), text.size() * 2);
+    require(parseAdapterGuids(utf16) == guids && parseAdapterGuids("\xFF\xFE" + utf16) == guids,
+            "a UTF-16LE listing of the GUIDs reads back as the same set");
     return 0;
 }
