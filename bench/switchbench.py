@@ -4,7 +4,7 @@
 For each machine size N (interfaces; the machine has N + 4 adapter-class
 subkeys) and each repetition, a fresh copy of the machine runs, in order:
 a vpn run that changes every interface, the same vpn run again (a no-op),
-and a reset. Right after each tool run, tarnwick-replay runs the child
+a status (which runs what a no-op vpn runs, writing nothing), and a reset. Right after each tool run, tarnwick-replay runs the child
 commands that the tool's run journaled, in the same order, on a second copy
 of the machine that went through the same runs before: the floor, the cost
 of the child processes alone. The replay must journal the same commands and
@@ -28,11 +28,15 @@ import tempfile
 import time
 
 VPN_ENTRY = "{00000000-0000-4000-8000-000000000001}@172.16.0.1,fd00:dead:beef:cafe::1"
+# Name, arguments, exit code. status, asked while the VPN's servers are in
+# force, reads what a no-op vpn reads and must leave the log untouched.
 RUNS = (
-    ("vpn", ["vpn", VPN_ENTRY]),
-    ("no-op vpn", ["vpn", VPN_ENTRY]),
-    ("reset", ["reset"]),
+    ("vpn", ["vpn", VPN_ENTRY], 0),
+    ("no-op vpn", ["vpn", VPN_ENTRY], 0),
+    ("status", ["status", "--json"], 10),
+    ("reset", ["reset"], 0),
 )
+LOGGING_RUNS = ("vpn", "no-op vpn", "reset")
 # Machine variants: a title and whether wmic is there.
 VARIANTS = (
     ("With wmic", True),
@@ -41,8 +45,9 @@ VARIANTS = (
 LISTING_LINE = re.compile(r"\tDnsManager: Adapters listed by (\S+): \d+ in ([\d.]+) ms")
 
 
-def run_timed(argv):
-    """Runs a program to its end; returns (seconds, peak resident KiB).
+def run_timed(argv, exit_code=0):
+    """Runs a program to its end, which must exit with exit_code; returns
+    (seconds, peak resident KiB).
 
     The peak is what wait4 reports: the largest of the process and of the
     children it waited for."""
@@ -52,7 +57,7 @@ def run_timed(argv):
                              file_actions=[(os.POSIX_SPAWN_DUP2, devnull.fileno(), 1)])
         _, status, usage = os.wait4(pid, 0)
     seconds = time.perf_counter() - start
-    if os.waitstatus_to_exitcode(status) != 0:
+    if os.waitstatus_to_exitcode(status) != exit_code:
         sys.exit(f"bench: {' '.join(argv)} failed with status {status}")
     return seconds, usage.ru_maxrss
 
@@ -72,10 +77,13 @@ def child_commands(journal_lines):
             if not line.startswith(("dnsapi\t", "iphlpapi\t"))]
 
 
+def log_path(machine):
+    return os.path.join(machine, "ProgramData", "Tarnwick", "tarnwick-dns.log")
+
+
 def listing_milliseconds(machine):
     """The lister and milliseconds of the last run's adapter listing."""
-    path = os.path.join(machine, "ProgramData", "Tarnwick", "tarnwick-dns.log")
-    with open(path, encoding="utf-8") as log:
+    with open(log_path(machine), encoding="utf-8") as log:
         listings = LISTING_LINE.findall(log.read())
     if not listings:
         sys.exit("bench: a run listed no adapter")
@@ -102,16 +110,17 @@ def measure_size(programs, count, repetitions, scratch, with_wmic):
     if not with_wmic:
         os.remove(os.path.join(template, "bin", "wmic"))
     results = {name: {"tool": [], "floor": [], "peak": [], "listing": [], "processes": set()}
-               for name, _ in RUNS}
+               for name, _, _ in RUNS}
     for repetition in range(repetitions):
         tool_machine = os.path.join(scratch, f"tool-{count}-{repetition}")
         floor_machine = os.path.join(scratch, f"floor-{count}-{repetition}")
         shutil.copytree(template, tool_machine, symlinks=True)
         shutil.copytree(template, floor_machine, symlinks=True)
-        for name, arguments in RUNS:
+        for name, arguments, exit_code in RUNS:
             result = results[name]
+            log_size = os.path.getsize(log_path(tool_machine)) if name == "status" else None
             seconds, peak = run_timed([programs.sim, "run", tool_machine, "--", programs.tool]
-                                      + arguments)
+                                      + arguments, exit_code)
             journal = take_journal(tool_machine)
             replayed = os.path.join(scratch, "replayed-journal")
             with open(replayed, "w", encoding="utf-8") as out:
@@ -120,15 +129,21 @@ def measure_size(programs, count, repetitions, scratch, with_wmic):
                                           programs.replay, replayed])
             if take_journal(floor_machine) != child_commands(journal):
                 sys.exit(f"bench: the replay of {name} at N = {count} journaled other calls")
-            lister, listing = listing_milliseconds(tool_machine)
-            if (lister == "wmic") != with_wmic or (not with_wmic and any(
-                    not line.startswith("netsh\t") for line in child_commands(journal))):
-                sys.exit(f"bench: {name} at N = {count} listed with {lister}, processes:"
-                         f" {child_commands(journal)}")
+            if log_size is not None:
+                if os.path.getsize(log_path(tool_machine)) != log_size or len(
+                        child_commands(journal)) != (1 if with_wmic else 0):
+                    sys.exit(f"bench: status at N = {count} wrote the log or ran"
+                             f" {child_commands(journal)}")
+            else:
+                lister, listing = listing_milliseconds(tool_machine)
+                if (lister == "wmic") != with_wmic or (not with_wmic and any(
+                        not line.startswith("netsh\t") for line in child_commands(journal))):
+                    sys.exit(f"bench: {name} at N = {count} listed with {lister}, processes:"
+                             f" {child_commands(journal)}")
+                result["listing"].append(listing)
             result["tool"].append(seconds)
             result["floor"].append(floor_seconds)
             result["peak"].append(peak)
-            result["listing"].append(listing)
             result["processes"].add(len(child_commands(journal)))
         if not same_tree(os.path.join(tool_machine, "registry"),
                          os.path.join(floor_machine, "registry")):
@@ -141,8 +156,9 @@ def measure_size(programs, count, repetitions, scratch, with_wmic):
 
 def summarize(count, results):
     row = {"n": count,
-           "listing": statistics.median(ms for name, _ in RUNS for ms in results[name]["listing"])}
-    for name, _ in RUNS:
+           "listing": statistics.median(ms for name in LOGGING_RUNS
+                                        for ms in results[name]["listing"])}
+    for name, _, _ in RUNS:
         result = results[name]
         tool = statistics.median(result["tool"])
         floor = statistics.median(result["floor"])
@@ -158,20 +174,21 @@ def summarize(count, results):
 
 TABLE_HEADER = [
     "| N | vpn: tool, floor (s) | tool / floor | no-op vpn: tool, floor (s) | tool / floor"
-    " | reset: tool, floor (s) | tool / floor | processes (vpn, no-op, reset)"
+    " | status: tool, floor (s) | tool / floor"
+    " | reset: tool, floor (s) | tool / floor | processes (vpn, no-op, status, reset)"
     " | adapter listing (ms) | peak memory (MiB) |",
-    "|---|---|---|---|---|---|---|---|---|---|",
+    "|---|---|---|---|---|---|---|---|---|---|---|---|",
 ]
 
 
 def table_row(row):
     cells = [str(row["n"])]
-    for name, _ in RUNS:
+    for name, _, _ in RUNS:
         run = row[name]
         cells += [f"{run['tool']:.3f}, {run['floor']:.3f}", f"{run['ratio']:.2f}"]
-    cells.append(", ".join(row[name]["processes"] for name, _ in RUNS))
+    cells.append(", ".join(row[name]["processes"] for name, _, _ in RUNS))
     cells.append(f"{row['listing']:.1f}")
-    cells.append(f"{max(row[name]['peak'] for name, _ in RUNS) / 1024:.1f}")
+    cells.append(f"{max(row[name]['peak'] for name, _, _ in RUNS) / 1024:.1f}")
     return "| " + " | ".join(cells) + " |"
 
 
@@ -219,14 +236,16 @@ Written by `scripts/bench` on {time.strftime('%Y-%m-%d')}. Each size N is a fres
 simulated machine with N interfaces (static IPv4 servers on every other one)
 and N + 4 adapter-class subkeys. On a fresh copy of it, in order: a `vpn` run
 with the VPN's default servers 172.16.0.1 and fd00:dead:beef:cafe::1, which
-changes every interface; the same `vpn` run again, which changes nothing; a
+changes every interface; the same `vpn` run again, which changes nothing;
+`status --json`, which reads what that no-op `vpn` reads and writes nothing
+(the benchmark fails if it logs or runs more than the adapter listing); a
 `reset`. The floor of each run is `tarnwick-replay`: the same child commands,
 read from the run's journal, run in the same order and each awaited, on a
 second copy of the machine in the same state, right after the tool's run.
 The replay must journal the same calls and leave the same registry as the
 tool. Times are medians of {repetitions} repetitions; processes are counted from
 the journal; the adapter listing's time is the one the tool logs, the median
-of all three runs; peak memory is the largest resident set of the tool and of
+of the three runs that log; peak memory is the largest resident set of the tool and of
 the child processes it awaited, as wait4 reports it.
 
 All of it on machines with `wmic` and on machines without it (as on a new

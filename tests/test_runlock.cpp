@@ -98,24 +98,31 @@ void TestRunLock::takesTheLockOrGivesUp_data()
     QTest::addColumn<QString>("holder");
     QTest::addColumn<bool>("taken");
     QTest::addColumn<QStringList>("lines");
+    // What a reader that changes nothing finds first (RunLock::Outcome).
+    QTest::addColumn<int>("readerOutcome");
 
-    QTest::newRow("free") << "none" << true << QStringList{};
+    QTest::newRow("free") << "none" << true << QStringList{} << int(RunLock::NoLockFile);
     // What a power loss right after the lock file was made leaves behind.
-    QTest::newRow("empty lock file left behind") << "empty file" << true << QStringList{};
-    QTest::newRow("garbled lock file left behind") << "garbled file" << true << QStringList{};
+    QTest::newRow("empty lock file left behind")
+        << "empty file" << true << QStringList{} << int(RunLock::Taken);
+    QTest::newRow("garbled lock file left behind")
+        << "garbled file" << true << QStringList{} << int(RunLock::Taken);
     // Whoever may read it may lock it too, and so keep every run out.
     QTest::newRow("lock file others may read")
         << "readable file" << true
         << QStringList{"warning\tUtils: '.*/dns\\.lock' is not ours, set aside as "
-                       "'.*/dns\\.lock\\.untrusted-.*'"};
+                       "'.*/dns\\.lock\\.untrusted-.*'"}
+        << int(RunLock::NoLockFile);
     QTest::newRow("held by a running process")
         << "running" << false
         << QStringList{"warning\tDns: Another run still holds '.*/dns\\.lock' after 300 ms, DNS "
-                       "servers left unchanged"};
+                       "servers left unchanged"}
+        << int(RunLock::NotTaken);
     QTest::newRow("folder unusable")
         << "no folder" << false
         << QStringList{"warning\tDns: Cannot create the run lock '.*/missing/dns\\.lock', DNS "
-                       "servers left unchanged"};
+                       "servers left unchanged"}
+        << int(RunLock::NotTaken);
 }
 
 void TestRunLock::takesTheLockOrGivesUp()
@@ -123,6 +130,7 @@ void TestRunLock::takesTheLockOrGivesUp()
     QFETCH(QString, holder);
     QFETCH(bool, taken);
     QFETCH(QStringList, lines);
+    QFETCH(int, readerOutcome);
 
     QTemporaryDir temporary;
     QVERIFY(temporary.isValid());
@@ -143,6 +151,18 @@ void TestRunLock::takesTheLockOrGivesUp()
         processes.add(startRun(folderPath, false, &idle));
         QCOMPARE(idle, 0);
     }
+
+    // The reader creates, repairs and sets aside nothing.
+    const auto entries = [&] {
+        return QDir(folderPath).entryList(QDir::AllEntries | QDir::NoDotAndDotDot) +
+               QStringList(QString::number(int(QFileInfo(folderPath).permissions())));
+    };
+    const QStringList before = entries();
+    {
+        const VendorFolder readOnly(folderPath, VendorFolder::ReadOnly);
+        QCOMPARE(int(RunLock(readOnly).takeIfFileExists(300)), readerOutcome);
+    }
+    QCOMPARE(entries(), before);
 
     const VendorFolder folder(folderPath);
     MessageCapture messages;

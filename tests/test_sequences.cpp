@@ -8,7 +8,8 @@
 // Sequences of runs on a fresh sample machine, killed, failed, partial and
 // overlapping ones included, checked against a model of the servers the user
 // last gave each interface: a final reset that restores every interface must
-// leave each on exactly those.
+// leave each on exactly those. After each step, `status` must answer what
+// the record and the servers in force say, and change nothing.
 //
 // Steps, one per string (a list of them joined by "; " replays a sequence):
 //   vpn A|B|C|D                 vpn with the TAP adapter's entry and a server set
@@ -168,6 +169,9 @@ public:
     QString execute(const QString &step);
     // Clears all faults, runs reset, and checks that nothing was lost.
     QString finalReset();
+    // Asks `status --json` and holds its answer against the model; what
+    // differed, or an empty text.
+    QString checkStatus();
 
 private:
     struct InterfaceModel
@@ -189,6 +193,7 @@ private:
     bool killAtCall(QProcess &tool, const QString &text, int callsBefore,
                     const QDeadlineTimer &deadline) const;
     QString checkOnVpn(const QString &set) const;
+    QString expectedState() const;
     QString difference(const QString &name, const QString &id, const Servers &expected,
                        const QString &expectation) const;
 
@@ -453,6 +458,63 @@ QString SequenceRunner::difference(const QString &name, const QString &id, const
         .arg(name, describe(held), expectation, describe(expected));
 }
 
+// The state the model expects: "none" without a data file (no step leaves
+// a lone VPN default server, which a reset would take for the VPN's) or a
+// switched interface; "switched" when every listed one is on the record's
+// VPN servers.
+QString SequenceRunner::expectedState() const
+{
+    QStringList ids = userInterfaceIds().values();
+    if (!QFile::exists(machine.dataFilePath()))
+        return QStringLiteral("none");
+    if (std::none_of(model.cbegin(), model.cend(),
+                     [](const InterfaceModel &interface) { return interface.switched; }))
+        return QStringLiteral("none");
+    const Servers vpn = {machine.dataFileValue(QStringLiteral("VpnDns/IPv4")),
+                         machine.dataFileValue(QStringLiteral("VpnDns/IPv6"))};
+    ids.append(sample::tap);
+    const bool allOnVpn = std::all_of(ids.cbegin(), ids.cend(), [&](const QString &id) {
+        return nameServers(machine, id) == vpn;
+    });
+    return allOnVpn ? QStringLiteral("switched") : QStringLiteral("partial");
+}
+
+QString SequenceRunner::checkStatus()
+{
+    readRecord();
+    const auto dataFile = [this] {
+        QFile file(machine.dataFilePath());
+        return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+    };
+    const QByteArray recordBefore = dataFile();
+    const qint64 logSizeBefore = QFileInfo(machine.logFilePath()).size();
+    const int callsBefore = machine.netshCalls().size();
+    const TestMachine::Run run =
+        machine.runTool({QStringLiteral("status"), QStringLiteral("--json")});
+    const QJsonObject answer = QJsonDocument::fromJson(run.standardOutput).object();
+
+    QStringList problems;
+    const QString expected = expectedState();
+    const QString state = answer.value(QStringLiteral("state")).toString();
+    const int exitCode = expected == "none" ? 0 : expected == "switched" ? 10 : 11;
+    if (state != expected || run.exitCode != exitCode) {
+        problems.append(QStringLiteral("status answered '%1' (exit code %2), the model '%3'")
+                            .arg(state, QString::number(run.exitCode), expected));
+    }
+    for (const QJsonValue &value : answer.value(QStringLiteral("interfaces")).toArray()) {
+        const QJsonObject interface = value.toObject();
+        const QString name = interface.value(QStringLiteral("name")).toString();
+        if (model.contains(name) &&
+            interface.value(QStringLiteral("switched")).toBool() != model.value(name).switched)
+            problems.append(
+                QStringLiteral("status holds %1 switched otherwise than the record").arg(name));
+    }
+    if (dataFile() != recordBefore || QFileInfo(machine.logFilePath()).size() != logSizeBefore ||
+        machine.netshCalls().size() != callsBefore)
+        problems.append(QStringLiteral("status changed the data file, the log or DNS servers"));
+    return joinProblems(problems);
+}
+
 QString SequenceRunner::finalReset()
 {
     clearFaults();
@@ -491,6 +553,8 @@ void runSequence(Sequence &sequence)
     }
     for (; sequence.stepsRun < sequence.steps.size(); ++sequence.stepsRun) {
         sequence.failure = runner.execute(sequence.steps.at(sequence.stepsRun));
+        if (sequence.failure.isEmpty())
+            sequence.failure = runner.checkStatus();
         if (!sequence.failure.isEmpty())
             return;
     }

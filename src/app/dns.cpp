@@ -9,6 +9,7 @@
 #include "store/dnsdatafile.h"
 #include "store/runlock.h"
 #include "store/vendorfolder.h"
+#include "switchedinterfaces.h"
 #include "utils/text.h"
 
 namespace {
@@ -55,31 +56,10 @@ QStringList interfaceNames(const DnsManager &manager, const QStringList &ids)
     return names;
 }
 
-InterfaceEntry entryOf(const InterfaceInfo &record)
-{
-    InterfaceEntry entry;
-    entry.id = record.id();
-    entry.ipv4 = record.ipv4Dns();
-    entry.ipv6 = record.ipv6Dns();
-    return entry;
-}
-
 InterfaceInfo recordOf(const InterfaceEntry &entry, const QString &name,
                        const VpnAdapters &vpnAdapters)
 {
     return InterfaceInfo(entry.id, name, entry.ipv4, entry.ipv6, vpnAdapters);
-}
-
-// The entries of the interfaces a switch to the VPN switches and a switch
-// back restores: all but the VPN's own, which a switch back never touches.
-QList<InterfaceEntry> switchableEntries(const DnsManager &manager)
-{
-    QList<InterfaceEntry> entries;
-    for (const InterfaceInfo &record : manager.interfaces()) {
-        if (!record.isVpn())
-            entries.append(entryOf(record));
-    }
-    return entries;
 }
 
 QStringList idsOf(const QList<InterfaceEntry> &entries)
@@ -87,18 +67,6 @@ QStringList idsOf(const QList<InterfaceEntry> &entries)
     QStringList ids;
     for (const InterfaceEntry &entry : entries)
         ids.append(entry.id);
-    return ids;
-}
-
-// The interfaces the data file holds switched. A VPN adapter never counts:
-// a switch back never touches it, so it could never leave the record.
-QStringList switchedIds(DnsManager &manager, const DnsDataFile &dataFile)
-{
-    QStringList ids;
-    for (const QString &id : dataFile.switchedIds(switchableEntries(manager))) {
-        if (!manager.vpnAdapters().contains(id))
-            ids.append(id);
-    }
     return ids;
 }
 

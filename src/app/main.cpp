@@ -3,6 +3,7 @@
 #include "environment.h"
 #include "logging/logger.h"
 #include "logging/logline.h"
+#include "statusrun.h"
 
 #include <QCoreApplication>
 #include <cstdio>
@@ -12,7 +13,7 @@ namespace {
 void printUsage()
 {
     std::fputs("usage: tarnwick-dns vpn|user ENTRY... | tarnwick-dns reset"
-               "  (ENTRY: {INTERFACE-GUID}@SERVER,SERVER,...)\n",
+               " | tarnwick-dns status [--json]  (ENTRY: {INTERFACE-GUID}@SERVER,SERVER,...)\n",
                stderr);
 }
 
@@ -25,11 +26,23 @@ int main(int argc, char **argv)
     ignoreQtConfiguration();
 
     QCoreApplication application(argc, argv);
-    Logger::instance();
+    // Known before the logger starts, which would make and repair the vendor
+    // folder: the status mode changes nothing.
+    const bool status = asksForStatus(argc, argv);
+    if (status)
+        sendWarningsToStandardError();
+    else
+        Logger::instance();
     if (dllSearchError != 0) {
         logWarning(QStringLiteral("Dns"),
                    QStringLiteral("DLL search not limited to the system directory (error %1)")
                        .arg(dllSearchError));
+    }
+    if (status) {
+        const int exitCode = runStatus(argc, argv);
+        if (exitCode < 0)
+            printUsage();
+        return exitCode;
     }
 
     Dns dns(argc, argv);

@@ -193,7 +193,9 @@ QSet<QString> DnsManager::adapterGuids()
 void DnsManager::loadInterfaces()
 {
     inventory.clear();
+    leftOutInterfaces.clear();
     const QSet<QString> guids = adapterGuids();
+    listed = !guids.isEmpty();
     QList<InterfaceInfo> ipv4Records;
     QList<InterfaceInfo> ipv6Records;
     QSet<QString> unreadable;
@@ -231,12 +233,25 @@ void DnsManager::logUnpairedInterfaces(const QList<InterfaceInfo> &ipv4Records,
     // warnings are left out.
     qCritical().noquote() << objectName() << ": "
                           << "DNS internal issue: Ipv4/Ipv6 mismatch";
-    const QString warning =
-        QStringLiteral("Interface %1 ('%2') has no key in the %3 stack, left unchanged");
+    const auto leaveOutUnpaired = [this](const InterfaceInfo &record, const QString &missing) {
+        const QString reason = QStringLiteral("no key in the %1 stack").arg(missing);
+        logWarning(objectName(), QStringLiteral("Interface %1 ('%2') has %3, left unchanged")
+                                     .arg(record.id(), record.name(), reason));
+        leaveOut(record.id(), record.name(), reason);
+    };
     for (const InterfaceInfo &record : ipv4Only)
-        logWarning(objectName(), warning.arg(record.id(), record.name(), QStringLiteral("IPv6")));
+        leaveOutUnpaired(record, QStringLiteral("IPv6"));
     for (const InterfaceInfo &record : ipv6Only)
-        logWarning(objectName(), warning.arg(record.id(), record.name(), QStringLiteral("IPv4")));
+        leaveOutUnpaired(record, QStringLiteral("IPv4"));
+}
+
+void DnsManager::leaveOut(const QString &id, const QString &name, const QString &reason)
+{
+    for (const LeftOut &interface : qAsConst(leftOutInterfaces)) {
+        if (sameInterfaceId(interface.id, id))
+            return;
+    }
+    leftOutInterfaces.append({id, name, reason});
 }
 
 void DnsManager::readNameServers(QList<InterfaceInfo> &records, const QSet<QString> &guids,
@@ -268,6 +283,9 @@ void DnsManager::readNameServers(QList<InterfaceInfo> &records, const QSet<QStri
                                       "interface is left unchanged")
                            .arg(name, id, ipv4 ? QStringLiteral("IPv4") : QStringLiteral("IPv6")));
             unreadable->insert(id.toUpper());
+            leaveOut(id, name,
+                     QStringLiteral("%1 NameServer cannot be read")
+                         .arg(ipv4 ? QStringLiteral("IPv4") : QStringLiteral("IPv6")));
             continue;
         }
         const QStringList servers = nameServerAddresses(objectName(), *value, id, name, ipv4);

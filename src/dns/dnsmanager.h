@@ -38,6 +38,18 @@ public:
     // run, and the adapters installed do not change while a run lasts.
     const VpnAdapters &vpnAdapters();
 
+    // An interface the adapter list reports that the inventory leaves out.
+    struct LeftOut
+    {
+        QString id;
+        QString name;
+        QString reason;
+    };
+    // Those of the last loadInterfaces(), each once.
+    const QList<LeftOut> &leftOut() const { return leftOutInterfaces; }
+    // False when no adapter lister answered at the last loadInterfaces().
+    bool adaptersListed() const { return listed; }
+
     // The inventory itself; callers may change the server lists in place.
     QList<InterfaceInfo> &interfaces() { return inventory; }
     const QList<InterfaceInfo> &interfaces() const { return inventory; }
@@ -88,8 +100,12 @@ private:
     void logDnsReplacement(const QString &id, const QString &name, const QString &before,
                            const QString &requested, const QString &suffix);
 
+    void leaveOut(const QString &id, const QString &name, const QString &reason);
+
     ChildProcess process;
     QList<InterfaceInfo> inventory;
+    QList<LeftOut> leftOutInterfaces;
+    bool listed = false;
     std::optional<VpnAdapters> vpnAdapterReading;
     const QString ipv4InterfacesKey = QStringLiteral(
         "HKEY_LOCAL_MACHINE\\SYSTEM\\CurrentControlSet\\Services\\Tcpip\\Parameters\\Interfaces");

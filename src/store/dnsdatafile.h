@@ -41,6 +41,9 @@ public:
     bool isReadable() const { return readable; }
     // The entries of "[UserDns] Args", as read (some may not be whole).
     QList<InterfaceEntry> savedEntries() const { return record.saved; }
+    // The VPN servers of the last vpn run as recorded; empty when none.
+    QString vpnIpv4() const { return record.vpnIpv4; }
+    QString vpnIpv6() const { return record.vpnIpv6; }
     // The servers that mark an interface as switched to the VPN: the VPN's
     // default servers and those of the last vpn run.
     QStringList vpnServers() const;

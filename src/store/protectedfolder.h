@@ -65,7 +65,15 @@ public:
         Unprotected
     };
 
-    explicit FolderHold(const QString &path);
+    // Whether a folder of a trusted owner with another list is given the
+    // protected one; a reader that changes nothing holds it as it is.
+    enum Repair
+    {
+        RepairList,
+        LeaveList
+    };
+
+    explicit FolderHold(const QString &path, Repair repair = RepairList);
     ~FolderHold();
     FolderHold(const FolderHold &) = delete;
     FolderHold &operator=(const FolderHold &) = delete;
@@ -102,7 +110,9 @@ enum class FileUse
     // seeks to the end once, at opening.
     Append,
     // A log file as Append's, which must not exist yet: created afresh.
-    NewAppend
+    NewAppend,
+    // The run lock as for Lock, but never created: Missing when absent.
+    ExistingLock
 };
 
 // What opening a file found.

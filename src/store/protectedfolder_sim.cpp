@@ -35,7 +35,8 @@ bool isTrustedOwner(uid_t owner)
 // The mode bits that no account but the owner may hold on a file for `use`.
 mode_t othersForbidden(FileUse use)
 {
-    return use == FileUse::Lock ? mode_t(S_IRWXG | S_IRWXO) : mode_t(S_IWGRP | S_IWOTH);
+    return use == FileUse::Lock || use == FileUse::ExistingLock ? mode_t(S_IRWXG | S_IRWXO)
+                                                                : mode_t(S_IWGRP | S_IWOTH);
 }
 
 // What the open file is: a plain file of a trusted owner with one link,
@@ -124,6 +125,8 @@ int openFlags(FileUse use)
         return O_RDONLY;
     case FileUse::Lock:
         return O_RDWR | O_CREAT;
+    case FileUse::ExistingLock:
+        return O_RDWR;
     case FileUse::Append:
         return O_WRONLY | O_APPEND | O_CREAT;
     case FileUse::NewAppend:
@@ -152,15 +155,16 @@ FolderHold::State stateOfUnopened(const QString &path)
 }
 
 // The open folder checked and, when its owner is trusted but its mode is
-// not the protected one, given that mode.
-FolderHold::State stateOf(int folder)
+// not the protected one and `repair` asks for it, given that mode.
+FolderHold::State stateOf(int folder, FolderHold::Repair repair)
 {
     struct stat status;
     if (fstat(folder, &status) != 0)
         return FolderHold::Unprotected;
     if (!isTrustedOwner(status.st_uid))
         return FolderHold::NotOurs;
-    if ((status.st_mode & 07777) != protectedMode && fchmod(folder, protectedMode) != 0)
+    if ((status.st_mode & 07777) != protectedMode && repair == FolderHold::RepairList &&
+        fchmod(folder, protectedMode) != 0)
         return FolderHold::Unprotected;
     return FolderHold::Held;
 }
@@ -196,11 +200,11 @@ struct FolderHold::Private
     State state = Missing;
 };
 
-FolderHold::FolderHold(const QString &path) : d(new Private)
+FolderHold::FolderHold(const QString &path, Repair repair) : d(new Private)
 {
     d->descriptor =
         open(nativePath(path).constData(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
-    d->state = d->descriptor >= 0 ? stateOf(d->descriptor) : stateOfUnopened(path);
+    d->state = d->descriptor >= 0 ? stateOf(d->descriptor, repair) : stateOfUnopened(path);
     if (d->state != Held && d->descriptor >= 0) {
         close(d->descriptor);
         d->descriptor = -1;

@@ -261,8 +261,10 @@ private:
 };
 
 // The folder at `path` on the open handle checked and, when its owner is
-// trusted but its list is not the protected one, given that list.
-FolderHold::State checkAndRepair(const Handle &folder, const QString &path)
+// trusted but its list is not the protected one and `repair` asks for it,
+// given that list.
+FolderHold::State checkAndRepair(const Handle &folder, const QString &path,
+                                 FolderHold::Repair repair)
 {
     BY_HANDLE_FILE_INFORMATION information = {};
     PSID owner = nullptr;
@@ -283,7 +285,7 @@ FolderHold::State checkAndRepair(const Handle &folder, const QString &path)
         return FolderHold::Link;
     if (!(information.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY))
         return FolderHold::NotFolder;
-    if (hasProtectedList(current.descriptor, dacl))
+    if (hasProtectedList(current.descriptor, dacl) || repair == FolderHold::LeaveList)
         return FolderHold::Held;
     // Unlike SetSecurityInfo, SetKernelObjectSecurity sets the list of the
     // folder alone: it does not push the new inheritable entries into the
@@ -341,6 +343,10 @@ FileOpening openingFor(FileUse use)
         // sharing its open would fail and it would give up. No user may
         // open the file at all, and the tool renames only what it checked.
         return {GENERIC_READ | GENERIC_WRITE, shareAll, OPEN_ALWAYS, privateFileSddl, lockingRights,
+                _O_RDWR | _O_BINARY};
+    case FileUse::ExistingLock:
+        // Shared for delete as Lock's is, for the same reason.
+        return {GENERIC_READ | GENERIC_WRITE, shareAll, OPEN_EXISTING, nullptr, lockingRights,
                 _O_RDWR | _O_BINARY};
     case FileUse::Append:
     case FileUse::NewAppend:
@@ -516,7 +522,7 @@ struct FolderHold::Private
     State state = Missing;
 };
 
-FolderHold::FolderHold(const QString &path) : d(new Private)
+FolderHold::FolderHold(const QString &path, Repair repair) : d(new Private)
 {
     const BackupPrivileges privileges;
     // No FILE_SHARE_DELETE: while this handle is open, nobody can open the
@@ -525,8 +531,8 @@ FolderHold::FolderHold(const QString &path) : d(new Private)
     // repair.
     Handle folder(path, FILE_LIST_DIRECTORY | READ_CONTROL | WRITE_DAC,
                   FILE_SHARE_READ | FILE_SHARE_WRITE);
-    d->state =
-        folder.isOpen() ? checkAndRepair(folder, path) : stateOfUnopened(path, GetLastError());
+    d->state = folder.isOpen() ? checkAndRepair(folder, path, repair)
+                               : stateOfUnopened(path, GetLastError());
     if (d->state == Held)
         d->handle = folder.release();
 }

@@ -33,6 +33,25 @@ bool RunLock::take(int waitMs)
                        .arg(lockFilePath()));
         return false;
     }
+    return waitFor(descriptor, waitMs);
+}
+
+RunLock::Outcome RunLock::takeIfFileExists(int waitMs)
+{
+    const OpenedFile file = folder.openChecked(lockFileName, FileUse::ExistingLock);
+    if (file.status == OpenedFile::Missing)
+        return NoLockFile;
+    if (file.status != OpenedFile::Opened) {
+        logWarning(
+            logSource,
+            QStringLiteral("Cannot open the run lock '%1': %2").arg(lockFilePath(), file.error));
+        return NotTaken;
+    }
+    return waitFor(file.descriptor, waitMs) ? Taken : NotTaken;
+}
+
+bool RunLock::waitFor(int descriptor, int waitMs)
+{
     lock = std::make_unique<SystemLock>(descriptor);
     QElapsedTimer waited;
     waited.start();

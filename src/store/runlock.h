@@ -20,6 +20,7 @@ class VendorFolder;
 // commands of a machine with four interfaces, without leaving the client
 // waiting for ever.
 const int runLockWaitMs = 5 * 60 * 1000;
+const int statusLockWaitMs = 30 * 1000;
 
 // The lock of one run, released when the object goes.
 class RunLock
@@ -36,8 +37,22 @@ public:
     // held when the wait ends.
     bool take(int waitMs);
 
+    // What takeIfFileExists found.
+    enum Outcome
+    {
+        Taken,
+        // No lock file, so no run is at work: nothing was created.
+        NoLockFile,
+        NotTaken
+    };
+    // For a reader that changes nothing: takes the lock of an existing
+    // lock file, never creating it, waiting as take() does.
+    Outcome takeIfFileExists(int waitMs);
+
 private:
     QString lockFilePath() const;
+    // Takes the lock on the open lock file, waiting up to `waitMs`.
+    bool waitFor(int descriptor, int waitMs);
 
     const VendorFolder &folder;
     std::unique_ptr<SystemLock> lock;

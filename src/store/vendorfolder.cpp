@@ -50,9 +50,16 @@ const VendorFolder &VendorFolder::instance()
     return vendorFolder;
 }
 
-VendorFolder::VendorFolder(const QString &path) : folder(path)
+VendorFolder::VendorFolder(const QString &path, Access access) : folder(path), access(access)
 {
-    usable = !folder.isEmpty() && check();
+    usable = !folder.isEmpty() && (access == ReadOnly ? checkExisting() : check());
+}
+
+bool VendorFolder::checkExisting()
+{
+    hold = std::make_unique<FolderHold>(folder, FolderHold::LeaveList);
+    absent = hold->state() == FolderHold::Missing || hold->state() == FolderHold::NotOurs;
+    return !absent && isHeld();
 }
 
 bool VendorFolder::check()
@@ -142,11 +149,9 @@ VendorFolder::FileRead VendorFolder::readFile(const QString &fileName) const
     return read;
 }
 
-int VendorFolder::openFile(const QString &fileName, FileUse use, QString *error) const
+int VendorFolder::openFile(const QString &fileName, FileUse use) const
 {
     const OpenedFile file = openChecked(fileName, use);
-    if (file.status != OpenedFile::Opened && error)
-        *error = file.error;
     return file.status == OpenedFile::Opened ? file.descriptor : -1;
 }
 
@@ -158,6 +163,10 @@ OpenedFile VendorFolder::openChecked(const QString &fileName, FileUse use) const
         return file;
     file = openTrustedFile(filePath(fileName), use);
     if (file.status == OpenedFile::Untrusted) {
+        if (access == ReadOnly) {
+            file.status = OpenedFile::Missing;
+            return file;
+        }
         if (!setAsideUntrusted(fileName, use)) {
             file.status = OpenedFile::Failed;
             file.error = QStringLiteral("not ours and cannot be set aside");
@@ -184,7 +193,7 @@ bool VendorFolder::writeFile(const QString &fileName, const QByteArray &bytes) c
     // rename, and nothing that a link or a second name of the old file leads
     // to is ever written.
     QString error = unusableFolder;
-    if (usable) {
+    if (usable && access == Use) {
         removeLeftoverTemporaries(fileName);
         if (writeNewFile(filePath(temporaryName(fileName)), path, bytes, &error))
             return true;
@@ -207,13 +216,13 @@ void VendorFolder::removeLeftoverTemporaries(const QString &fileName) const
 bool VendorFolder::removeFile(const QString &fileName) const
 {
     QString error;
-    return usable && removeTrustedFile(filePath(fileName), &error);
+    return usable && access == Use && removeTrustedFile(filePath(fileName), &error);
 }
 
 bool VendorFolder::renameFile(const QString &fileName, const QString &newName, FileUse use,
                               QString *error) const
 {
-    if (!usable) {
+    if (!usable || access == ReadOnly) {
         *error = unusableFolder;
         return false;
     }
@@ -227,8 +236,8 @@ bool VendorFolder::renameFile(const QString &fileName, const QString &newName, F
 bool VendorFolder::setAside(const QString &fileName, const QString &reason) const
 {
     const QString aside = nameAside(fileName, reason);
-    QString error;
-    if (!renameFile(fileName, aside, FileUse::Read, &error)) {
+    QString error = unusableFolder;
+    if (access == ReadOnly || !renameFile(fileName, aside, FileUse::Read, &error)) {
         logWarning(logSource,
                    QStringLiteral("'%1' cannot be set aside: %2").arg(filePath(fileName), error));
         return false;

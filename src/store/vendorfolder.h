@@ -27,11 +27,26 @@ public:
     // and checked at the first call.
     static const VendorFolder &instance();
 
-    // Checks the folder at `path`, creating it protected when it is missing;
-    // an empty path is never usable.
-    explicit VendorFolder(const QString &path);
+    // What a VendorFolder may do to the folder and its files.
+    enum Access
+    {
+        // Create the folder, give it the protected list, set aside what is
+        // not ours.
+        Use,
+        // Only read what is there: nothing is created, repaired, written or
+        // set aside; an untrusted file reads as Missing, as it would once set
+        // aside.
+        ReadOnly
+    };
+
+    // Checks the folder at `path`, with `Use` creating it protected when it
+    // is missing; an empty path is never usable.
+    explicit VendorFolder(const QString &path, Access access = Use);
 
     bool isUsable() const { return usable; }
+    // Only for ReadOnly: nothing is there that a run would use, since it
+    // would create the folder afresh (missing, or not ours and moved aside).
+    bool isAbsent() const { return absent; }
     // The folder, or an empty string when it is not usable.
     QString path() const { return usable ? folder : QString(); }
     // The path of the file `fileName` in the folder, with native
@@ -75,9 +90,9 @@ public:
     // NewAppend), creating it when missing, through one handle checked as
     // readFile's is. An untrusted file is set aside first, with its warning,
     // and a fresh one made. The open file's C runtime descriptor, which the
-    // caller closes, or -1, with the reason in `error` when given, when the
-    // folder is unusable or the file cannot be opened.
-    int openFile(const QString &fileName, FileUse use, QString *error = nullptr) const;
+    // caller closes, or -1 when the folder is unusable or the file cannot be
+    // opened.
+    int openFile(const QString &fileName, FileUse use) const;
     // Renames the file `fileName`, which must pass the checks for `use`, to
     // `newName` in the folder, on a checked handle and never replacing a
     // file there. False, with the reason in `error`, when it does not.
@@ -86,17 +101,19 @@ public:
     // Deletes the file `fileName` when it passes the checks of a file to
     // read; anything else stays. False when nothing was deleted.
     bool removeFile(const QString &fileName) const;
+    // The file opened and checked as openFile's, with what was found.
+    OpenedFile openChecked(const QString &fileName, FileUse use) const;
 
 private:
     bool check();
+    // ReadOnly: holds the folder as it is, when it is there and ours.
+    bool checkExisting();
     // Whatever is at the folder's path has an owner that is not trusted:
     // it is renamed aside, with a warning, and the path checked anew. False,
     // with a critical line, when it cannot be renamed.
     bool moveAsideFolder();
     // Warns unless the folder is held.
     bool isHeld() const;
-    // The file opened and checked, an untrusted one set aside first.
-    OpenedFile openChecked(const QString &fileName, FileUse use) const;
     // Sets a file that is untrusted for `use` aside with its warning. False, with a critical
     // line naming the file, when it cannot: the name is then not used.
     bool setAsideUntrusted(const QString &fileName, FileUse use) const;
@@ -104,6 +121,8 @@ private:
     void removeLeftoverTemporaries(const QString &fileName) const;
 
     QString folder;
+    Access access;
     std::unique_ptr<FolderHold> hold;
     bool usable = false;
+    bool absent = false;
 };

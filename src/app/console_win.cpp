@@ -1,0 +1,53 @@
+#include "console.h"
+
+#include <windows.h>
+
+namespace {
+
+bool isConsole(HANDLE handle)
+{
+    DWORD mode = 0;
+    return GetConsoleMode(handle, &mode);
+}
+
+void writeToConsole(HANDLE console, const QString &text)
+{
+    const auto *characters = reinterpret_cast<const wchar_t *>(text.utf16());
+    DWORD left = DWORD(text.size());
+    while (left > 0) {
+        DWORD written = 0;
+        if (!WriteConsoleW(console, characters, left, &written, nullptr) || written == 0)
+            return;
+        characters += written;
+        left -= written;
+    }
+}
+
+void writeBytes(HANDLE file, const QByteArray &bytes)
+{
+    const char *data = bytes.constData();
+    DWORD left = DWORD(bytes.size());
+    while (left > 0) {
+        DWORD written = 0;
+        if (!WriteFile(file, data, left, &written, nullptr) || written == 0)
+            return;
+        data += written;
+        left -= written;
+    }
+}
+
+} // namespace
+
+void writeText(StandardStream stream, const QString &text)
+{
+    const HANDLE handle =
+        GetStdHandle(stream == StandardStream::Output ? STD_OUTPUT_HANDLE : STD_ERROR_HANDLE);
+    if (handle == nullptr || handle == INVALID_HANDLE_VALUE)
+        return;
+    // A console's own code page may lack the characters; a pipe or file
+    // gets UTF-8, what a caller that reads JSON expects.
+    if (isConsole(handle))
+        writeToConsole(handle, text);
+    else
+        writeBytes(handle, text.toUtf8());
+}

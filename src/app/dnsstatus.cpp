@@ -1,0 +1,194 @@
+#include "dnsstatus.h"
+
+#include "dns/interfaceid.h"
+#include "dns/servers.h"
+
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+
+namespace {
+
+const QString noDataFileReason =
+    QStringLiteral("no data file: a reset clears every list that is a lone VPN default server");
+const QString notListedReason = QStringLiteral("not listed");
+
+// True when the list is exactly the recorded server, compared in one form;
+// an empty record asks for an empty list.
+bool holdsExactly(const QStringList &servers, const QString &recorded)
+{
+    return canonicalServersText(joinServers(servers)) == canonicalServersText(recorded);
+}
+
+InterfaceStatus interfaceStatus(const QString &id, const QString &name, const RecordReading &record)
+{
+    InterfaceStatus status;
+    status.id = id;
+    status.name = name;
+    status.switched = containsId(record.switched, id);
+    if (const InterfaceEntry *saved = findEntry(record.saved, id)) {
+        status.hasSaved = true;
+        status.savedIpv4 = saved->ipv4;
+        status.savedIpv6 = saved->ipv6;
+    }
+    return status;
+}
+
+bool listsId(const QList<InterfaceStatus> &interfaces, const QString &id)
+{
+    for (const InterfaceStatus &interface : interfaces) {
+        if (sameInterfaceId(interface.id, id))
+            return true;
+    }
+    return false;
+}
+
+bool holdsLoneVpnDefault(const QList<InterfaceInfo> &inventory)
+{
+    for (const InterfaceInfo &record : inventory) {
+        if (!record.isVpn() &&
+            (isLoneVpnDefault(record.ipv4Dns()) || isLoneVpnDefault(record.ipv6Dns())))
+            return true;
+    }
+    return false;
+}
+
+QString serversText(const QStringList &ipv4, const QStringList &ipv6)
+{
+    const QStringList servers = ipv4 + ipv6;
+    return servers.isEmpty() ? QStringLiteral("none") : servers.join(QStringLiteral(", "));
+}
+
+QString roleText(const InterfaceStatus &interface)
+{
+    QStringList roles;
+    if (interface.vpnAdapter)
+        roles.append(QStringLiteral("VPN adapter"));
+    else
+        roles.append(interface.switched ? QStringLiteral("switched")
+                                        : QStringLiteral("not switched"));
+    if (!interface.leftOut.isEmpty())
+        roles.append(QStringLiteral("left out: ") + interface.leftOut);
+    return roles.join(QStringLiteral(", "));
+}
+
+QJsonValue jsonList(const QStringList &servers)
+{
+    return QJsonArray::fromStringList(servers);
+}
+
+QJsonObject jsonInterface(const InterfaceStatus &interface)
+{
+    QJsonObject object;
+    object.insert(QStringLiteral("id"), interface.id);
+    object.insert(QStringLiteral("name"), interface.name);
+    object.insert(QStringLiteral("vpnAdapter"), interface.vpnAdapter);
+    object.insert(QStringLiteral("switched"), interface.switched);
+    object.insert(QStringLiteral("leftOut"),
+                  interface.leftOut.isEmpty() ? QJsonValue() : QJsonValue(interface.leftOut));
+    object.insert(QStringLiteral("ipv4"), jsonList(interface.ipv4));
+    object.insert(QStringLiteral("ipv6"), jsonList(interface.ipv6));
+    object.insert(QStringLiteral("savedIpv4"),
+                  interface.hasSaved ? jsonList(interface.savedIpv4) : QJsonValue());
+    object.insert(QStringLiteral("savedIpv6"),
+                  interface.hasSaved ? jsonList(interface.savedIpv6) : QJsonValue());
+    return object;
+}
+
+} // namespace
+
+DnsStatus unknownStatus(const QString &reason)
+{
+    DnsStatus status;
+    status.reason = reason;
+    return status;
+}
+
+DnsStatus assessStatus(const QList<InterfaceInfo> &inventory,
+                       const QList<DnsManager::LeftOut> &leftOut, const RecordReading &record)
+{
+    DnsStatus status;
+    status.vpnIpv4 = canonicalServersText(record.vpnIpv4);
+    status.vpnIpv6 = canonicalServersText(record.vpnIpv6);
+    bool allOnVpn = leftOut.isEmpty();
+    for (const InterfaceInfo &listed : inventory) {
+        InterfaceStatus interface = interfaceStatus(listed.id(), listed.name(), record);
+        interface.vpnAdapter = listed.isVpn();
+        interface.ipv4 = listed.ipv4Dns();
+        interface.ipv6 = listed.ipv6Dns();
+        allOnVpn = allOnVpn && holdsExactly(interface.ipv4, record.vpnIpv4) &&
+                   holdsExactly(interface.ipv6, record.vpnIpv6);
+        status.interfaces.append(interface);
+    }
+    for (const DnsManager::LeftOut &left : leftOut) {
+        InterfaceStatus interface = interfaceStatus(left.id, left.name, record);
+        interface.leftOut = left.reason;
+        status.interfaces.append(interface);
+    }
+    for (const QString &id : record.switched) {
+        if (listsId(status.interfaces, id))
+            continue;
+        InterfaceStatus interface = interfaceStatus(id, id, record);
+        interface.leftOut = notListedReason;
+        status.interfaces.append(interface);
+        allOnVpn = false;
+    }
+
+    if (!record.exists) {
+        status.reason = noDataFileReason;
+        status.state = holdsLoneVpnDefault(inventory) ? DnsStatus::Partial : DnsStatus::None;
+    } else if (record.switched.isEmpty()) {
+        status.state = DnsStatus::None;
+    } else {
+        status.state = allOnVpn ? DnsStatus::Switched : DnsStatus::Partial;
+    }
+    return status;
+}
+
+QString stateWord(DnsStatus::State state)
+{
+    switch (state) {
+    case DnsStatus::None:
+        return QStringLiteral("none");
+    case DnsStatus::Switched:
+        return QStringLiteral("switched");
+    case DnsStatus::Partial:
+        return QStringLiteral("partial");
+    case DnsStatus::Unknown:
+        break;
+    }
+    return QStringLiteral("unknown");
+}
+
+QString formatStatusText(const DnsStatus &status)
+{
+    QString text = QStringLiteral("%1, VPN servers: %2")
+                       .arg(stateWord(status.state), serversText(singleServerList(status.vpnIpv4),
+                                                                 singleServerList(status.vpnIpv6)));
+    if (!status.reason.isEmpty())
+        text += QStringLiteral(" (%1)").arg(status.reason);
+    text += QLatin1Char('\n');
+    for (const InterfaceStatus &interface : status.interfaces) {
+        const QString saved = interface.hasSaved
+                                  ? serversText(interface.savedIpv4, interface.savedIpv6)
+                                  : QStringLiteral("nothing");
+        text += QStringLiteral("  '%1' %2: %3; servers: %4; saved: %5\n")
+                    .arg(interface.name, interface.id, roleText(interface),
+                         serversText(interface.ipv4, interface.ipv6), saved);
+    }
+    return text;
+}
+
+QByteArray formatStatusJson(const DnsStatus &status)
+{
+    QJsonArray interfaces;
+    for (const InterfaceStatus &interface : status.interfaces)
+        interfaces.append(jsonInterface(interface));
+    QJsonObject object;
+    object.insert(QStringLiteral("state"), stateWord(status.state));
+    object.insert(QStringLiteral("vpnIpv4"), status.vpnIpv4);
+    object.insert(QStringLiteral("vpnIpv6"), status.vpnIpv6);
+    object.insert(QStringLiteral("reason"), status.reason);
+    object.insert(QStringLiteral("interfaces"), interfaces);
+    return QJsonDocument(object).toJson(QJsonDocument::Compact) + '\n';
+}

@@ -1,0 +1,85 @@
+#pragma once
+
+#include "dns/dnsmanager.h"
+#include "entries.h"
+
+#include <QByteArray>
+#include <QList>
+#include <QString>
+#include <QStringList>
+
+// What the status mode reports: whether the machine's DNS is switched to the
+// VPN, as a value, decided and formatted without touching the machine.
+
+// One interface as the status lists it.
+struct InterfaceStatus
+{
+    QString id;
+    QString name;
+    bool vpnAdapter = false;
+    bool switched = false;
+    // Why a run leaves it out; empty when it does not.
+    QString leftOut;
+    // The servers in force; empty for an interface left out.
+    QStringList ipv4;
+    QStringList ipv6;
+    // The servers the data file saved for it, when it saved any entry.
+    bool hasSaved = false;
+    QStringList savedIpv4;
+    QStringList savedIpv6;
+};
+
+struct DnsStatus
+{
+    // Exit codes 1 to 3 are avoided: on Windows a killed or aborted process
+    // exits with them.
+    enum State
+    {
+        None = 0,
+        Switched = 10,
+        Partial = 11,
+        Unknown = 12
+    };
+
+    State state = Unknown;
+    // The VPN servers the data file records; empty when none.
+    QString vpnIpv4;
+    QString vpnIpv6;
+    // Why the state is unknown, or which fallback of a run it reflects.
+    QString reason;
+    QList<InterfaceStatus> interfaces;
+};
+
+// What a run would read of the data file.
+struct RecordReading
+{
+    bool exists = false;
+    QList<InterfaceEntry> saved;
+    QString vpnIpv4;
+    QString vpnIpv6;
+    // The interfaces switched, as the runs decide it (switchedinterfaces.h).
+    QStringList switched;
+};
+
+DnsStatus unknownStatus(const QString &reason);
+
+// The state a run would act on. With a record: None when it holds no
+// switched interface; Switched when it does and every listed interface, the
+// VPN's adapter included, holds exactly the recorded VPN server of each
+// protocol (none where none is recorded), no interface is left out and every
+// switched one is listed; Partial otherwise. Without a data file: None,
+// unless a list is exactly a lone VPN default server, which a reset without
+// a data file would clear (Partial); the reason names that fallback.
+DnsStatus assessStatus(const QList<InterfaceInfo> &inventory,
+                       const QList<DnsManager::LeftOut> &leftOut, const RecordReading &record);
+
+// "none", "switched", "partial" or "unknown".
+QString stateWord(DnsStatus::State state);
+
+// For a person: a first line with the state and the VPN servers, then one
+// line per interface.
+QString formatStatusText(const DnsStatus &status);
+// One JSON object with a line end: state, vpnIpv4, vpnIpv6, reason and
+// interfaces (id, name, vpnAdapter, switched, leftOut or null, ipv4, ipv6,
+// savedIpv4 and savedIpv6 or null).
+QByteArray formatStatusJson(const DnsStatus &status);

@@ -1,0 +1,8 @@
+#include "elevation.h"
+
+#include <unistd.h>
+
+bool isElevated()
+{
+    return geteuid() == 0;
+}

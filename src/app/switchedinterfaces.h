@@ -1,0 +1,24 @@
+#pragma once
+
+#include "entries.h"
+
+#include <QList>
+#include <QStringList>
+
+// Which interfaces count as switched to the VPN: one reading, shared by the
+// runs that act on it and by the status that reports it, so that both
+// always agree.
+class DnsDataFile;
+class DnsManager;
+class InterfaceInfo;
+
+// The interface's ID and servers in force as an entry.
+InterfaceEntry entryOf(const InterfaceInfo &record);
+
+// The entries of the interfaces a switch to the VPN switches and a switch
+// back restores: all but the VPN's own, which a switch back never touches.
+QList<InterfaceEntry> switchableEntries(const DnsManager &manager);
+
+// The interfaces the data file holds switched. A VPN adapter never counts:
+// a switch back never touches it, so it could never leave the record.
+QStringList switchedIds(DnsManager &manager, const DnsDataFile &dataFile);
