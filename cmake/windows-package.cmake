@@ -38,6 +38,7 @@ add_custom_target(windows-package
         $<TARGET_FILE:tarnwick-dns>
         $<TARGET_FILE:Qt5::Core> $<TARGET_FILE:Qt5::Network>
         ${TARNWICK_RUNTIME_DLLS} ${TARNWICK_WINDOWS_CHECK}
+        ${PROJECT_SOURCE_DIR}/windows/check-on-windows.ps1
         ${TARNWICK_PACKAGE_DIR}
     # Debian's MinGW runtime DLLs carry their debugging symbols (most of the
     # 23 MB of libstdc++-6.dll); the deployed copies do without.

@@ -1,5 +1,6 @@
 #include "frontend/logfolderopener.h"
 #include "logging/logger.h"
+#include "store/vendorfolder.h"
 
 #include <QDesktopServices>
 #include <QtTest>
@@ -14,6 +15,13 @@ void writeFile(const QString &path, const QByteArray &content, const QDateTime &
     // Written out first: the write would otherwise set the time anew.
     QVERIFY(file.flush());
     QVERIFY(file.setFileTime(modified, QFileDevice::FileModificationTime));
+}
+
+// The rotated log of "tool" from `secondsBefore` a fixed time.
+QString rotated(int secondsBefore)
+{
+    return rotatedLogName("tool",
+                          QDateTime(QDate(2026, 1, 1), QTime(12, 0)).addSecs(-secondsBefore));
 }
 
 QStringList fileNames(const QString &folder)
@@ -36,11 +44,9 @@ public slots:
     void openUrl(const QUrl &url) { openedUrls.append(url); }
 
 private slots:
-    void removesOldLogFiles_data();
-    void removesOldLogFiles();
-    void neverRemovesThroughALink();
-    void keepsALargeLogFile_data();
-    void keepsALargeLogFile();
+    void removesOnlyOldRotatedLogs();
+    void opensTheLiveLog_data();
+    void opensTheLiveLog();
     void initTestCase();
     void setUpKeptTheNewestLogFiles();
     void continuesAnExistingLogFile();
@@ -59,84 +65,65 @@ private:
     QString vendorFolder;
     QString logFile;
     QList<QUrl> openedUrls;
+    QStringList oldLogs;
     const QDateTime start = QDateTime::currentDateTime();
 };
 
-void TestLogger::removesOldLogFiles_data()
-{
-    QTest::addColumn<QStringList>("oldestFirst");
-    QTest::addColumn<int>("maxLogFiles");
-    QTest::addColumn<QStringList>("kept");
-
-    QTest::newRow("nine newest kept of twelve")
-        << QStringList{"a.log", "b.log", "c.log", "d.log", "e.log", "f.log", "g.log",
-                       "h.log", "i.log", "j.log", "k.log", "l.log", "x.txt", "y.log.1"}
-        << 10 << QStringList{"d.log", "e.log", "f.log", "g.log", "h.log",  "i.log",
-                             "j.log", "k.log", "l.log", "x.txt", "y.log.1"};
-    QTest::newRow("other suffixes neither counted nor deleted")
-        << QStringList{"old.log", "a.b.log", "A.LOG", "new.log"} << 2
-        << QStringList{"A.LOG", "a.b.log", "new.log"};
-    QTest::newRow("fewer than the bound")
-        << QStringList{"a.log", "b.log"} << 10 << QStringList{"a.log", "b.log"};
-}
-
-void TestLogger::removesOldLogFiles()
-{
-    QFETCH(QStringList, oldestFirst);
-    QFETCH(int, maxLogFiles);
-    QFETCH(QStringList, kept);
-
-    QTemporaryDir folder;
-    for (int i = 0; i < oldestFirst.size(); ++i)
-        writeFile(folder.filePath(oldestFirst.at(i)), "x", start.addSecs(-1000 + 10 * i));
-    removeOldLogFiles(QDir(folder.path()), maxLogFiles, QStringLiteral("log"));
-    kept.sort();
-    QCOMPARE(fileNames(folder.path()), kept);
-}
-
-void TestLogger::neverRemovesThroughALink()
+void TestLogger::removesOnlyOldRotatedLogs()
 {
     QTemporaryDir folder;
     QTemporaryDir elsewhere;
-    const QString target = elsewhere.filePath(QStringLiteral("victim.log"));
-    writeFile(target, "x", start.addSecs(-2000));
-    writeFile(folder.filePath(QStringLiteral("own.log")), "x", start.addSecs(-1000));
-    QVERIFY(QFile::link(target, folder.filePath(QStringLiteral("link.log"))));
+    // Oldest first: any other name stays, and so does a link, even to a log.
+    const QStringList others = {"a.log", "tool-x.log", "tool.log", "tool-20200101-000000-000.log.1",
+                                rotated(3000) + ".copy"};
+    QStringList names = others;
+    for (int i = 0; i < 5; ++i)
+        names.append(rotated(2000 - i));
+    for (int i = 0; i < names.size(); ++i)
+        writeFile(folder.filePath(names.at(i)), "x", start.addSecs(-1000 + 10 * i));
+    writeFile(elsewhere.filePath("victim.log"), "x", start.addSecs(-3000));
+    QVERIFY(QFile::link(elsewhere.filePath("victim.log"), folder.filePath(rotated(5000))));
 
-    // With a bound of 1 every log file is old enough to go.
-    removeOldLogFiles(QDir(folder.path()), 1, QStringLiteral("log"));
-    QCOMPARE(fileNames(folder.path()), QStringList{"link.log"});
-    QVERIFY(QFileInfo::exists(target));
+    removeOldLogFiles(VendorFolder(folder.path()), QStringLiteral("tool"), 2);
+    QStringList kept = others + names.mid(names.size() - 2) + QStringList{rotated(5000)};
+    kept.sort();
+    QCOMPARE(fileNames(folder.path()), kept);
+    QVERIFY(QFileInfo::exists(elsewhere.filePath("victim.log")));
 }
 
-void TestLogger::keepsALargeLogFile_data()
+void TestLogger::opensTheLiveLog_data()
 {
-    QTest::addColumn<int>("size");
-    QTest::addColumn<QStringList>("kept");
+    QTest::addColumn<int>("size"); // -1: missing, -2: a folder
+    QTest::addColumn<QStringList>("names");
+    QTest::addColumn<bool>("fallback");
 
-    QTest::newRow("past the bound") << 101 << QStringList{"tool-*.log"};
-    QTest::newRow("at the bound") << 100 << QStringList{"tool.log"};
-    QTest::newRow("missing") << -1 << QStringList{};
+    QTest::newRow("past the bound") << 101 << QStringList{"tool-*.log", "tool.log"} << false;
+    QTest::newRow("at the bound") << 100 << QStringList{"tool.log"} << false;
+    QTest::newRow("missing") << -1 << QStringList{"tool.log"} << false;
+    QTest::newRow("a folder") << -2 << QStringList{"tool-*.log", "tool.log"} << true;
 }
 
-void TestLogger::keepsALargeLogFile()
+void TestLogger::opensTheLiveLog()
 {
     QFETCH(int, size);
-    QFETCH(QStringList, kept);
+    QFETCH(QStringList, names);
+    QFETCH(bool, fallback);
 
     QTemporaryDir folder;
-    const QString path = folder.filePath("tool.log");
     if (size >= 0)
-        writeFile(path, QByteArray(size, 'x'), start);
-    keepLargeLogFile(path, 100);
-    const QStringList names = fileNames(folder.path());
-    QCOMPARE(names.size(), kept.size());
-    for (int i = 0; i < kept.size(); ++i) {
-        QVERIFY2(QRegExp(kept.at(i), Qt::CaseSensitive, QRegExp::Wildcard).exactMatch(names.at(i)),
-                 qPrintable(names.at(i)));
-        // Still counted, and so bounded, by the clean-up of old log files.
-        QCOMPARE(QFileInfo(names.at(i)).completeSuffix(), QStringLiteral("log"));
-    }
+        writeFile(folder.filePath("tool.log"), QByteArray(size, 'x'), start);
+    if (size == -2)
+        QVERIFY(QDir().mkpath(folder.filePath("tool.log")));
+    QString fresh;
+    const int descriptor = openLiveLog(VendorFolder(folder.path()), "tool", 100, &fresh);
+    QVERIFY(descriptor >= 0);
+    closeDescriptor(descriptor);
+    QCOMPARE(!fresh.isEmpty(), fallback);
+    const QStringList seen = QDir(folder.path()).entryList(QDir::AllEntries | QDir::NoDotAndDotDot);
+    QCOMPARE(seen.size(), names.size());
+    for (int i = 0; i < names.size(); ++i)
+        QVERIFY2(QRegExp(names.at(i), Qt::CaseSensitive, QRegExp::Wildcard).exactMatch(seen.at(i)),
+                 qPrintable(seen.at(i)));
 }
 
 void TestLogger::initTestCase()
@@ -144,10 +131,11 @@ void TestLogger::initTestCase()
     vendorFolder = machine.path() + QStringLiteral("/ProgramData/Tarnwick");
     logFile = vendorFolder + QStringLiteral("/test_logger.log");
     QVERIFY(QDir().mkpath(vendorFolder));
-    const QStringList oldLogs = {"a.log", "b.log", "c.log", "d.log", "e.log", "f.log",
-                                 "g.log", "h.log", "i.log", "j.log", "k.log", "l.log"};
-    for (int i = 0; i < oldLogs.size(); ++i)
-        writeFile(vendorFolder + QLatin1Char('/') + oldLogs.at(i), "old", start.addSecs(-1000 + i));
+    for (int i = 0; i < 12; ++i) {
+        oldLogs.append(rotatedLogName("test_logger", start.addSecs(-1000 + i)));
+        writeFile(vendorFolder + QLatin1Char('/') + oldLogs.last(), "old",
+                  start.addSecs(-1000 + i));
+    }
     writeFile(logFile, "earlier line\n", start.addSecs(-10));
 
     qputenv("XDG_DATA_HOME", (machine.path() + QStringLiteral("/ProgramData")).toUtf8());
@@ -156,10 +144,8 @@ void TestLogger::initTestCase()
 
 void TestLogger::setUpKeptTheNewestLogFiles()
 {
-    // Thirteen log files counted, this process's own the newest: it and the
-    // eight next newest stay.
-    QCOMPARE(fileNames(vendorFolder), (QStringList{"e.log", "f.log", "g.log", "h.log", "i.log",
-                                                   "j.log", "k.log", "l.log", "test_logger.log"}));
+    // Twelve rotated logs: the eight newest stay, with the live log.
+    QCOMPARE(fileNames(vendorFolder), oldLogs.mid(4) + QStringList{"test_logger.log"});
 }
 
 void TestLogger::continuesAnExistingLogFile()

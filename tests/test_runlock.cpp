@@ -6,6 +6,7 @@
 #include <QtTest>
 
 #include <csignal>
+#include <fcntl.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -89,6 +90,7 @@ private slots:
     void takesTheLockOrGivesUp_data();
     void takesTheLockOrGivesUp();
     void idleForkedChildKeepsNoLock();
+    void onlyAConflictIsWaitedFor();
 };
 
 void TestRunLock::takesTheLockOrGivesUp_data()
@@ -191,6 +193,17 @@ void TestRunLock::idleForkedChildKeepsNoLock()
     waited.start();
     QVERIFY(RunLock(folder).take(0));
     QVERIFY(waited.elapsed() < 1000);
+}
+
+void TestRunLock::onlyAConflictIsWaitedFor()
+{
+    // A write lock on a descriptor open for reading fails with EBADF, which
+    // no wait mends.
+    QTemporaryDir temporary;
+    writeLockFile(temporary.filePath("dns.lock"), QByteArray(), 0600);
+    SystemLock lock(open(QFile::encodeName(temporary.filePath("dns.lock")).constData(), O_RDONLY));
+    QCOMPARE(lock.tryTake(), SystemLock::Failed);
+    QCOMPARE(lock.error(), qt_error_string(EBADF));
 }
 
 QTEST_GUILESS_MAIN(TestRunLock)

@@ -53,6 +53,8 @@ private slots:
     void plantedFilesAreSetAside();
     void foreignVendorFolderIsMovedAside();
     void runWithoutElevationMakesNoFolder();
+    void leftoversNeitherBlockNorGo();
+    void logThatCannotBeOpenedGoesToAFreshLog();
 };
 
 void TestVendorFolder::linkedVendorFolderIsNotUsed()
@@ -224,6 +226,47 @@ void TestVendorFolder::runWithoutElevationMakesNoFolder()
     QCOMPARE(tool.exitCode(), 0);
     QVERIFY(tool.readAllStandardError().contains("Utils: Vendor folder cannot be created: "));
     QCOMPARE(QDir(programData).entryList(QDir::AllEntries | QDir::NoDotAndDotDot), QStringList());
+}
+
+void TestVendorFolder::leftoversNeitherBlockNorGo()
+{
+    TestMachine machine;
+    QVERIFY(machine.isValid());
+    QVERIFY(machine.runTool({"reset"}).exitCode == 0);
+    // What a killed run leaves (to go), a folder at a name the tool once
+    // used, and files of the record that no clean-up may touch.
+    const QString folder = machine.vendorFolder() + "/";
+    const QString leftover = "dns.dat.tmp-0123456789abcdef0123456789abcdef";
+    QVERIFY(QDir().mkpath(folder + "dns.dat.new"));
+    const QStringList kept = {"dns.dat.copy", "dns.dat.damaged-1", "dns.dat.tmp-other"};
+    for (const QString &name : kept + QStringList{leftover})
+        QVERIFY(writeFile(folder + name, "[UserDns]\n"));
+    if (!machine.isWindows())
+        QCOMPARE(chmod(QFile::encodeName(folder + leftover).constData(), 0600), 0);
+
+    QCOMPARE(machine.runTool(sample::vpnArguments()).exitCode, 0);
+    QCOMPARE(machine.nameServer(sample::ethernet, true), sample::vpnIpv4);
+    QVERIFY(!QFile::exists(folder + leftover));
+    for (const QString &name : kept)
+        QVERIFY2(QFile::exists(folder + name), qPrintable(name));
+    QCOMPARE(QDir(folder).entryList({"dns.dat.tmp-*"}), QStringList{"dns.dat.tmp-other"});
+}
+
+void TestVendorFolder::logThatCannotBeOpenedGoesToAFreshLog()
+{
+    // As when a reader holds the live log without write sharing on Windows.
+    TestMachine machine;
+    QVERIFY(machine.isValid());
+    QVERIFY(machine.runTool({"reset"}).exitCode == 0);
+    QVERIFY(QFile::remove(machine.logFilePath()));
+    QVERIFY(QDir().mkpath(machine.logFilePath()));
+
+    QCOMPARE(machine.runTool({"reset"}).exitCode, 0);
+    const QStringList fresh = QDir(machine.vendorFolder()).entryList({"tarnwick-dns-*.log"});
+    QCOMPARE(fresh.size(), 1);
+    const QString lines = QString::fromUtf8(contentOf(machine.vendorFolder() + "/" + fresh[0]));
+    QVERIFY2(lines.contains("cannot be appended to, this run logs to '"), qPrintable(lines));
+    QVERIFY(lines.contains("Dns: DNS data file doesn't exist"));
 }
 
 QTEST_GUILESS_MAIN(TestVendorFolder)

@@ -12,8 +12,10 @@ using FlushFunction = BOOL(WINAPI *)();
 
 bool flushResolverCache()
 {
-    // Only from the system directory: the tool runs elevated, and a search
-    // through the current directory could load a planted dnsapi.dll.
+    // Loaded already: Qt Network imports dnsapi.dll, so Windows resolved it
+    // when the tool started, from the deploy folder first, whose protection
+    // (only administrators may write it) is what keeps a planted one out.
+    // The system directory alone is searched here all the same.
     HMODULE library = LoadLibraryExA("dnsapi.dll", nullptr, LOAD_LIBRARY_SEARCH_SYSTEM32);
     if (!library) {
         logFlushFailure(QStringLiteral("Failed loading dnsapi.dll"), GetLastError());

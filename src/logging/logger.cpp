@@ -1,7 +1,6 @@
 #include "logger.h"
 
 #include "logline.h"
-#include "store/filelink.h"
 #include "store/vendorfolder.h"
 #include "utils/text.h"
 
@@ -34,52 +33,79 @@ void logMessageHandler(QtMsgType type, const QMessageLogContext &context, const 
     const QString simplified = boundedForLog(message.simplified(), maxLogMessageLength);
     if (simplified.isEmpty() || message.contains(clipboardNoise))
         return;
-    const QString line = qFormatLogMessage(type, context, simplified);
-    Logger::instance();
-    logStream << line << Qt::endl;
-    logStream.flush();
+    Logger::instance()->writeLine(qFormatLogMessage(type, context, simplified));
 }
 
-bool logFileIsLink(const QString &path)
+const QString logSuffix = QStringLiteral(".log");
+const QString timeInName = QStringLiteral("yyyyMMdd-hhmmss-zzz");
+
+// Rotated logs beyond this many are deleted: with the live log, the folder
+// keeps nine.
+const int keptLogFiles = 8;
+
+bool isRotatedLogName(const QString &name, const QString &baseName)
 {
-    // Appending through a link would write to wherever it leads, creating
-    // that file if need be.
-    if (!isLink(path))
-        return false;
-    logWarning(QStringLiteral("Logger"),
-               QStringLiteral("Log file '%1' is a link, it is not used").arg(path));
-    return true;
+    const QString time = name.mid(baseName.size() + 1, timeInName.size());
+    return name.size() == baseName.size() + 1 + timeInName.size() + logSuffix.size() &&
+           name.startsWith(baseName + QLatin1Char('-')) && name.endsWith(logSuffix) &&
+           QDateTime::fromString(time, timeInName).isValid();
 }
 
-QString keptLogFilePath(const QFileInfo &logFile, const QDateTime &now)
+// Renames the live log, when it is past `maxSize`, to a rotated log.
+void rotateLargeLog(const VendorFolder &folder, const QString &baseName, qint64 maxSize)
 {
-    return logFile.dir().filePath(QStringLiteral("%1-%2.%3")
-                                      .arg(logFile.baseName(),
-                                           now.toString(QStringLiteral("yyyyMMdd-hhmmss-zzz")),
-                                           logFile.completeSuffix()));
+    const QString fileName = baseName + logSuffix;
+    if (QFileInfo(folder.filePath(fileName)).size() <= maxSize)
+        return;
+    QString error;
+    if (!folder.renameFile(fileName, rotatedLogName(baseName, QDateTime::currentDateTime()),
+                           FileUse::Append, &error)) {
+        logWarning(QStringLiteral("Logger"),
+                   QStringLiteral("Log file '%1' cannot be kept under another name: %2")
+                       .arg(folder.filePath(fileName), error));
+    }
+}
+
+// A fresh rotated log, at the first free name from now on.
+int openFreshLog(const VendorFolder &folder, const QString &baseName, QString *name)
+{
+    const QDateTime now = QDateTime::currentDateTime();
+    for (int step = 0; step < 10; ++step) {
+        *name = rotatedLogName(baseName, now.addMSecs(step));
+        const int descriptor = folder.openFile(*name, FileUse::NewAppend);
+        if (descriptor >= 0)
+            return descriptor;
+    }
+    return -1;
 }
 
 } // namespace
 
-void keepLargeLogFile(const QString &path, qint64 maxSize)
+QString rotatedLogName(const QString &baseName, const QDateTime &time)
 {
-    const QFileInfo logFile(path);
-    if (logFile.isFile() && logFile.size() > maxSize)
-        QFile::rename(path, keptLogFilePath(logFile, QDateTime::currentDateTime()));
+    return QStringLiteral("%1-%2%3").arg(baseName, time.toString(timeInName), logSuffix);
 }
 
-void removeOldLogFiles(const QDir &folder, int maxLogFiles, const QString &suffix)
+void removeOldLogFiles(const VendorFolder &folder, const QString &baseName, int kept)
 {
-    const QFileInfoList entries =
-        folder.entryInfoList(QDir::Files | QDir::NoDotAndDotDot, QDir::Time);
+    const QStringList newestFirst =
+        QDir(folder.path())
+            .entryList(QDir::Files | QDir::System | QDir::Hidden | QDir::NoDotAndDotDot,
+                       QDir::Time);
     int count = 0;
-    for (const QFileInfo &entry : entries) {
-        // A link is never deleted through, nor counted: it is no log file of ours.
-        if (entry.completeSuffix() != suffix || isLink(entry.filePath()))
-            continue;
-        if (++count >= maxLogFiles)
-            QFile::remove(entry.filePath());
+    for (const QString &name : newestFirst) {
+        if (isRotatedLogName(name, baseName) && ++count > kept)
+            folder.removeFile(name);
     }
+}
+
+int openLiveLog(const VendorFolder &folder, const QString &baseName, qint64 maxSize,
+                QString *fallback)
+{
+    rotateLargeLog(folder, baseName, maxSize);
+    fallback->clear();
+    const int descriptor = folder.openFile(baseName + logSuffix, FileUse::Append);
+    return descriptor >= 0 ? descriptor : openFreshLog(folder, baseName, fallback);
 }
 
 Logger::Logger()
@@ -117,29 +143,61 @@ bool Logger::init()
         return false;
     const QDir folder(vendorFolder.path());
 
-    logFileName = QStringLiteral("%1.%2").arg(
-        QFileInfo(QCoreApplication::applicationFilePath()).baseName(), logSuffix);
-    const QString logFilePath = vendorFolder.filePath(logFileName);
-    if (logFileIsLink(logFilePath))
+    logBaseName = QFileInfo(QCoreApplication::applicationFilePath()).baseName();
+    QString fallback;
+    if (!useLogFile(openLiveLog(vendorFolder, logBaseName, maxLogFileSize, &fallback)))
         return false;
-    // Before the clean-up, so that it already counts the file kept here.
-    keepLargeLogFile(logFilePath, maxLogFileSize);
-    removeOldLogFiles(folder, maxLogFiles, logSuffix);
+    // After the rotation and the fallback, so that it counts their files.
+    removeOldLogFiles(vendorFolder, logBaseName, keptLogFiles);
 
     qSetMessagePattern(
         QStringLiteral("%{time %1}\t%{type}%2%{message}").arg(timeFormat, QStringLiteral("\t")));
-
-    const int descriptor = vendorFolder.openFile(logFileName, FileUse::Append);
-    if (descriptor < 0 || !logFile.open(descriptor, QIODevice::WriteOnly | QIODevice::Append,
-                                        QFileDevice::AutoCloseHandle))
-        return false;
-    logFile.setTextModeEnabled(true);
-
-    logStream.setDevice(&logFile);
     initialized = true;
     qInstallMessageHandler(logMessageHandler);
     logFolderPath = folder.path();
+    if (!fallback.isEmpty())
+        warnOfFreshLog(fallback);
     return true;
+}
+
+bool Logger::useLogFile(int descriptor)
+{
+    if (descriptor < 0)
+        return false;
+    logFile.close();
+    if (!logFile.open(descriptor, QIODevice::WriteOnly | QIODevice::Append,
+                      QFileDevice::AutoCloseHandle)) {
+        closeDescriptor(descriptor);
+        return false;
+    }
+    logFile.setTextModeEnabled(true);
+    logStream.setDevice(&logFile);
+    return true;
+}
+
+void Logger::writeLine(const QString &line)
+{
+    logStream << line << Qt::endl;
+    if (logStream.status() == QTextStream::Ok || onFreshLog)
+        return;
+    // Once only: a fresh log that fails too leaves the rest of the run's
+    // lines unwritten rather than trying again for each.
+    onFreshLog = true;
+    logStream.resetStatus();
+    QString fresh;
+    if (!useLogFile(openFreshLog(VendorFolder::instance(), logBaseName, &fresh)))
+        return;
+    logStream << line << Qt::endl;
+    warnOfFreshLog(fresh);
+}
+
+void Logger::warnOfFreshLog(const QString &fileName)
+{
+    onFreshLog = true;
+    const VendorFolder &folder = VendorFolder::instance();
+    logWarning(objectName(),
+               QStringLiteral("Log file '%1' cannot be appended to, this run logs to '%2'")
+                   .arg(folder.filePath(logBaseName + logSuffix), folder.filePath(fileName)));
 }
 
 void Logger::qmlLog(QString objectName, QString message)

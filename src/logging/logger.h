@@ -29,23 +29,43 @@ public:
     // For a QML front-end that shares this class.
     Q_INVOKABLE void qmlLog(QString objectName, QString message);
 
+    // Writes one formatted line to the log. When the write fails (a reader
+    // locks a range at the log's end on Windows), the line and the rest of
+    // the run go to a fresh rotated log, which a warning names.
+    void writeLine(const QString &line);
+
 private:
     Logger();
+    // Makes the open log file `descriptor` the one written to; false, with
+    // the descriptor closed, when it cannot.
+    bool useLogFile(int descriptor);
+    void warnOfFreshLog(const QString &fileName);
 
-    int maxLogFiles = 10;
     QFile logFile;
-    QString logFileName;
+    QString logBaseName;
+    // Set once the run logs to a fresh log, which it does only once.
+    bool onFreshLog = false;
     QString timeFormat = QStringLiteral("yyyy-MM-dd hh:mm:ss");
-    QString logSuffix = QStringLiteral("log");
     QString logFolderPath;
     bool initialized = false;
 };
 
-// Counting the files of the folder whose complete suffix is `suffix`, newest
-// first, deletes the one that reaches `maxLogFiles` and every older one.
-void removeOldLogFiles(const QDir &folder, int maxLogFiles, const QString &suffix);
+class VendorFolder;
 
-// A log file larger than maxSize is renamed to "<base name>-<local time>.<suffix>"
-// in its folder, which the clean-up counts as an old log file; the next open
-// then starts a new one.
-void keepLargeLogFile(const QString &path, qint64 maxSize);
+// The name a log file `baseName` ("tarnwick-dns") is kept under once it is
+// no longer the live log: "<base name>-<local time>.log".
+QString rotatedLogName(const QString &baseName, const QDateTime &time);
+
+// Deletes the rotated logs of `baseName` in the folder beyond the `kept`
+// newest, each only when it passes the checks of a file of the tool's
+// (VendorFolder::removeFile); no other file of the folder is touched.
+void removeOldLogFiles(const VendorFolder &folder, const QString &baseName, int kept);
+
+// Opens the live log `baseName`.log of the folder for appending. One larger
+// than `maxSize` is first renamed to a rotated log, on a checked handle and
+// never by copying; the next open then starts a new one. When the live log
+// cannot be opened (a reader holds it without write sharing, something not
+// a file is in its place), a fresh rotated log is opened instead and its
+// name put in `fallback`. The descriptor, or -1 when neither opens.
+int openLiveLog(const VendorFolder &folder, const QString &baseName, qint64 maxSize,
+                QString *fallback);

@@ -22,8 +22,10 @@
 
 // Makes Administrators the owner of what this process creates from now on
 // (Windows: the default owner of its token), rather than the account of
-// the administrator who started it. Does nothing on the simulated machine
-// and without elevation.
+// the administrator who started it; everything the tool creates also names
+// Administrators as owner in its own security descriptor. Logs a critical
+// line when the default owner cannot be set (without elevation). Does
+// nothing on the simulated machine.
 void makeAdministratorsDefaultOwner();
 
 // Creates the folder, protected and owned by Administrators (simulated
@@ -107,6 +109,8 @@ enum class FileUse
     // handle with append access only, since Qt's own append mode there only
     // seeks to the end once, at opening.
     Append,
+    // A log file as Append's, which must not exist yet: created afresh.
+    NewAppend,
     // The run lock as for Lock, but never created: Missing when absent.
     ExistingLock
 };
@@ -122,7 +126,11 @@ struct OpenedFile
         Untrusted,
         // Exists, but cannot be opened or examined; a folder of a trusted
         // owner is one.
-        Failed
+        Failed,
+        // Another program holds it open without sharing what the tool needs
+        // (Windows only: POSIX has no sharing modes). It can neither be used
+        // nor set aside until that program ends.
+        HeldOpen
     } status = Failed;
     // A C runtime descriptor of the checked file when Opened, owned by the
     // caller (on Windows over the handle; in binary mode but for Append).
@@ -134,15 +142,45 @@ struct OpenedFile
 // Opens the file at `path` itself, never what a link there leads to, and
 // checks it on the open handle.
 OpenedFile openTrustedFile(const QString &path, FileUse use);
+// Closes a descriptor of OpenedFile.
+void closeDescriptor(int descriptor);
 
-// Creates the file at `path`, which must not exist yet, readable and
+// Creates the file `temporary`, which must not exist yet, readable and
 // writable by trusted accounts only (simulated machine: mode 0600), writes
-// `bytes` into it and flushes them to the disk. False, with the reason in
-// `error`, when any step fails; the file may then be left behind.
-bool createFileWith(const QString &path, const QByteArray &bytes, QString *error);
+// `bytes` into it, flushes them to the disk and, on its own handle, renames
+// it over `path`, never copying it. False, with the reason in `error`, when
+// any step fails; the temporary file is then deleted on that handle.
+bool writeNewFile(const QString &temporary, const QString &path, const QByteArray &bytes,
+                  QString *error);
 
-// Renames the file or folder `from` (a link or junction itself, never what
-// it leads to) to `to` in the same folder, never copying it. An existing
-// `to` is replaced only when `replace` is true, else the rename fails. False,
-// with the reason in `error`, when it fails.
-bool renameWithoutCopy(const QString &from, const QString &to, bool replace, QString *error);
+// What renameCheckedEntry did.
+enum class EntryRename
+{
+    Renamed,
+    Missing,
+    // The entry's check did not give the status asked for: nothing renamed.
+    Unexpected,
+    // Held open by another program without delete sharing (Windows only).
+    HeldOpen,
+    Failed
+};
+
+// Renames the entry at `path` (a file, folder, link or junction itself,
+// never what it leads to) to `to` in the same folder, never replacing
+// anything there nor copying: on a handle opened for that alone, and only
+// when that handle's check for `use` (as openTrustedFile's) gives
+// `expected`: Opened for a file of the tool's, Untrusted for one to set
+// aside. So the entry renamed is always the one checked, never another that
+// took its name since an earlier open. The reason in `error` when Failed.
+EntryRename renameCheckedEntry(const QString &path, const QString &to, FileUse use,
+                               OpenedFile::Status expected, QString *error);
+
+// Deletes the file at `path` when, checked on the handle that deletes it, it
+// is a file to read (openTrustedFile, FileUse::Read); anything else stays.
+// False, with the reason in `error`, when nothing was deleted.
+bool removeTrustedFile(const QString &path, QString *error);
+
+// Renames whatever is at the folder path `path` to `to`, on a handle opened
+// for that alone, when that handle shows an owner that is not trusted.
+// False, with the reason in `error`, when it does not.
+bool moveAsideForeignFolder(const QString &path, const QString &to, QString *error);

@@ -63,19 +63,59 @@ OpenedFile notOpened(OpenedFile::Status status, int error)
     return file;
 }
 
-// What is at `path` when it could not be opened for `use` with `error`.
+// The entry at `path` itself, whatever it is (a symbolic link too), open
+// for examining and renaming only; -1 when it cannot be opened.
+int openEntry(const QString &path)
+{
+    return open(nativePath(path).constData(), O_PATH | O_NOFOLLOW | O_CLOEXEC);
+}
+
+// The status of the open entry for `use`; Failed when it cannot be read.
+OpenedFile::Status statusOfEntry(int entry, FileUse use)
+{
+    struct stat status;
+    return fstat(entry, &status) == 0 ? statusOf(status, use) : OpenedFile::Failed;
+}
+
+// What is at `path` when it could not be opened for `use` with `error`: a
+// symbolic link (ELOOP), a folder opened for writing (EISDIR), a FIFO
+// without a reader, ... examined on the entry itself.
 OpenedFile notOpened(const QString &path, FileUse use, int error)
 {
     if (error == ENOENT)
         return notOpened(OpenedFile::Missing, error);
-    // A symbolic link, dangling or not.
-    if (error == ELOOP)
-        return notOpened(OpenedFile::Untrusted, error);
-    // A folder, opened for writing.
-    struct stat status;
-    if (error == EISDIR && lstat(nativePath(path).constData(), &status) == 0)
-        return notOpened(statusOf(status, use), error);
-    return notOpened(OpenedFile::Failed, error);
+    const int entry = openEntry(path);
+    if (entry < 0)
+        return notOpened(errno == ENOENT ? OpenedFile::Missing : OpenedFile::Failed, error);
+    const OpenedFile::Status status = statusOfEntry(entry, use);
+    close(entry);
+    return notOpened(status == OpenedFile::Opened ? OpenedFile::Failed : status, error);
+}
+
+// True when `path` still names the entry open as `descriptor`: POSIX renames
+// and deletes by path only, so this is checked immediately before.
+bool namesEntry(const QString &path, int descriptor)
+{
+    struct stat atPath;
+    struct stat open;
+    return lstat(nativePath(path).constData(), &atPath) == 0 && fstat(descriptor, &open) == 0 &&
+           atPath.st_dev == open.st_dev && atPath.st_ino == open.st_ino;
+}
+
+bool renameEntry(int descriptor, const QString &path, const QString &to, unsigned flags,
+                 QString *error)
+{
+    if (!namesEntry(path, descriptor)) {
+        *error = QStringLiteral("no longer the entry that was checked");
+        return false;
+    }
+    // rename() never copies; RENAME_NOREPLACE keeps it from replacing even
+    // an empty folder at `to`.
+    if (renameat2(AT_FDCWD, nativePath(path).constData(), AT_FDCWD, nativePath(to).constData(),
+                  flags) == 0)
+        return true;
+    *error = qt_error_string(errno);
+    return false;
 }
 
 int openFlags(FileUse use)
@@ -89,6 +129,8 @@ int openFlags(FileUse use)
         return O_RDWR;
     case FileUse::Append:
         return O_WRONLY | O_APPEND | O_CREAT;
+    case FileUse::NewAppend:
+        return O_WRONLY | O_APPEND | O_CREAT | O_EXCL;
     }
     return O_RDONLY;
 }
@@ -185,7 +227,7 @@ OpenedFile openTrustedFile(const QString &path, FileUse use)
     // O_NONBLOCK: opening a FIFO planted there would wait for a writer.
     const int descriptor =
         open(nativePath(path).constData(), openFlags(use) | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC,
-             use == FileUse::Append ? logFileMode : privateFileMode);
+             use == FileUse::Append || use == FileUse::NewAppend ? logFileMode : privateFileMode);
     if (descriptor < 0)
         return notOpened(path, use, errno);
     struct stat status;
@@ -206,11 +248,17 @@ OpenedFile openTrustedFile(const QString &path, FileUse use)
     return file;
 }
 
-bool createFileWith(const QString &path, const QByteArray &bytes, QString *error)
+void closeDescriptor(int descriptor)
+{
+    close(descriptor);
+}
+
+bool writeNewFile(const QString &temporary, const QString &path, const QByteArray &bytes,
+                  QString *error)
 {
     const int descriptor =
-        open(nativePath(path).constData(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC,
-             privateFileMode);
+        open(nativePath(temporary).constData(),
+             O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, privateFileMode);
     if (descriptor < 0)
         return failWith(error);
     qint64 written = 0;
@@ -224,20 +272,62 @@ bool createFileWith(const QString &path, const QByteArray &bytes, QString *error
     }
     // The mode given to open() is narrowed by the umask, never widened;
     // fchmod makes it exact.
-    bool done = written == bytes.size() && fchmod(descriptor, privateFileMode) == 0 &&
-                fsync(descriptor) == 0;
-    if (!done)
-        failWith(error);
+    bool done = (written == bytes.size() && fchmod(descriptor, privateFileMode) == 0 &&
+                 fsync(descriptor) == 0) ||
+                failWith(error);
+    done = done && renameEntry(descriptor, temporary, path, 0, error);
+    if (!done && namesEntry(temporary, descriptor))
+        unlink(nativePath(temporary).constData());
     if (close(descriptor) != 0 && done)
         done = failWith(error);
     return done;
 }
 
-bool renameWithoutCopy(const QString &from, const QString &to, bool replace, QString *error)
+EntryRename renameCheckedEntry(const QString &path, const QString &to, FileUse use,
+                               OpenedFile::Status expected, QString *error)
 {
-    // rename() never copies; without RENAME_NOREPLACE it would also replace
-    // an empty folder at `to`.
-    return renameat2(AT_FDCWD, nativePath(from).constData(), AT_FDCWD, nativePath(to).constData(),
-                     replace ? 0 : RENAME_NOREPLACE) == 0 ||
-           failWith(error);
+    const int entry = openEntry(path);
+    if (entry < 0) {
+        failWith(error);
+        return errno == ENOENT ? EntryRename::Missing : EntryRename::Failed;
+    }
+    EntryRename outcome = EntryRename::Unexpected;
+    if (statusOfEntry(entry, use) == expected)
+        outcome = renameEntry(entry, path, to, RENAME_NOREPLACE, error) ? EntryRename::Renamed
+                                                                        : EntryRename::Failed;
+    close(entry);
+    return outcome;
+}
+
+bool removeTrustedFile(const QString &path, QString *error)
+{
+    const int entry = openEntry(path);
+    if (entry < 0)
+        return failWith(error);
+    bool removed = false;
+    if (statusOfEntry(entry, FileUse::Read) != OpenedFile::Opened)
+        *error = QStringLiteral("not a file of the tool's");
+    else if (!namesEntry(path, entry))
+        *error = QStringLiteral("no longer the entry that was checked");
+    else
+        removed = unlink(nativePath(path).constData()) == 0 || failWith(error);
+    close(entry);
+    return removed;
+}
+
+bool moveAsideForeignFolder(const QString &path, const QString &to, QString *error)
+{
+    const int entry = openEntry(path);
+    if (entry < 0)
+        return failWith(error);
+    struct stat status;
+    bool moved = false;
+    if (fstat(entry, &status) != 0)
+        failWith(error);
+    else if (isTrustedOwner(status.st_uid))
+        *error = QStringLiteral("owned by a trusted account by now");
+    else
+        moved = renameEntry(entry, path, to, RENAME_NOREPLACE, error);
+    close(entry);
+    return moved;
 }

@@ -1,5 +1,7 @@
 #include "protectedfolder.h"
 
+#include "logging/logline.h"
+
 #include <QDir>
 #include <QFileInfo>
 #include <utility>
@@ -20,10 +22,11 @@ const wchar_t folderDaclSddl[] = L"D:P(A;OICI;FA;;;SY)(A;OICI;FA;;;BA)";
 // The same with Administrators as owner: creating a folder so fails without
 // elevation, where Administrators is a group for denying only.
 const wchar_t newFolderSddl[] = L"O:BAD:P(A;OICI;FA;;;SY)(A;OICI;FA;;;BA)";
-// Files the tool creates: SYSTEM and Administrators alone may use them;
-// every user may read the log.
-const wchar_t privateFileSddl[] = L"D:P(A;;FA;;;SY)(A;;FA;;;BA)";
-const wchar_t logFileSddl[] = L"D:P(A;;FA;;;SY)(A;;FA;;;BA)(A;;FR;;;BU)";
+// Files the tool creates, owned by Administrators whatever the token's
+// default owner: SYSTEM and Administrators alone may use them; every user
+// may read the log.
+const wchar_t privateFileSddl[] = L"O:BAD:P(A;;FA;;;SY)(A;;FA;;;BA)";
+const wchar_t logFileSddl[] = L"O:BAD:P(A;;FA;;;SY)(A;;FA;;;BA)(A;;FR;;;BU)";
 
 // The rights that let an account change a file: its content, attributes,
 // name, owner or access list.
@@ -145,11 +148,12 @@ bool isTrustedAccount(PSID account)
 }
 
 // The owner and the DACL of the open object; `descriptor` holds them.
-bool readSecurity(HANDLE object, PSID *owner, PACL *dacl, Descriptor &descriptor)
+// GetSecurityInfo returns its error rather than setting the last error.
+DWORD readSecurity(HANDLE object, PSID *owner, PACL *dacl, Descriptor &descriptor)
 {
     return GetSecurityInfo(object, SE_FILE_OBJECT,
                            OWNER_SECURITY_INFORMATION | DACL_SECURITY_INFORMATION, owner, nullptr,
-                           dacl, nullptr, &descriptor.descriptor) == ERROR_SUCCESS;
+                           dacl, nullptr, &descriptor.descriptor);
 }
 
 // True when an entry of `dacl` that applies to the object itself allows an
@@ -267,7 +271,7 @@ FolderHold::State checkAndRepair(const Handle &folder, const QString &path,
     PACL dacl = nullptr;
     Descriptor current;
     if (!GetFileInformationByHandle(folder.handle, &information) ||
-        !readSecurity(folder.handle, &owner, &dacl, current))
+        readSecurity(folder.handle, &owner, &dacl, current) != ERROR_SUCCESS)
         return FolderHold::Unprotected;
     if (!isTrustedAccount(owner))
         return FolderHold::NotOurs;
@@ -333,26 +337,24 @@ FileOpening openingFor(FileUse use)
     case FileUse::Read:
         break;
     case FileUse::Lock:
-        // No FILE_SHARE_DELETE: nobody renames it while a run holds it.
-        return {GENERIC_READ | GENERIC_WRITE,
-                FILE_SHARE_READ | FILE_SHARE_WRITE,
-                OPEN_ALWAYS,
-                privateFileSddl,
-                lockingRights,
+        // FILE_SHARE_DELETE: another run that found a planted file at this
+        // name opens what is there now for DELETE to set it aside, sees this
+        // file of the tool's on that handle and leaves it; without the
+        // sharing its open would fail and it would give up. No user may
+        // open the file at all, and the tool renames only what it checked.
+        return {GENERIC_READ | GENERIC_WRITE, shareAll, OPEN_ALWAYS, privateFileSddl, lockingRights,
                 _O_RDWR | _O_BINARY};
     case FileUse::ExistingLock:
-        return {GENERIC_READ | GENERIC_WRITE,
-                FILE_SHARE_READ | FILE_SHARE_WRITE,
-                OPEN_EXISTING,
-                nullptr,
-                lockingRights,
+        // Shared for delete as Lock's is, for the same reason.
+        return {GENERIC_READ | GENERIC_WRITE, shareAll, OPEN_EXISTING, nullptr, lockingRights,
                 _O_RDWR | _O_BINARY};
     case FileUse::Append:
+    case FileUse::NewAppend:
         // FILE_APPEND_DATA without FILE_WRITE_DATA: Windows itself puts every
         // write at the end of the file.
         return {FILE_APPEND_DATA | FILE_READ_ATTRIBUTES | READ_CONTROL | SYNCHRONIZE,
                 shareAll,
-                OPEN_ALWAYS,
+                DWORD(use == FileUse::Append ? OPEN_ALWAYS : CREATE_NEW),
                 logFileSddl,
                 changingRights,
                 _O_APPEND};
@@ -372,9 +374,13 @@ OpenedFile examine(const Handle &file, ACCESS_MASK forbidden)
     PSID owner = nullptr;
     PACL dacl = nullptr;
     Descriptor descriptor;
-    if (!GetFileInformationByHandle(file.handle, &information) ||
-        !readSecurity(file.handle, &owner, &dacl, descriptor)) {
+    if (!GetFileInformationByHandle(file.handle, &information)) {
         examined.error = qt_error_string(int(GetLastError()));
+        return examined;
+    }
+    const DWORD securityError = readSecurity(file.handle, &owner, &dacl, descriptor);
+    if (securityError != ERROR_SUCCESS) {
+        examined.error = qt_error_string(int(securityError));
         return examined;
     }
     const DWORD attributes = information.dwFileAttributes;
@@ -403,6 +409,10 @@ OpenedFile notOpened(DWORD error)
         // tool's does.
         file.status = OpenedFile::Untrusted;
         break;
+    case ERROR_SHARING_VIOLATION:
+        file.status = OpenedFile::HeldOpen;
+        file.error = qt_error_string(int(error));
+        break;
     default:
         file.error = qt_error_string(int(error));
     }
@@ -428,20 +438,70 @@ bool writeAll(HANDLE file, const QByteArray &bytes)
     return true;
 }
 
+// What renameCheckedEntry and removeTrustedFile open an entry with:
+// enough to examine it and to rename or delete it on that handle, sharing
+// everything so as to disturb no other holder.
+const DWORD entryAccess = DELETE | READ_CONTROL | FILE_READ_ATTRIBUTES | SYNCHRONIZE;
+
+// Renames the object open as `handle`, which has DELETE access, to the
+// absolute path `to`: the very object that was opened and checked, never
+// another that took its name meanwhile, and never by copying.
+bool renameOnHandle(HANDLE handle, const QString &to, bool replace)
+{
+    const QString target = QDir::toNativeSeparators(QDir::cleanPath(to));
+    const DWORD nameBytes = DWORD(target.size()) * sizeof(WCHAR);
+    // FILE_RENAME_INFO ends in the first character of the name; the rest,
+    // with a terminating null, follows it. Zeroed: RootDirectory null.
+    std::vector<BYTE> buffer(sizeof(FILE_RENAME_INFO) + nameBytes, 0);
+    FILE_RENAME_INFO *rename = reinterpret_cast<FILE_RENAME_INFO *>(buffer.data());
+    rename->ReplaceIfExists = replace ? TRUE : FALSE;
+    rename->FileNameLength = nameBytes;
+    memcpy(rename->FileName, target.utf16(), nameBytes);
+    return SetFileInformationByHandle(handle, FileRenameInfo, rename, DWORD(buffer.size()));
+}
+
+// Deletes the file open as `handle`, which has DELETE access, once the last
+// handle on it closes.
+bool deleteOnHandle(HANDLE handle)
+{
+    FILE_DISPOSITION_INFO disposition = {TRUE};
+    return SetFileInformationByHandle(handle, FileDispositionInfo, &disposition,
+                                      sizeof(disposition));
+}
+
+EntryRename renameOutcomeOf(OpenedFile::Status status)
+{
+    switch (status) {
+    case OpenedFile::Missing:
+        return EntryRename::Missing;
+    case OpenedFile::HeldOpen:
+        return EntryRename::HeldOpen;
+    default:
+        return EntryRename::Failed;
+    }
+}
+
 } // namespace
 
 void makeAdministratorsDefaultOwner()
 {
     HANDLE token = nullptr;
-    if (!OpenProcessToken(GetCurrentProcess(), TOKEN_ADJUST_DEFAULT, &token))
-        return;
     BYTE administrators[SECURITY_MAX_SID_SIZE];
     DWORD size = sizeof(administrators);
     TOKEN_OWNER owner = {administrators};
     // Fails without elevation, where Administrators may not own objects.
-    if (CreateWellKnownSid(WinBuiltinAdministratorsSid, nullptr, administrators, &size))
+    const bool set =
+        OpenProcessToken(GetCurrentProcess(), TOKEN_ADJUST_DEFAULT, &token) &&
+        CreateWellKnownSid(WinBuiltinAdministratorsSid, nullptr, administrators, &size) &&
         SetTokenInformation(token, TokenOwner, &owner, sizeof(owner));
-    CloseHandle(token);
+    const DWORD error = GetLastError();
+    if (token)
+        CloseHandle(token);
+    if (!set) {
+        logCritical(QStringLiteral("Utils"),
+                    QStringLiteral("Cannot make Administrators the default owner: %1")
+                        .arg(qt_error_string(int(error))));
+    }
 }
 
 bool makeProtectedFolder(const QString &path)
@@ -511,30 +571,79 @@ OpenedFile openTrustedFile(const QString &path, FileUse use)
     return file;
 }
 
-bool createFileWith(const QString &path, const QByteArray &bytes, QString *error)
+void closeDescriptor(int descriptor)
+{
+    _close(descriptor);
+}
+
+bool writeNewFile(const QString &temporary, const QString &path, const QByteArray &bytes,
+                  QString *error)
 {
     CreationSecurity security(privateFileSddl);
     if (!security.isValid())
         return failWith(error);
-    // CREATE_NEW: never a file, nor a link, that was there before.
-    const HANDLE file =
-        CreateFileW(wide(QDir::toNativeSeparators(path)), GENERIC_WRITE, 0,
-                    security.attributesOrNull(), CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
-    if (file == INVALID_HANDLE_VALUE)
+    // CREATE_NEW: never a file, nor a link, that was there before. DELETE:
+    // for the rename on this handle.
+    Handle file(temporary, GENERIC_WRITE | DELETE, 0, CREATE_NEW, security.attributesOrNull());
+    if (!file.isOpen())
         return failWith(error);
-    bool done = writeAll(file, bytes) && FlushFileBuffers(file);
+    const bool done = (writeAll(file.handle, bytes) && FlushFileBuffers(file.handle) &&
+                       renameOnHandle(file.handle, path, true)) ||
+                      failWith(error);
     if (!done)
-        failWith(error);
-    if (!CloseHandle(file) && done)
-        done = failWith(error);
+        deleteOnHandle(file.handle);
     return done;
 }
 
-bool renameWithoutCopy(const QString &from, const QString &to, bool replace, QString *error)
+EntryRename renameCheckedEntry(const QString &path, const QString &to, FileUse use,
+                               OpenedFile::Status expected, QString *error)
 {
-    // Without MOVEFILE_COPY_ALLOWED, MoveFileExW only renames: it fails
-    // rather than copy. It renames a link or junction itself.
-    return MoveFileExW(wide(QDir::toNativeSeparators(from)), wide(QDir::toNativeSeparators(to)),
-                       replace ? MOVEFILE_REPLACE_EXISTING : 0) ||
-           failWith(error);
+    // The privileges let the handle read the owner and list of a file whose
+    // list shuts Administrators out, as a planted one's may.
+    const BackupPrivileges privileges;
+    const Handle entry(path, entryAccess, shareAll);
+    if (!entry.isOpen()) {
+        const DWORD openError = GetLastError();
+        *error = qt_error_string(int(openError));
+        return renameOutcomeOf(notOpened(openError).status);
+    }
+    if (examine(entry, openingFor(use).forbidden).status != expected)
+        return EntryRename::Unexpected;
+    return renameOnHandle(entry.handle, to, false) || failWith(error) ? EntryRename::Renamed
+                                                                      : EntryRename::Failed;
+}
+
+bool removeTrustedFile(const QString &path, QString *error)
+{
+    const Handle entry(path, entryAccess, shareAll);
+    if (!entry.isOpen())
+        return failWith(error);
+    const OpenedFile examined = examine(entry, openingFor(FileUse::Read).forbidden);
+    if (examined.status != OpenedFile::Opened) {
+        *error = QStringLiteral("not a file of the tool's");
+        return false;
+    }
+    return deleteOnHandle(entry.handle) || failWith(error);
+}
+
+bool moveAsideForeignFolder(const QString &path, const QString &to, QString *error)
+{
+    // With the backup and restore privileges, as the folder was checked.
+    const BackupPrivileges privileges;
+    const Handle entry(path, entryAccess, shareAll);
+    if (!entry.isOpen())
+        return failWith(error);
+    PSID owner = nullptr;
+    PACL dacl = nullptr;
+    Descriptor descriptor;
+    const DWORD securityError = readSecurity(entry.handle, &owner, &dacl, descriptor);
+    if (securityError != ERROR_SUCCESS) {
+        *error = qt_error_string(int(securityError));
+        return false;
+    }
+    if (isTrustedAccount(owner)) {
+        *error = QStringLiteral("owned by a trusted account by now");
+        return false;
+    }
+    return renameOnHandle(entry.handle, to, false) || failWith(error);
 }

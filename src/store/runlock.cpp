@@ -56,7 +56,13 @@ bool RunLock::waitFor(int descriptor, int waitMs, const std::function<bool()> &g
     QElapsedTimer waited;
     waited.start();
     bool hadToWait = false;
-    while (!lock->tryTake()) {
+    SystemLock::Outcome outcome;
+    while ((outcome = lock->tryTake()) != SystemLock::Taken) {
+        if (outcome == SystemLock::Failed) {
+            logWarning(logSource, QStringLiteral("Cannot lock '%1': %2, DNS servers left unchanged")
+                                      .arg(lockFilePath(), lock->error()));
+            return false;
+        }
         if (waited.hasExpired(waitMs)) {
             logWarning(logSource, QStringLiteral("Another run still holds '%1' after %2 ms, DNS "
                                                  "servers left unchanged")

@@ -47,8 +47,9 @@ public:
 
     // Takes the lock, waiting up to `waitMs` while another run holds it.
     // After a wait it logs "Dns: Waited N ms for another run to finish".
-    // False, with a warning, when the lock cannot be made or is still held
-    // when the wait ends; false without one as soon as `giveUp`, asked
+    // Only a lock another run holds is waited for: false, with a warning
+    // naming the error, when the lock cannot be made or taken, or is still
+    // held when the wait ends; false without one as soon as `giveUp`, asked
     // while waiting, says so.
     bool take(int waitMs, const std::function<bool()> &giveUp = {});
 

@@ -17,12 +17,14 @@ const QString counterFileName = QStringLiteral("dns.order");
 const int counterLockWaitMs = 2000;
 const unsigned long counterLockPollMs = 1;
 
+// Only a lock another run holds is waited for.
 bool takeWithin(SystemLock &lock, int waitMs)
 {
     QElapsedTimer waited;
     waited.start();
-    while (!lock.tryTake()) {
-        if (waited.hasExpired(waitMs))
+    SystemLock::Outcome outcome;
+    while ((outcome = lock.tryTake()) != SystemLock::Taken) {
+        if (outcome == SystemLock::Failed || waited.hasExpired(waitMs))
             return false;
         QThread::msleep(counterLockPollMs);
     }

@@ -1,5 +1,7 @@
 #pragma once
 
+#include <QString>
+
 // The run lock between processes, which the operating system releases when
 // its holder ends, however it ends: nothing a run leaves behind, not even a
 // file of any content, can keep a later run out. It locks the open file
@@ -20,10 +22,21 @@ public:
     SystemLock(const SystemLock &) = delete;
     SystemLock &operator=(const SystemLock &) = delete;
 
-    // Takes the lock unless another process holds it; never waits.
-    bool tryTake();
+    enum Outcome
+    {
+        Taken,
+        // Another process holds it: worth waiting for.
+        HeldByAnother,
+        // Any other error, which waiting would not mend.
+        Failed
+    };
+    // Takes the lock unless another process holds it; never waits. The
+    // reason of Failed is in error().
+    Outcome tryTake();
+    QString error() const { return failure; }
 
 private:
     int descriptor;
     bool held = false;
+    QString failure;
 };

@@ -1,5 +1,6 @@
 #include "systemlock.h"
 
+#include <cerrno>
 #include <fcntl.h>
 #include <unistd.h>
 
@@ -10,11 +11,17 @@ SystemLock::~SystemLock()
     close(descriptor);
 }
 
-bool SystemLock::tryTake()
+SystemLock::Outcome SystemLock::tryTake()
 {
     struct flock wholeFile = {};
     wholeFile.l_type = F_WRLCK;
     wholeFile.l_whence = SEEK_SET;
     held = fcntl(descriptor, F_SETLK, &wholeFile) == 0;
-    return held;
+    if (held)
+        return Taken;
+    // POSIX gives either for a lock another process holds.
+    if (errno == EACCES || errno == EAGAIN)
+        return HeldByAnother;
+    failure = qt_error_string(errno);
+    return Failed;
 }

@@ -33,8 +33,15 @@ SystemLock::~SystemLock()
     _close(descriptor);
 }
 
-bool SystemLock::tryTake()
+SystemLock::Outcome SystemLock::tryTake()
 {
     held = lockFirstByte(descriptor);
-    return held;
+    if (held)
+        return Taken;
+    // With LOCKFILE_FAIL_IMMEDIATELY, a lock another handle holds.
+    const DWORD error = GetLastError();
+    if (error == ERROR_LOCK_VIOLATION)
+        return HeldByAnother;
+    failure = qt_error_string(int(error));
+    return Failed;
 }

@@ -7,6 +7,8 @@
 #include <QDateTime>
 #include <QDir>
 #include <QFile>
+#include <QRegularExpression>
+#include <QUuid>
 
 namespace {
 
@@ -22,6 +24,22 @@ QString nameAside(const QString &path, const QString &reason)
     return QStringLiteral("%1.%2-%3")
         .arg(path, reason,
              QDateTime::currentDateTime().toString(QStringLiteral("yyyyMMdd-hhmmss-zzz")));
+}
+
+const QString temporaryInfix = QStringLiteral(".tmp-");
+
+// A name of its own for every temporary file, so that nothing left at any
+// fixed name can block a write.
+QString temporaryName(const QString &fileName)
+{
+    return fileName + temporaryInfix + QUuid::createUuid().toString(QUuid::Id128);
+}
+
+bool isTemporaryOf(const QString &name, const QString &fileName)
+{
+    static const QRegularExpression unique(QStringLiteral("^[0-9a-f]{32}$"));
+    return name.startsWith(fileName + temporaryInfix) &&
+           unique.match(name.mid(fileName.size() + temporaryInfix.size())).hasMatch();
 }
 
 } // namespace
@@ -70,7 +88,7 @@ bool VendorFolder::moveAsideFolder()
     const QString path = QDir::toNativeSeparators(folder);
     const QString aside = nameAside(path, untrustedReason);
     QString error;
-    if (!renameWithoutCopy(path, aside, false, &error)) {
+    if (!moveAsideForeignFolder(path, aside, &error)) {
         logCritical(logSource, QStringLiteral("Vendor folder '%1' is not ours and cannot be moved "
                                               "aside, not used: %2")
                                    .arg(path, error));
@@ -118,9 +136,12 @@ VendorFolder::FileRead VendorFolder::readFile(const QString &fileName) const
         return read;
     }
     QFile reader;
-    reader.open(file.descriptor, QIODevice::ReadOnly, QFileDevice::AutoCloseHandle);
-    read.bytes = reader.readAll();
-    read.status = reader.error() == QFileDevice::NoError ? FileRead::Read : FileRead::Failed;
+    if (reader.open(file.descriptor, QIODevice::ReadOnly, QFileDevice::AutoCloseHandle))
+        read.bytes = reader.readAll();
+    else
+        closeDescriptor(file.descriptor);
+    read.status = reader.isOpen() && reader.error() == QFileDevice::NoError ? FileRead::Read
+                                                                            : FileRead::Failed;
     if (read.status == FileRead::Failed) {
         read.bytes.clear();
         read.error = reader.errorString();
@@ -141,23 +162,30 @@ OpenedFile VendorFolder::openChecked(const QString &fileName, FileUse use, bool 
     if (!usable)
         return file;
     file = openTrustedFile(filePath(fileName), use);
-    if (file.status != OpenedFile::Untrusted)
-        return file;
-    if (access == ReadOnly) {
-        file.status = OpenedFile::Missing;
-        return file;
+    if (file.status == OpenedFile::Untrusted) {
+        if (access == ReadOnly) {
+            file.status = OpenedFile::Missing;
+            return file;
+        }
+        if (!setAsideUntrusted(fileName, use)) {
+            file.status = OpenedFile::Failed;
+            file.error = QStringLiteral("not ours and cannot be set aside");
+            return file;
+        }
+        if (setAside)
+            *setAside = true;
+        // The name is free now, or names a file another run made meanwhile:
+        // a file to read is missing, one to create is made afresh.
+        file = openTrustedFile(filePath(fileName), use);
+        if (file.status == OpenedFile::Untrusted)
+            file.status = OpenedFile::Failed;
     }
-    if (!setAsideUntrusted(fileName)) {
-        file.status = OpenedFile::Failed;
-        file.error = QStringLiteral("not ours and cannot be set aside");
-        return file;
+    if (file.status == OpenedFile::HeldOpen) {
+        logCritical(logSource, QStringLiteral("'%1' is held open by another program, not used "
+                                              "until that program ends: %2")
+                                   .arg(filePath(fileName), file.error));
     }
-    // The name is free now: a file to read is missing, one to create is
-    // made afresh.
-    file.status = OpenedFile::Missing;
-    if (setAside)
-        *setAside = true;
-    return use == FileUse::Read ? file : openTrustedFile(filePath(fileName), use);
+    return file;
 }
 
 bool VendorFolder::writeFile(const QString &fileName, const QByteArray &bytes) const
@@ -166,51 +194,80 @@ bool VendorFolder::writeFile(const QString &fileName, const QByteArray &bytes) c
     // A new file renamed over the old one: the old one stays whole until the
     // rename, and nothing that a link or a second name of the old file leads
     // to is ever written.
-    const QString temporary = path + QStringLiteral(".new");
     QString error = unusableFolder;
     if (usable && access == Use) {
-        // One left behind by a run killed while it wrote.
-        QFile::remove(temporary);
-        if (createFileWith(temporary, bytes, &error) &&
-            renameWithoutCopy(temporary, path, true, &error))
+        removeLeftoverTemporaries(fileName);
+        if (writeNewFile(filePath(temporaryName(fileName)), path, bytes, &error))
             return true;
-        QFile::remove(temporary);
     }
     logWarning(logSource, QStringLiteral("Cannot write '%1': %2").arg(path, error));
     return false;
 }
 
+void VendorFolder::removeLeftoverTemporaries(const QString &fileName) const
+{
+    const QStringList names =
+        QDir(folder).entryList({fileName + temporaryInfix + QLatin1Char('*')},
+                               QDir::AllEntries | QDir::System | QDir::Hidden);
+    for (const QString &name : names) {
+        if (isTemporaryOf(name, fileName))
+            removeFile(name);
+    }
+}
+
+bool VendorFolder::removeFile(const QString &fileName) const
+{
+    QString error;
+    return usable && access == Use && removeTrustedFile(filePath(fileName), &error);
+}
+
+bool VendorFolder::renameFile(const QString &fileName, const QString &newName, FileUse use,
+                              QString *error) const
+{
+    if (!usable || access == ReadOnly) {
+        *error = unusableFolder;
+        return false;
+    }
+    const EntryRename outcome =
+        renameCheckedEntry(filePath(fileName), filePath(newName), use, OpenedFile::Opened, error);
+    if (outcome == EntryRename::Unexpected)
+        *error = QStringLiteral("not a file of the tool's");
+    return outcome == EntryRename::Renamed;
+}
+
 bool VendorFolder::setAside(const QString &fileName, const QString &reason) const
 {
-    QString aside;
+    const QString aside = nameAside(fileName, reason);
     QString error = unusableFolder;
-    if (!usable || access == ReadOnly || !renameAside(fileName, reason, &aside, &error)) {
+    if (access == ReadOnly || !renameFile(fileName, aside, FileUse::Read, &error)) {
         logWarning(logSource,
                    QStringLiteral("'%1' cannot be set aside: %2").arg(filePath(fileName), error));
         return false;
     }
-    logWarning(logSource, QStringLiteral("'%1' set aside as '%2'").arg(filePath(fileName), aside));
+    logWarning(logSource,
+               QStringLiteral("'%1' set aside as '%2'").arg(filePath(fileName), filePath(aside)));
     return true;
 }
 
-bool VendorFolder::renameAside(const QString &fileName, const QString &reason, QString *aside,
-                               QString *error) const
-{
-    *aside = nameAside(filePath(fileName), reason);
-    return renameWithoutCopy(filePath(fileName), *aside, false, error);
-}
-
-bool VendorFolder::setAsideUntrusted(const QString &fileName) const
+bool VendorFolder::setAsideUntrusted(const QString &fileName, FileUse use) const
 {
     const QString path = filePath(fileName);
-    QString aside;
+    const QString aside = nameAside(fileName, untrustedReason);
     QString error;
-    if (!renameAside(fileName, untrustedReason, &aside, &error)) {
-        logWarning(logSource,
-                   QStringLiteral("'%1' is not ours and cannot be set aside, not used: %2")
-                       .arg(path, error));
+    switch (renameCheckedEntry(path, filePath(aside), use, OpenedFile::Untrusted, &error)) {
+    case EntryRename::Renamed:
+        logWarning(
+            logSource,
+            QStringLiteral("'%1' is not ours, set aside as '%2'").arg(path, filePath(aside)));
+        return true;
+    case EntryRename::Missing:
+    case EntryRename::Unexpected:
+        // Another run set it aside and may have made the file afresh.
+        return true;
+    default:
+        logCritical(logSource,
+                    QStringLiteral("'%1' is not ours and cannot be set aside, not used: %2")
+                        .arg(path, error));
         return false;
     }
-    logWarning(logSource, QStringLiteral("'%1' is not ours, set aside as '%2'").arg(path, aside));
-    return true;
 }

@@ -75,20 +75,33 @@ public:
     // caller retries).
     FileRead readFile(const QString &fileName) const;
     // Replaces the file atomically with `bytes`: a new protected temporary
-    // file in the folder (simulated machine: owner root or the tool's user,
-    // mode 0600), written, flushed, then renamed over `fileName` with no
-    // copy. False, with a warning naming the file, when any step fails; the
-    // old file is then untouched.
+    // file "NAME.tmp-<unique>" in the folder (simulated machine: owner root
+    // or the tool's user, mode 0600), written, flushed, then renamed on its
+    // handle over `fileName` with no copy. Temporary files of that name that
+    // a run killed while writing left behind are deleted first, when they
+    // pass the checks of a file of the tool's; the caller holds the run lock.
+    // False, with a warning naming the file, when any step fails; the old
+    // file is then untouched.
     bool writeFile(const QString &fileName, const QByteArray &bytes) const;
-    // Moves the file aside as "NAME.<reason>-<time>" by renaming it, never
+    // Moves the file, which must pass the checks of a file to read, aside as
+    // "NAME.<reason>-<time>" by renaming it on a checked handle, never
     // reading or copying it, and warns naming both; false when it fails.
     bool setAside(const QString &fileName, const QString &reason) const;
-    // Opens the file `fileName` of the folder for `use` (Lock, Append),
-    // creating it when missing, through one handle checked as readFile's is.
-    // An untrusted file is set aside first, with its warning, and a fresh one
-    // made. The open file's C runtime descriptor, which the caller closes, or
-    // -1 when the folder is unusable or the file cannot be opened.
+    // Opens the file `fileName` of the folder for `use` (Lock, Append,
+    // NewAppend), creating it when missing, through one handle checked as
+    // readFile's is. An untrusted file is set aside first, with its warning,
+    // and a fresh one made. The open file's C runtime descriptor, which the
+    // caller closes, or -1 when the folder is unusable or the file cannot be
+    // opened.
     int openFile(const QString &fileName, FileUse use) const;
+    // Renames the file `fileName`, which must pass the checks for `use`, to
+    // `newName` in the folder, on a checked handle and never replacing a
+    // file there. False, with the reason in `error`, when it does not.
+    bool renameFile(const QString &fileName, const QString &newName, FileUse use,
+                    QString *error) const;
+    // Deletes the file `fileName` when it passes the checks of a file to
+    // read; anything else stays. False when nothing was deleted.
+    bool removeFile(const QString &fileName) const;
     // The file opened and checked as openFile's, with what was found; an
     // untrusted one is set aside first (`setAside` then true).
     OpenedFile openChecked(const QString &fileName, FileUse use, bool *setAside = nullptr) const;
@@ -103,13 +116,11 @@ private:
     bool moveAsideFolder();
     // Warns unless the folder is held.
     bool isHeld() const;
-    // Renames the file to "NAME.<reason>-<time>"; false, with the reason in
-    // `error`, when it cannot.
-    bool renameAside(const QString &fileName, const QString &reason, QString *aside,
-                     QString *error) const;
-    // Sets an untrusted file aside with its warning; false, with a warning,
-    // when it cannot.
-    bool setAsideUntrusted(const QString &fileName) const;
+    // Sets a file that is untrusted for `use` aside with its warning. False, with a critical
+    // line naming the file, when it cannot: the name is then not used.
+    bool setAsideUntrusted(const QString &fileName, FileUse use) const;
+    // Deletes the temporary files of `fileName` that a killed run left.
+    void removeLeftoverTemporaries(const QString &fileName) const;
 
     QString folder;
     Access access;

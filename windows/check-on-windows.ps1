@@ -1,0 +1,342 @@
+# check-on-windows.ps1: the items of check-on-windows.cmd that need
+# PowerShell, run elevated by it from the deployable folder. Each item prints
+# what it does on standard error, straight to the console, and its verdict,
+# one line "PASS|FAIL|SKIP <what it saw>" without double quotes, on standard
+# output, which check-on-windows.cmd reads.
+#
+#   -Item MoveAside     repair and move-aside of the vendor folder on NTFS
+#   -Item StandardUser  what a real standard user can do to the tool's files
+#   -Item Probe         the standard user's side of StandardUser (not elevated)
+param(
+    [Parameter(Mandatory = $true)][string]$Item,
+    [string]$Tool,
+    [string]$Answers
+)
+
+$ErrorActionPreference = 'Stop'
+$vendor = Join-Path $env:ProgramData 'Tarnwick'
+$system = Join-Path $env:SystemRoot 'System32'
+$protectedList = 'D:P(A;OICI;FA;;;SY)(A;OICI;FA;;;BA)'
+$trustedOwners = @('S-1-5-32-544', 'S-1-5-18')
+# A documentation-range server that only a planted dns.dat names.
+$plantedServer = '203.0.113.99'
+
+# To the console, never into a function's return value.
+function Say([string]$text) {
+    [Console]::Error.WriteLine($text)
+}
+
+function Write-Verdict([string]$verdict, [string]$text) {
+    $plain = $text.Replace('"', "'")
+    [Console]::Out.WriteLine("$verdict $plain")
+}
+
+function Get-OwnerSid([string]$path) {
+    (Get-Acl -LiteralPath $path).GetOwner([System.Security.Principal.SecurityIdentifier]).Value
+}
+
+function Get-AccessList([string]$path) {
+    (Get-Acl -LiteralPath $path).GetSecurityDescriptorSddlForm('Access')
+}
+
+# Runs the tool with `arguments`, waits for it, and returns what it wrote on
+# standard error (its log when no vendor folder is usable).
+function Invoke-Tool([string[]]$arguments) {
+    $errors = [System.IO.Path]::GetTempFileName()
+    Start-Process -FilePath $Tool -ArgumentList $arguments -Wait -NoNewWindow `
+        -RedirectStandardError $errors | Out-Null
+    $text = Get-Content -LiteralPath $errors -Raw
+    Remove-Item -LiteralPath $errors
+    if ($null -eq $text) { '' } else { $text }
+}
+
+# The names below ProgramData that runs set aside, to tell new ones.
+function Get-SetAsideFolders {
+    @(Get-ChildItem -LiteralPath $env:ProgramData -Directory -Force -Filter 'Tarnwick.untrusted-*' |
+        ForEach-Object { $_.FullName })
+}
+
+function Test-RecordsASwitch {
+    $data = Join-Path $vendor 'dns.dat'
+    (Test-Path -LiteralPath $data) -and
+        [bool](Select-String -LiteralPath $data -Pattern '^Switched=.' -Quiet)
+}
+
+# Moves the real vendor folder aside for the item, prints how to put it back,
+# and returns where it went ('' when there was none). Throws when it cannot.
+function Move-VendorFolderAside {
+    if (-not (Test-Path -LiteralPath $vendor)) { return '' }
+    $aside = "$vendor.check-$(Get-Random)"
+    Rename-Item -LiteralPath $vendor -NewName (Split-Path -Leaf $aside)
+    Say "The vendor folder is moved aside as `"$aside`"; should the check stop, put it back from an elevated prompt with: rd /s /q `"$vendor`" & move `"$aside`" `"$vendor`""
+    $aside
+}
+
+# Deletes the item's own vendor folder and puts the real one, moved aside
+# as `aside` ('' when there was none), back.
+function Restore-VendorFolder([string]$aside) {
+    if (Test-Path -LiteralPath $vendor) { Remove-Item -LiteralPath $vendor -Recurse -Force }
+    if ($aside) { Rename-Item -LiteralPath $aside -NewName 'Tarnwick' }
+    Say 'The vendor folder is back as it was.'
+}
+
+function Remove-NewSetAsideFolders([string[]]$before) {
+    foreach ($folder in Get-SetAsideFolders) {
+        if ($before -notcontains $folder) { Remove-Item -LiteralPath $folder -Recurse -Force }
+    }
+}
+
+# The interfaces whose NameServer holds the planted server: a run read a
+# planted dns.dat.
+function Get-PlantedServerUse {
+    $found = @()
+    foreach ($stack in 'Tcpip', 'Tcpip6') {
+        $key = "HKLM:\SYSTEM\CurrentControlSet\Services\$stack\Parameters\Interfaces"
+        foreach ($interface in Get-ChildItem -LiteralPath $key) {
+            $value = (Get-ItemProperty -LiteralPath $interface.PSPath -Name NameServer `
+                    -ErrorAction SilentlyContinue).NameServer
+            if ($value -like "*$plantedServer*") { $found += $interface.PSChildName }
+        }
+    }
+    $found
+}
+
+function Invoke-MoveAside {
+    $lead = 'repair and move-aside'
+    if (Test-RecordsASwitch) {
+        return Write-Verdict SKIP "${lead}: dns.dat records a switch; run tarnwick-dns.exe reset first"
+    }
+    $before = Get-SetAsideFolders
+    try {
+        $aside = Move-VendorFolderAside
+    } catch {
+        return Write-Verdict SKIP "${lead}: the vendor folder cannot be moved aside ($($_.Exception.Message))"
+    }
+    $problems = @()
+    try {
+        # An installer's folder: ProgramData's inherited list, owned by
+        # Administrators. A run gives it the protected list.
+        New-Item -ItemType Directory -Path $vendor | Out-Null
+        & "$system\icacls.exe" $vendor /setowner '*S-1-5-32-544' | Out-Null
+        Invoke-Tool @('reset') | Out-Null
+        $list = Get-AccessList $vendor
+        if ($list -ne $protectedList) { $problems += "an Administrators' folder kept the list $list" }
+        if ((Get-SetAsideFolders).Count -ne $before.Count) { $problems += 'an Administrators'' folder was moved aside' }
+        Remove-Item -LiteralPath $vendor -Recurse -Force
+
+        # A folder another account made first: moved aside, a fresh one made.
+        New-Item -ItemType Directory -Path $vendor | Out-Null
+        & "$system\icacls.exe" $vendor /setowner '*S-1-5-19' | Out-Null
+        if ((Get-OwnerSid $vendor) -ne 'S-1-5-19') {
+            return Write-Verdict SKIP "${lead}: icacls could not make LOCAL SERVICE the owner of a folder"
+        }
+        Invoke-Tool @('reset') | Out-Null
+        $moved = @(Get-SetAsideFolders | Where-Object { $before -notcontains $_ })
+        if ($moved.Count -ne 1) { $problems += "LOCAL SERVICE's folder was moved aside $($moved.Count) times" }
+        if (-not (Test-Path -LiteralPath $vendor)) {
+            $problems += 'no fresh folder was made'
+        } else {
+            $owner = Get-OwnerSid $vendor
+            $list = Get-AccessList $vendor
+            if ($trustedOwners -notcontains $owner) { $problems += "the fresh folder's owner is $owner" }
+            if ($list -ne $protectedList) { $problems += "the fresh folder's list is $list" }
+        }
+    } catch {
+        $problems += "the item stopped: $($_.Exception.Message)"
+    } finally {
+        Remove-NewSetAsideFolders $before
+        Restore-VendorFolder $aside
+    }
+    if ($problems.Count -gt 0) {
+        return Write-Verdict FAIL "${lead}: expected the protected list on an Administrators' folder, and LOCAL SERVICE's moved aside for a fresh one; seen $($problems -join '; ')"
+    }
+    Write-Verdict PASS "${lead}: an Administrators' folder with an inherited list got $protectedList; LOCAL SERVICE's was moved aside and a fresh protected one made"
+}
+
+# The standard user's side. It answers in the folder $Answers: one file per
+# try, "holding" while it holds the log, "planted" while it holds its planted
+# folder, "done" last; it waits for the elevated side's "released" and
+# "plant" files, each a bounded time.
+function Wait-ForAnswer([string]$name, [int]$seconds = 120) {
+    $deadline = (Get-Date).AddSeconds($seconds)
+    while (-not (Test-Path -LiteralPath (Join-Path $Answers $name))) {
+        if ((Get-Date) -gt $deadline) { return $false }
+        Start-Sleep -Milliseconds 200
+    }
+    $true
+}
+
+function Write-Answer([string]$name, [string]$text) {
+    Set-Content -LiteralPath (Join-Path $Answers $name) -Value $text
+}
+
+# Holds `path` open for reading, sharing reading alone, answers `answer`
+# with "held", waits for the elevated side's `until` and answers
+# "<answer>-closed" once closed; or answers why not.
+function Hold-File([string]$path, [string]$answer, [string]$until) {
+    try {
+        $file = [System.IO.File]::Open($path, 'Open', 'Read', 'Read')
+    } catch {
+        return Write-Answer $answer "none: $($_.Exception.Message)"
+    }
+    Write-Answer $answer 'held'
+    Wait-ForAnswer $until | Out-Null
+    $file.Dispose()
+    Write-Answer "$answer-closed" ''
+}
+
+# "refused" when `try` throws, else "allowed".
+function Test-Refused([scriptblock]$try) {
+    try { & $try; 'allowed' } catch { 'refused' }
+}
+
+function Invoke-Probe {
+    $toolFolder = Split-Path -Parent $Tool
+    Write-Answer 'create-vendor' (Test-Refused { [System.IO.File]::Create((Join-Path $vendor 'user-check.tmp')).Dispose() })
+    Write-Answer 'create-tool' (Test-Refused { [System.IO.File]::Create((Join-Path $toolFolder 'user-check.tmp')).Dispose() })
+    Write-Answer 'open-dns.dat' (Test-Refused { [System.IO.File]::Open((Join-Path $vendor 'dns.dat'), 'Open', 'Read', 'ReadWrite').Dispose() })
+    Write-Answer 'open-dns.lock' (Test-Refused { [System.IO.File]::Open((Join-Path $vendor 'dns.lock'), 'Open', 'Read', 'ReadWrite').Dispose() })
+    Write-Answer 'open-dns.order' (Test-Refused { [System.IO.File]::Open((Join-Path $vendor 'dns.order'), 'Open', 'Read', 'ReadWrite').Dispose() })
+    Write-Answer 'lock-dns.lock' (Test-Refused {
+            $file = [System.IO.File]::Open((Join-Path $vendor 'dns.lock'), 'Open', 'ReadWrite', 'ReadWrite')
+            try { $file.Lock(0, 1) } finally { $file.Dispose() }
+        })
+    # The log held without write sharing while the elevated side runs the tool.
+    Hold-File (Join-Path $vendor 'tarnwick-dns.log') 'holding' 'released'
+    # A folder where the vendor folder will be, with a dns.dat held open.
+    if (Wait-ForAnswer 'plant') {
+        try {
+            New-Item -ItemType Directory -Path $vendor | Out-Null
+            $ids = @(Get-ChildItem -LiteralPath 'HKLM:\SYSTEM\CurrentControlSet\Services\Tcpip\Parameters\Interfaces' |
+                    ForEach-Object { $_.PSChildName })
+            $record = "[UserDns]`r`nArgs=" + (($ids | ForEach-Object { "$_@$plantedServer" }) -join ';') +
+                "`r`n[VpnDns]`r`nIPv4=192.0.2.1`r`nSwitched=" + ($ids -join ';') + "`r`n"
+            Set-Content -LiteralPath (Join-Path $vendor 'dns.dat') -Value $record -NoNewline
+            Hold-File (Join-Path $vendor 'dns.dat') 'planted' 'released-plant'
+        } catch {
+            Write-Answer 'planted' "none: $($_.Exception.Message)"
+        }
+    }
+    Write-Answer 'done' ''
+}
+
+function Read-Answer([string]$name) {
+    $path = Join-Path $Answers $name
+    if (Test-Path -LiteralPath $path) { "$(Get-Content -LiteralPath $path -Raw)".Trim() } else { '' }
+}
+
+# True when a rotated log written since `since` holds a run's warning that
+# it logs there because the live log could not be opened.
+function Test-RunLoggedAside([datetime]$since) {
+    foreach ($log in Get-ChildItem -LiteralPath $vendor -Filter 'tarnwick-dns-*.log' | Where-Object { $_.LastWriteTime -ge $since }) {
+        if (Select-String -LiteralPath $log.FullName -SimpleMatch 'cannot be appended to' -Quiet) { return $true }
+    }
+    $false
+}
+
+# The elevated side of the tries, with the account `name` made: the verdict
+# line. The real vendor folder, when moved aside, is in $script:aside.
+function Invoke-StandardUserTries([string]$name, [securestring]$password, [string[]]$before) {
+    $lead = 'standard user'
+    $credential = New-Object System.Management.Automation.PSCredential($name, $password)
+    $arguments = "-NoProfile -NonInteractive -ExecutionPolicy Bypass -File `"$PSCommandPath`" -Item Probe -Tool `"$Tool`" -Answers `"$Answers`""
+    try {
+        Start-Process -FilePath "$system\WindowsPowerShell\v1.0\powershell.exe" -ArgumentList $arguments `
+            -Credential $credential -LoadUserProfile -WorkingDirectory $env:SystemRoot -WindowStyle Hidden | Out-Null
+    } catch {
+        return "SKIP ${lead}: logon as $name was refused ($($_.Exception.Message))"
+    }
+    # The first logon makes the account's profile, which takes a while.
+    if (-not (Wait-ForAnswer 'holding' 180)) { return "SKIP ${lead}: no answer from the probe within 180 s" }
+    $problems = @()
+    foreach ($try in 'create-vendor', 'create-tool', 'open-dns.dat', 'open-dns.lock', 'open-dns.order', 'lock-dns.lock') {
+        if ((Read-Answer $try) -ne 'refused') { $problems += "$try was allowed" }
+    }
+    if ((Read-Answer 'holding') -eq 'held') {
+        $since = (Get-Date).AddSeconds(-2)
+        Invoke-Tool @('reset') | Out-Null
+        if (-not (Test-RunLoggedAside $since)) { $problems += 'a run beside the held log did not log to a fresh log' }
+    } else {
+        $problems += "the log could not be held ($(Read-Answer 'holding'))"
+    }
+    Write-Answer 'released' ''
+    # On NTFS a folder holding an open file cannot be renamed.
+    Wait-ForAnswer 'holding-closed' 30 | Out-Null
+    $script:aside = Move-VendorFolderAside
+    Write-Answer 'plant' ''
+    if (-not (Wait-ForAnswer 'planted' 60) -or (Read-Answer 'planted') -ne 'held') {
+        $problems += "no folder was planted ($(Read-Answer 'planted'))"
+    } else {
+        # The folder holds an open file: on NTFS it cannot be renamed, so the
+        # run must refuse it with a critical line, or use a fresh folder.
+        $said = Invoke-Tool @('reset')
+        $moved = @(Get-SetAsideFolders | Where-Object { $before -notcontains $_ })
+        if ($moved.Count -eq 0 -and $said -notlike '*is not ours and cannot be moved aside*') {
+            $problems += 'the planted folder was neither moved aside nor refused with a critical line'
+        }
+        $used = @(Get-PlantedServerUse)
+        if ($used.Count -gt 0) {
+            $problems += "the planted dns.dat was read: $plantedServer is set on $($used -join ', ') (the check's restore puts it back)"
+        }
+    }
+    if ($problems.Count -gt 0) {
+        return "FAIL ${lead}: expected every try refused, a run beside the held log logging, and a planted folder never read; seen $($problems -join '; ')"
+    }
+    "PASS ${lead}: creating files in the vendor and the tool's folder, opening dns.dat, dns.lock and dns.order and locking dns.lock were refused; a run beside the held log logged to a fresh log; the planted folder was not read"
+}
+
+function Invoke-StandardUser {
+    $lead = 'standard user'
+    if (Test-RecordsASwitch) {
+        return Write-Verdict SKIP "${lead}: dns.dat records a switch; run tarnwick-dns.exe reset first"
+    }
+    $name = 'tnwcheck' + (Get-Random -Minimum 100000 -Maximum 999999)
+    Say ("Creating the local account $name for this item; should the check stop, delete it and its profile from an elevated prompt with: " +
+        "powershell -NoProfile -Command `"Get-CimInstance Win32_UserProfile | Where-Object { `$_.LocalPath -like '*\$name' } | Remove-CimInstance; Remove-LocalUser -Name $name`"")
+    $random = New-Object byte[] 24
+    [System.Security.Cryptography.RandomNumberGenerator]::Create().GetBytes($random)
+    $password = ConvertTo-SecureString ([Convert]::ToBase64String($random) + 'aA1!') -AsPlainText -Force
+    try {
+        New-LocalUser -Name $name -Password $password -AccountNeverExpires -PasswordNeverExpires | Out-Null
+        Add-LocalGroupMember -SID 'S-1-5-32-545' -Member $name
+    } catch {
+        return Write-Verdict SKIP "${lead}: the account cannot be created ($($_.Exception.Message))"
+    }
+    $script:Answers = Join-Path $env:ProgramData "tarnwick-check-$(Get-Random)"
+    $script:aside = ''
+    New-Item -ItemType Directory -Path $Answers | Out-Null
+    # What the elevated side creates may carry its high integrity level, to
+    # which the probe's medium one cannot write.
+    & "$system\icacls.exe" $Answers /grant "${name}:(OI)(CI)M" | Out-Null
+    & "$system\icacls.exe" $Answers /setintegritylevel '(OI)(CI)M' | Out-Null
+    Invoke-Tool @('reset') | Out-Null
+    $before = Get-SetAsideFolders
+    $verdict = "FAIL ${lead}: the item stopped"
+    try {
+        $verdict = Invoke-StandardUserTries $name $password $before
+    } catch {
+        $verdict = "FAIL ${lead}: the item stopped: $($_.Exception.Message)"
+    } finally {
+        Write-Answer 'released' ''
+        Write-Answer 'released-plant' ''
+        Wait-ForAnswer 'done' 60 | Out-Null
+        Remove-NewSetAsideFolders $before
+        if ($script:aside) { Restore-VendorFolder $script:aside }
+        $sid = (Get-LocalUser -Name $name).SID.Value
+        Get-CimInstance Win32_UserProfile | Where-Object { $_.SID -eq $sid } | Remove-CimInstance
+        Remove-LocalUser -Name $name
+        Remove-Item -LiteralPath $Answers -Recurse -Force
+        $created = @((Join-Path $vendor 'user-check.tmp'), (Join-Path (Split-Path -Parent $Tool) 'user-check.tmp'))
+        Remove-Item -LiteralPath $created -Force -ErrorAction SilentlyContinue
+        Say "The account $name and its profile are deleted."
+    }
+    $words = $verdict -split ' ', 2
+    Write-Verdict $words[0] $words[1]
+}
+
+switch ($Item) {
+    'MoveAside' { Invoke-MoveAside }
+    'StandardUser' { Invoke-StandardUser }
+    'Probe' { Invoke-Probe }
+    default { Write-Verdict FAIL "unknown item $Item" }
+}
