@@ -36,7 +36,11 @@ void apply(const TestMachine &machine, const QString &step)
                                  unicodeName);
     else if (step == QLatin1String("unreadable"))
         machine.makeNameServerUnreadable(sample::wifi, true);
-    else if (step == QLatin1String("unplug"))
+    else if (step == QLatin1String("garble")) {
+        QFile dataFile(machine.dataFilePath());
+        QVERIFY(dataFile.open(QIODevice::WriteOnly) &&
+                dataFile.write(QByteArray("\xff\xfe[\0V", 5)) == 5);
+    } else if (step == QLatin1String("unplug"))
         QDir(machine.root() + "/registry/HKEY_LOCAL_MACHINE/SYSTEM/CurrentControlSet/" +
              QString(connections).replace('\\', '/') + sample::ethernet)
             .removeRecursively();
@@ -79,6 +83,8 @@ void TestStatus::answersTheStateAndChangesNothing_data()
         << QStringList{"vpn", "reset | fail name= Wi-Fi static none"} << "partial" << 11 << 1 << "";
     QTest::newRow("unreadable NameServer") << QStringList{"vpn", "unreadable"} << "partial" << 11
                                            << 3 << "Wi-Fi: IPv4 NameServer cannot be read";
+    QTest::newRow("dns.dat garbled, its copy read")
+        << QStringList{"vpn", "garble"} << "switched" << 10 << 3 << "";
     QTest::newRow("unplugged adapter") << QStringList{"vpn", "unplug"} << "partial" << 11 << 3
                                        << sample::ethernet + ": not listed";
 }
@@ -105,10 +111,13 @@ void TestStatus::answersTheStateAndChangesNothing()
     QCOMPARE(json.exitCode, exitCode);
     QCOMPARE(snapshot(machine), before);
     QCOMPARE(machine.journal().filter(QRegularExpression("^(?!wmic\t)")), QStringList());
-    QCOMPARE(json.standardError.isEmpty(), leftOut.isEmpty() || steps.contains("unplug"));
+    const bool garbled = steps.contains("garble");
+    QCOMPARE(json.standardError.isEmpty(),
+             (leftOut.isEmpty() || steps.contains("unplug")) && !garbled);
 
     const QJsonObject answer = QJsonDocument::fromJson(json.standardOutput).object();
     QCOMPARE(answer.value("state").toString(), state);
+    QCOMPARE(answer.value("reason").toString().contains("using its copy"), garbled);
     QVERIFY(text.standardOutput.startsWith(state.toUtf8() + ", VPN servers: "));
     const bool recorded = state != "none";
     QCOMPARE(answer.value("vpnIpv4").toString(), recorded ? sample::vpnIpv4 : QString());
