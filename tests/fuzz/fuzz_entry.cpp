@@ -50,8 +50,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     const QString word = inputText(data, size);
     InterfaceEntry entry = parseInterfaceEntry(word);
 
-    require(entry.id == word.section(QLatin1Char('@'), 0, 0),
-            "the ID is the text before the first @");
+    require(entry.id == word.section(QLatin1Char('@'), 0, 0).trimmed(),
+            "the ID is the text before the first @, trimmed");
     for (const QString &address : entry.ipv4)
         require(isPlainAddress(address) && isIPv4(address), "IPv4 list holds plain IPv4 only",
                 address);
