@@ -151,6 +151,7 @@ struct Sequence
     QStringList steps;
     int stepsRun = 0; // steps that went as the model says
     QString failure;  // empty when every step and the final check passed
+    QStringList log;  // the tool's log lines of the step that failed
 
     QString report() const
     {
@@ -158,8 +159,10 @@ struct Sequence
                                   ? QStringLiteral("step %1 '%2'")
                                         .arg(QString::number(stepsRun + 1), steps.at(stepsRun))
                                   : QStringLiteral("the final reset");
-        return QStringLiteral("%1 failed at %2: %3\n  TARNWICK_REPLAY='%4'")
-            .arg(origin, where, failure, steps.join(QStringLiteral("; ")));
+        const QString logPart =
+            log.isEmpty() ? QString() : QStringLiteral("\n  its log:\n    ") + log.join("\n    ");
+        return QStringLiteral("%1 failed at %2: %3\n  TARNWICK_REPLAY='%4'%5")
+            .arg(origin, where, failure, steps.join(QStringLiteral("; ")), logPart);
     }
 };
 
@@ -178,6 +181,7 @@ public:
     // Asks `status --json` and holds its answer against the model; what
     // differed, or an empty text.
     QString checkStatus();
+    QStringList logLines() const { return machine.logLines(); }
 
 private:
     struct InterfaceModel
@@ -610,14 +614,26 @@ void runSequence(Sequence &sequence)
         sequence.failure = QStringLiteral("no sample machine");
         return;
     }
+    // The log of a failed step goes into the report: a failure seen once,
+    // on a loaded machine, is then explained by what the tool said.
+    const auto failed = [&](int logLinesBefore) {
+        if (sequence.failure.isEmpty())
+            return false;
+        const QStringList lines = runner.logLines();
+        sequence.log = lines.mid(lines.size() >= logLinesBefore ? logLinesBefore : 0);
+        return true;
+    };
     for (; sequence.stepsRun < sequence.steps.size(); ++sequence.stepsRun) {
+        const int logLinesBefore = int(runner.logLines().size());
         sequence.failure = runner.execute(sequence.steps.at(sequence.stepsRun));
         if (sequence.failure.isEmpty())
             sequence.failure = runner.checkStatus();
-        if (!sequence.failure.isEmpty())
+        if (failed(logLinesBefore))
             return;
     }
+    const int logLinesBefore = int(runner.logLines().size());
     sequence.failure = runner.finalReset();
+    failed(logLinesBefore);
 }
 
 // Draws steps with fixed weights. A rough guess of the interfaces that may
