@@ -7,10 +7,12 @@
 #   -Item MoveAside     repair and move-aside of the vendor folder on NTFS
 #   -Item StandardUser  what a real standard user can do to the tool's files
 #   -Item Probe         the standard user's side of StandardUser (not elevated)
+#   -Item CommandJob    system commands stay in the tool's job (-Entry: a vpn entry)
 param(
     [Parameter(Mandatory = $true)][string]$Item,
     [string]$Tool,
-    [string]$Answers
+    [string]$Answers,
+    [string]$Entry
 )
 
 $ErrorActionPreference = 'Stop'
@@ -334,9 +336,253 @@ function Invoke-StandardUser {
     Write-Verdict $words[0] $words[1]
 }
 
+# Starts the tool suspended in a job that lets its children break away
+# silently, as a caller's job may, lets it run, and watches the system
+# commands it starts: each must be in a job (the tool's), none in the
+# caller's. A command that was never seen in a job while it ran is tested
+# once more after the run, on the handle kept open to it.
+$commandJobProbe = @'
+using System;
+using System.Collections.Generic;
+using System.ComponentModel;
+using System.Diagnostics;
+using System.Runtime.InteropServices;
+using System.Text;
+
+public static class CommandJobProbe
+{
+    public class Outcome
+    {
+        public int ExitCode;
+        public List<string> Commands = new List<string>();
+        public List<string> InNoJob = new List<string>();
+        public List<string> InCallersJob = new List<string>();
+    }
+
+    class Command
+    {
+        public string Name;
+        public IntPtr Handle;
+        public bool SeenInAJob;
+        public bool SeenInCallersJob;
+    }
+
+    [StructLayout(LayoutKind.Sequential)]
+    struct BasicLimits
+    {
+        public long PerProcessUserTimeLimit;
+        public long PerJobUserTimeLimit;
+        public uint LimitFlags;
+        public UIntPtr MinimumWorkingSetSize;
+        public UIntPtr MaximumWorkingSetSize;
+        public uint ActiveProcessLimit;
+        public UIntPtr Affinity;
+        public uint PriorityClass;
+        public uint SchedulingClass;
+    }
+
+    [StructLayout(LayoutKind.Sequential, CharSet = CharSet.Unicode)]
+    struct StartupInfo
+    {
+        public int cb;
+        public string lpReserved, lpDesktop, lpTitle;
+        public int dwX, dwY, dwXSize, dwYSize, dwXCountChars, dwYCountChars, dwFillAttribute, dwFlags;
+        public short wShowWindow, cbReserved2;
+        public IntPtr lpReserved2, hStdInput, hStdOutput, hStdError;
+    }
+
+    [StructLayout(LayoutKind.Sequential)]
+    struct ProcessInformation
+    {
+        public IntPtr hProcess, hThread;
+        public int dwProcessId, dwThreadId;
+    }
+
+    [StructLayout(LayoutKind.Sequential, CharSet = CharSet.Unicode)]
+    struct ProcessEntry
+    {
+        public uint dwSize, cntUsage, th32ProcessID;
+        public IntPtr th32DefaultHeapID;
+        public uint th32ModuleID, cntThreads, th32ParentProcessID;
+        public int pcPriClassBase;
+        public uint dwFlags;
+        [MarshalAs(UnmanagedType.ByValTStr, SizeConst = 260)] public string szExeFile;
+    }
+
+    const uint CreateSuspended = 0x4;
+    const uint SilentBreakawayOk = 0x1000;
+    const int BasicLimitInformation = 2;
+    const uint QueryLimitedInformation = 0x1000;
+    const uint SnapProcess = 0x2;
+    static readonly string[] SystemCommands = { "netsh.exe", "wmic.exe", "ipconfig.exe" };
+
+    [DllImport("kernel32.dll", SetLastError = true, CharSet = CharSet.Unicode)]
+    static extern IntPtr CreateJobObjectW(IntPtr attributes, string name);
+    [DllImport("kernel32.dll", SetLastError = true)]
+    static extern bool SetInformationJobObject(IntPtr job, int infoClass, ref BasicLimits info, int length);
+    [DllImport("kernel32.dll", SetLastError = true, CharSet = CharSet.Unicode)]
+    static extern bool CreateProcessW(string application, StringBuilder commandLine, IntPtr processAttributes,
+        IntPtr threadAttributes, bool inheritHandles, uint flags, IntPtr environment, string directory,
+        ref StartupInfo startupInfo, out ProcessInformation information);
+    [DllImport("kernel32.dll", SetLastError = true)]
+    static extern bool AssignProcessToJobObject(IntPtr job, IntPtr process);
+    [DllImport("kernel32.dll", SetLastError = true)]
+    static extern uint ResumeThread(IntPtr thread);
+    [DllImport("kernel32.dll", SetLastError = true)]
+    static extern bool TerminateProcess(IntPtr process, uint exitCode);
+    [DllImport("kernel32.dll", SetLastError = true)]
+    static extern uint WaitForSingleObject(IntPtr handle, uint milliseconds);
+    [DllImport("kernel32.dll", SetLastError = true)]
+    static extern bool GetExitCodeProcess(IntPtr process, out uint exitCode);
+    [DllImport("kernel32.dll", SetLastError = true)]
+    static extern bool CloseHandle(IntPtr handle);
+    [DllImport("kernel32.dll", SetLastError = true)]
+    static extern IntPtr OpenProcess(uint access, bool inherit, uint processId);
+    [DllImport("kernel32.dll", SetLastError = true)]
+    static extern bool IsProcessInJob(IntPtr process, IntPtr job, out bool result);
+    [DllImport("kernel32.dll", SetLastError = true)]
+    static extern IntPtr CreateToolhelp32Snapshot(uint flags, uint processId);
+    [DllImport("kernel32.dll", SetLastError = true, CharSet = CharSet.Unicode)]
+    static extern bool Process32FirstW(IntPtr snapshot, ref ProcessEntry entry);
+    [DllImport("kernel32.dll", SetLastError = true, CharSet = CharSet.Unicode)]
+    static extern bool Process32NextW(IntPtr snapshot, ref ProcessEntry entry);
+
+    public static Outcome Run(string tool, string arguments, int timeoutMs)
+    {
+        IntPtr callersJob = CreateJobObjectW(IntPtr.Zero, null);
+        if (callersJob == IntPtr.Zero)
+            throw new Win32Exception();
+        var commands = new Dictionary<uint, Command>();
+        ProcessInformation run = new ProcessInformation();
+        try {
+            var limits = new BasicLimits { LimitFlags = SilentBreakawayOk };
+            if (!SetInformationJobObject(callersJob, BasicLimitInformation, ref limits, Marshal.SizeOf(limits)))
+                throw new Win32Exception();
+            var startup = new StartupInfo { cb = Marshal.SizeOf(typeof(StartupInfo)) };
+            var commandLine = new StringBuilder("\"" + tool + "\" " + arguments);
+            if (!CreateProcessW(tool, commandLine, IntPtr.Zero, IntPtr.Zero, false, CreateSuspended, IntPtr.Zero,
+                    null, ref startup, out run))
+                throw new Win32Exception();
+            if (!AssignProcessToJobObject(callersJob, run.hProcess)) {
+                var refused = new Win32Exception();
+                TerminateProcess(run.hProcess, 1);
+                throw refused;
+            }
+            ResumeThread(run.hThread);
+            var clock = Stopwatch.StartNew();
+            bool ended;
+            do {
+                ended = WaitForSingleObject(run.hProcess, 5) == 0;
+                Watch((uint)run.dwProcessId, commands, callersJob);
+                if (!ended && clock.ElapsedMilliseconds > timeoutMs) {
+                    TerminateProcess(run.hProcess, 1);
+                    throw new TimeoutException("the run did not end within " + timeoutMs / 1000 + " s");
+                }
+            } while (!ended);
+            uint exitCode;
+            GetExitCodeProcess(run.hProcess, out exitCode);
+            var outcome = new Outcome { ExitCode = (int)exitCode };
+            foreach (Command command in commands.Values) {
+                Test(command, callersJob);
+                outcome.Commands.Add(command.Name);
+                if (!command.SeenInAJob)
+                    outcome.InNoJob.Add(command.Name);
+                if (command.SeenInCallersJob)
+                    outcome.InCallersJob.Add(command.Name);
+            }
+            return outcome;
+        } finally {
+            foreach (Command command in commands.Values)
+                CloseHandle(command.Handle);
+            if (run.hThread != IntPtr.Zero)
+                CloseHandle(run.hThread);
+            if (run.hProcess != IntPtr.Zero)
+                CloseHandle(run.hProcess);
+            CloseHandle(callersJob);
+        }
+    }
+
+    // Opens each new system command that the run started, and tests every
+    // one still unseen in a job.
+    static void Watch(uint runId, Dictionary<uint, Command> commands, IntPtr callersJob)
+    {
+        IntPtr snapshot = CreateToolhelp32Snapshot(SnapProcess, 0);
+        if (snapshot == new IntPtr(-1))
+            return;
+        try {
+            var entry = new ProcessEntry { dwSize = (uint)Marshal.SizeOf(typeof(ProcessEntry)) };
+            for (bool more = Process32FirstW(snapshot, ref entry); more; more = Process32NextW(snapshot, ref entry)) {
+                if (entry.th32ParentProcessID != runId || commands.ContainsKey(entry.th32ProcessID) ||
+                    Array.IndexOf(SystemCommands, entry.szExeFile.ToLowerInvariant()) < 0)
+                    continue;
+                IntPtr handle = OpenProcess(QueryLimitedInformation, false, entry.th32ProcessID);
+                if (handle != IntPtr.Zero)
+                    commands.Add(entry.th32ProcessID, new Command { Name = entry.szExeFile, Handle = handle });
+            }
+        } finally {
+            CloseHandle(snapshot);
+        }
+        foreach (Command command in commands.Values) {
+            if (!command.SeenInAJob)
+                Test(command, callersJob);
+        }
+    }
+
+    static void Test(Command command, IntPtr callersJob)
+    {
+        bool inAJob, inCallersJob;
+        if (IsProcessInJob(command.Handle, IntPtr.Zero, out inAJob) && inAJob)
+            command.SeenInAJob = true;
+        if (IsProcessInJob(command.Handle, callersJob, out inCallersJob) && inCallersJob)
+            command.SeenInCallersJob = true;
+    }
+}
+'@
+
+# The log lines added since the log held `linesBefore` lines (all of them
+# when it was rotated meanwhile).
+function Get-NewLogLines([int]$linesBefore) {
+    $log = Join-Path $vendor 'tarnwick-dns.log'
+    if (-not (Test-Path -LiteralPath $log)) { return @() }
+    $lines = @(Get-Content -LiteralPath $log)
+    if ($lines.Count -lt $linesBefore) { return $lines }
+    @($lines | Select-Object -Skip $linesBefore)
+}
+
+function Invoke-CommandJob {
+    $lead = 'commands in the tool''s job'
+    Add-Type -TypeDefinition $commandJobProbe
+    $log = Join-Path $vendor 'tarnwick-dns.log'
+    $linesBefore = if (Test-Path -LiteralPath $log) { @(Get-Content -LiteralPath $log).Count } else { 0 }
+    $commands = @()
+    $problems = @()
+    try {
+        foreach ($arguments in "vpn `"$Entry`"", 'reset') {
+            $outcome = [CommandJobProbe]::Run($Tool, $arguments, 300000)
+            $commands += $outcome.Commands
+            if ($outcome.ExitCode -ne 0) { $problems += "$arguments exited with code $($outcome.ExitCode)" }
+            if ($outcome.InNoJob.Count -gt 0) { $problems += "in no job: $($outcome.InNoJob -join ', ')" }
+            if ($outcome.InCallersJob.Count -gt 0) { $problems += "in the caller's job: $($outcome.InCallersJob -join ', ')" }
+        }
+    } catch {
+        return Write-Verdict FAIL "${lead}: the item stopped: $($_.Exception.Message)"
+    }
+    $warnings = @(Get-NewLogLines $linesBefore | Where-Object { $_ -like '*could not be put into the job object*' })
+    if ($warnings.Count -gt 0) { $problems += "the log says: $($warnings[0])" }
+    if ($commands.Count -eq 0) {
+        return Write-Verdict SKIP "${lead}: a vpn run and a reset started no system command to watch"
+    }
+    $seen = ($commands | Group-Object | ForEach-Object { "$($_.Name) x$($_.Count)" }) -join ', '
+    if ($problems.Count -gt 0) {
+        return Write-Verdict FAIL "${lead}: expected every command of a vpn run and a reset started in a job allowing silent breakaway to be in the tool's job; seen $($problems -join '; ') ($seen)"
+    }
+    Write-Verdict PASS "${lead}: a vpn run and a reset started in a job allowing silent breakaway kept every command in a job of their own, none in the caller's ($seen), with no job warning in the log"
+}
+
 switch ($Item) {
     'MoveAside' { Invoke-MoveAside }
     'StandardUser' { Invoke-StandardUser }
     'Probe' { Invoke-Probe }
+    'CommandJob' { Invoke-CommandJob }
     default { Write-Verdict FAIL "unknown item $Item" }
 }
