@@ -70,9 +70,9 @@ void TestWindowsCheck::passesWhatWineCanShowAndRestores()
     // Wine keeps no access lists (6, 10), its resolver cache flush is a stub
     // (7), its icacls gives no file another owner (8, 10), and it has no
     // separate accounts (9), and its jobs refuse silent breakaway (12).
-    QVERIFY2(verdicts == QStringList({"PASS 1", "PASS 2", "PASS 3", "PASS 4", "PASS 5", "SKIP 6",
-                                      "SKIP 7", "SKIP 8", "SKIP 9", "SKIP 10", "PASS 11",
-                                      "SKIP 12"}),
+    QVERIFY2(verdicts ==
+                 QStringList({"PASS 1", "PASS 2", "PASS 3", "PASS 4", "PASS 5", "SKIP 6", "SKIP 7",
+                              "SKIP 8", "SKIP 9", "SKIP 10", "PASS 11", "SKIP 12"}),
              qPrintable(output));
     QCOMPARE(lines.last(), QStringLiteral("6 passed, 0 failed"));
     QCOMPARE(check.exitCode, 0);
