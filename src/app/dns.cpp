@@ -50,21 +50,10 @@ QStringList interfaceNames(const DnsManager &manager, const QStringList &ids)
 {
     QStringList names;
     for (const QString &id : ids) {
-        QString name = id;
-        for (const InterfaceInfo &record : manager.interfaces()) {
-            if (sameInterfaceId(record.id(), id))
-                name = record.name();
-        }
-        names.append(name);
+        const InterfaceInfo *listed = manager.interfaceWithId(id);
+        names.append(listed ? listed->name() : id);
     }
     return names;
-}
-
-bool isListed(const DnsManager &manager, const QString &id)
-{
-    return std::any_of(
-        manager.interfaces().cbegin(), manager.interfaces().cend(),
-        [&](const InterfaceInfo &record) { return sameInterfaceId(record.id(), id); });
 }
 
 InterfaceInfo recordOf(const InterfaceEntry &entry, const QString &name,
@@ -79,11 +68,12 @@ InterfaceInfo recordOf(const InterfaceEntry &entry, const QString &name,
 QString unappliedEntryProblem(const DnsManager &manager, const QList<InterfaceEntry> &entries,
                               const QList<InterfaceInfo> &applied, const InterfaceEntry &entry)
 {
-    if (!isListed(manager, entry.id)) {
+    const InterfaceInfo *listed = manager.interfaceWithId(entry.id);
+    if (!listed) {
         return QStringLiteral("Entry for '%1' names no listed interface, it is not applied")
             .arg(boundedForLog(entry.id));
     }
-    const QString name = interfaceNames(manager, {entry.id}).constFirst();
+    const QString name = listed->name();
     const QString text = boundedForLog(formatInterfaceEntry(entry));
     if (!entry.isWhole()) {
         // Applying what was understood of it would clear or cut the lists.

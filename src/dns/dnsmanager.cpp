@@ -315,6 +315,15 @@ QString DnsManager::connectionName(const QString &id)
     return connection.value(QStringLiteral("Name"));
 }
 
+const InterfaceInfo *DnsManager::interfaceWithId(const QString &id) const
+{
+    for (const InterfaceInfo &record : inventory) {
+        if (sameInterfaceId(record.id(), id))
+            return &record;
+    }
+    return nullptr;
+}
+
 void DnsManager::logInterfaces()
 {
     for (const InterfaceInfo &record : qAsConst(inventory)) {

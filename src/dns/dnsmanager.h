@@ -57,6 +57,9 @@ public:
     // The inventory itself; callers may change the server lists in place.
     QList<InterfaceInfo> &interfaces() { return inventory; }
     const QList<InterfaceInfo> &interfaces() const { return inventory; }
+    // The inventory's interface with this ID, ignoring letter case; null
+    // for an interface not listed now.
+    const InterfaceInfo *interfaceWithId(const QString &id) const;
 
     // Makes the interface's "NameServer" for the protocol equal to `servers`
     // (a servers text of canonical addresses) with netsh; true when it is
