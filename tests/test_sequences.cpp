@@ -195,8 +195,8 @@ private:
     QString changeServers(const QString &entry);
     QString garbleLock(const QString &hexBytes) const;
     QString damageDataFile(const QString &kind);
-    void followRewrite();
     void readRecord();
+    void followRewrite(QSettings &written, QSettings &copied);
     QString userEntry(const QString &named) const;
     QStringList toolArguments(const QString &run) const;
     bool setFault(const QString &fault) const;
@@ -303,7 +303,7 @@ QString SequenceRunner::changeServers(const QString &entry)
 // Edits dns.dat as a careless hand, another editor or another writer
 // would. A copy restores what the edit spoiled; where dns.dat still reads
 // whole but no longer matches it, the interfaces on a VPN server count as
-// switched (followRewrite).
+// switched (readRecord).
 QString SequenceRunner::damageDataFile(const QString &kind)
 {
     QFile file(machine.dataFilePath());
@@ -342,39 +342,80 @@ QString SequenceRunner::damageDataFile(const QString &kind)
                                  ? QTextCodec::codecForName("UTF-16")->fromUnicode(edited)
                              : kind == QLatin1String("bom") ? edited.toUtf8()
                                                             : edited.toLatin1();
-    if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate) || file.write(bytes) < 0)
+    if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate) || file.write(bytes) < 0 ||
+        !file.flush())
         return QStringLiteral("cannot write %1").arg(file.fileName());
-    followRewrite();
+    file.close();
+    readRecord();
     return QString();
 }
 
-// When QSettings reads dns.dat whole but other than its copy, a switch back
-// restores the interfaces on a VPN server, each from its entry in dns.dat,
-// else in the copy, and no other.
-void SequenceRunner::followRewrite()
+// How dns.dat reads next to its copy, as the tool decides which of them
+// holds the record.
+enum class RecordForm
+{
+    Same,
+    Rewritten,
+    Damaged
+};
+
+RecordForm recordForm(const QByteArray &bytes, QSettings &written, const QSettings &copied)
+{
+    // UTF-16 or other bytes that are no UTF-8 text do not read whole.
+    if (bytes.contains('\0') || QString::fromUtf8(bytes).toUtf8() != bytes)
+        return RecordForm::Damaged;
+    const QStringList keys = written.allKeys();
+    bool differs = keys != copied.allKeys();
+    for (const QString &key : keys) {
+        if (written.value(key).userType() != QMetaType::QString)
+            return RecordForm::Damaged;
+        differs = differs || written.value(key) != copied.value(key);
+    }
+    if (written.status() != QSettings::NoError)
+        return RecordForm::Damaged;
+    return differs ? RecordForm::Rewritten : RecordForm::Same;
+}
+
+// Which interfaces the tool holds switched, as its record says: only those
+// may the user not change, and only those may a switch back restore. A
+// dns.dat that does not read whole gives way to its copy. Where dns.dat
+// reads whole but other than its copy, the interfaces on a VPN server
+// count as switched, each restored from its entry in dns.dat, else in the
+// copy, and no other.
+void SequenceRunner::readRecord()
 {
     // QSettings reads a byte order mark as a line of its own that is no INI.
     QTemporaryDir folder;
     const QString path = folder.filePath(QStringLiteral("dns.dat"));
     QFile file(machine.dataFilePath());
     QFile stripped(path);
-    if (!file.open(QIODevice::ReadOnly) || !stripped.open(QIODevice::WriteOnly) ||
-        !QFile::copy(file.fileName() + QStringLiteral(".copy"), path + QStringLiteral(".copy")))
-        return;
+    QFile::copy(file.fileName() + QStringLiteral(".copy"), path + QStringLiteral(".copy"));
+    const bool present = file.open(QIODevice::ReadOnly) && stripped.open(QIODevice::WriteOnly);
     const QByteArray bytes = file.readAll();
     stripped.write(bytes.startsWith("\xef\xbb\xbf") ? bytes.mid(3) : bytes);
     stripped.close();
     QSettings written(path, QSettings::IniFormat);
     QSettings copied(path + QStringLiteral(".copy"), QSettings::IniFormat);
-    const QStringList keys = written.allKeys();
-    bool differs = keys != copied.allKeys();
-    for (const QString &key : keys) {
-        if (written.value(key).userType() != QMetaType::QString)
-            return; // no text: the copy is used
-        differs = differs || written.value(key) != copied.value(key);
-    }
-    if (written.status() != QSettings::NoError || !differs)
+    // Without dns.dat its copy holds the record, if there is one.
+    const RecordForm form = present ? recordForm(bytes, written, copied) : RecordForm::Damaged;
+    if (form == RecordForm::Rewritten) {
+        followRewrite(written, copied);
         return;
+    }
+    QSettings &record = form == RecordForm::Same ? written : copied;
+    const QStringList switched = record.value(QStringLiteral("VpnDns/Switched"))
+                                     .toString()
+                                     .toUpper()
+                                     .split(QLatin1Char(';'), Qt::SkipEmptyParts);
+    for (auto it = model.begin(); it != model.end(); ++it)
+        it->switched = switched.contains(userInterfaceIds().value(it.key()).toUpper());
+}
+
+void SequenceRunner::followRewrite(QSettings &written, QSettings &copied)
+{
+    // Without a recorded switch in either file no interface is switched.
+    const bool switchRecorded = written.childGroups().contains(QStringLiteral("VpnDns")) ||
+                                copied.childGroups().contains(QStringLiteral("VpnDns"));
     QStringList vpnServers = vpnDefaultServers();
     QStringList entries;
     for (QSettings *settings : {&written, &copied}) {
@@ -388,25 +429,15 @@ void SequenceRunner::followRewrite()
         const Servers held = nameServers(machine, id);
         const QStringList servers = splitNameServerValue(canonicalServersText(held.ipv4)) +
                                     splitNameServerValue(canonicalServersText(held.ipv6));
-        it->switched = std::any_of(servers.begin(), servers.end(), [&](const QString &server) {
-            return vpnServers.contains(server);
-        });
+        it->switched = switchRecorded &&
+                       std::any_of(servers.begin(), servers.end(), [&](const QString &server) {
+                           return vpnServers.contains(server);
+                       });
         const QStringList saved = entries.filter(QRegularExpression(
             "^" + QRegularExpression::escape(id) + "@", QRegularExpression::CaseInsensitiveOption));
         it->user =
             it->switched && !saved.isEmpty() ? serversOf(saved.first().section('@', 1)) : held;
     }
-}
-
-// Which interfaces the tool holds switched, as its record says: only those
-// may the user not change, and only those may a switch back restore.
-void SequenceRunner::readRecord()
-{
-    const QStringList switched = machine.dataFileValue(QStringLiteral("VpnDns/Switched"))
-                                     .toUpper()
-                                     .split(QLatin1Char(';'), Qt::SkipEmptyParts);
-    for (auto it = model.begin(); it != model.end(); ++it)
-        it->switched = switched.contains(userInterfaceIds().value(it.key()).toUpper());
 }
 
 QString SequenceRunner::garbleLock(const QString &hexBytes) const
@@ -921,6 +952,8 @@ void TestSequences::regressionsLoseNothing_data()
 
     QTest::newRow("reset listing no interface keeps the record")
         << "vpn B; reset | no listing; vpn C";
+    QTest::newRow("rewritten dns.dat, reset listing no interface")
+        << "vpn A; damage tap; reset | no listing";
     QTest::newRow("user run naming some interfaces") << "vpn B; user Ethernet; vpn C";
     QTest::newRow("half-done switch back") << "vpn A; reset | netsh fail index=2; vpn B";
     QTest::newRow("reset killed between set and add") << "vpn C; reset | kill index=2; vpn B";

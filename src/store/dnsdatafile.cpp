@@ -180,6 +180,8 @@ DnsDataFile::Record DnsDataFile::recordOf(const IniText &ini)
 DnsDataFile::Record DnsDataFile::rewrittenRecord(const Record &written, const Record &copied)
 {
     Record merged = written;
+    // Either may name a switched interface that is not listed now.
+    merged.switched = unitedIds(written.switched, copied.switched);
     for (const InterfaceEntry &entry : copied.saved) {
         if (findEntry(merged.saved, entry.id))
             continue;
@@ -232,7 +234,18 @@ QStringList DnsDataFile::switchedIds(const QList<InterfaceEntry> &current) const
 {
     if (switchedIsTrusted())
         return record.switched;
-    return switchedByRule() ? idsOnServers(current, vpnServers()) : QStringList();
+    if (!switchedByRule())
+        return QStringList();
+    // An interface not listed now, such as every one when no adapter lister
+    // answered, keeps what the record says of it: taken as not switched, a
+    // switch back would drop it from the record while it holds the VPN's
+    // servers.
+    QStringList ids = idsOnServers(current, vpnServers());
+    for (const QString &id : record.switched) {
+        if (!findEntry(current, id))
+            ids = unitedIds(ids, {id});
+    }
+    return ids;
 }
 
 bool DnsDataFile::recordSwitch(const QList<InterfaceEntry> &entries, const QString &ipv4,

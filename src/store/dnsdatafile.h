@@ -86,7 +86,9 @@ public:
     // The IDs of the switched interfaces. Without a "Switched" that belongs
     // to the recorded VPN servers, or for a Rewritten record, the IDs of the
     // `current` entries (the servers in force of the interfaces a switch
-    // back restores) that hold a VPN server, when a switch is recorded.
+    // back restores) that hold a VPN server, when a switch is recorded; and
+    // those that either file's "Switched" names and that are not among
+    // `current`, as the rule cannot see them.
     QStringList switchedIds(const QList<InterfaceEntry> &current) const;
 
     // Replaces both files' content with the record of a switch to the VPN,
