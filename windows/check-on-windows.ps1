@@ -447,6 +447,17 @@ public static class CommandJobProbe
     [DllImport("kernel32.dll", SetLastError = true, CharSet = CharSet.Unicode)]
     static extern bool Process32NextW(IntPtr snapshot, ref ProcessEntry entry);
 
+    [DllImport("kernel32.dll")]
+    static extern IntPtr GetCurrentProcess();
+
+    // True when this process runs in a job: a command left in that job
+    // would count as in a job.
+    public static bool ThisProcessInAJob()
+    {
+        bool inAJob;
+        return IsProcessInJob(GetCurrentProcess(), IntPtr.Zero, out inAJob) && inAJob;
+    }
+
     public static Outcome Run(string tool, string arguments, int timeoutMs)
     {
         IntPtr callersJob = CreateJobObjectW(IntPtr.Zero, null);
@@ -552,6 +563,9 @@ function Get-NewLogLines([int]$linesBefore) {
 function Invoke-CommandJob {
     $lead = 'commands in the tool''s job'
     Add-Type -TypeDefinition $commandJobProbe
+    if ([CommandJobProbe]::ThisProcessInAJob()) {
+        return Write-Verdict SKIP "${lead}: this PowerShell runs in a job, which would hold a command the tool failed to put in its own; start the check from an elevated cmd that runs in none"
+    }
     $log = Join-Path $vendor 'tarnwick-dns.log'
     $linesBefore = if (Test-Path -LiteralPath $log) { @(Get-Content -LiteralPath $log).Count } else { 0 }
     $commands = @()
