@@ -391,9 +391,11 @@ void SequenceRunner::readRecord()
     QFile stripped(path);
     QFile::copy(file.fileName() + QStringLiteral(".copy"), path + QStringLiteral(".copy"));
     const bool present = file.open(QIODevice::ReadOnly) && stripped.open(QIODevice::WriteOnly);
-    const QByteArray bytes = file.readAll();
-    stripped.write(bytes.startsWith("\xef\xbb\xbf") ? bytes.mid(3) : bytes);
-    stripped.close();
+    const QByteArray bytes = present ? file.readAll() : QByteArray();
+    if (present) {
+        stripped.write(bytes.startsWith("\xef\xbb\xbf") ? bytes.mid(3) : bytes);
+        stripped.close();
+    }
     QSettings written(path, QSettings::IniFormat);
     QSettings copied(path + QStringLiteral(".copy"), QSettings::IniFormat);
     // Without dns.dat its copy holds the record, if there is one.
