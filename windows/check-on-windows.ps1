@@ -17,6 +17,7 @@ param(
 
 $ErrorActionPreference = 'Stop'
 $vendor = Join-Path $env:ProgramData 'Tarnwick'
+$liveLog = Join-Path $vendor 'tarnwick-dns.log'
 $system = Join-Path $env:SystemRoot 'System32'
 $protectedList = 'D:P(A;OICI;FA;;;SY)(A;OICI;FA;;;BA)'
 $trustedOwners = @('S-1-5-32-544', 'S-1-5-18')
@@ -204,7 +205,7 @@ function Invoke-Probe {
             try { $file.Lock(0, 1) } finally { $file.Dispose() }
         })
     # The log held without write sharing while the elevated side runs the tool.
-    Hold-File (Join-Path $vendor 'tarnwick-dns.log') 'holding' 'released'
+    Hold-File $liveLog 'holding' 'released'
     # A folder where the vendor folder will be, with a dns.dat held open.
     if (Wait-ForAnswer 'plant') {
         try {
@@ -553,9 +554,8 @@ public static class CommandJobProbe
 # The log lines added since the log held `linesBefore` lines (all of them
 # when it was rotated meanwhile).
 function Get-NewLogLines([int]$linesBefore) {
-    $log = Join-Path $vendor 'tarnwick-dns.log'
-    if (-not (Test-Path -LiteralPath $log)) { return @() }
-    $lines = @(Get-Content -LiteralPath $log)
+    if (-not (Test-Path -LiteralPath $liveLog)) { return @() }
+    $lines = @(Get-Content -LiteralPath $liveLog)
     if ($lines.Count -lt $linesBefore) { return $lines }
     @($lines | Select-Object -Skip $linesBefore)
 }
@@ -566,8 +566,7 @@ function Invoke-CommandJob {
     if ([CommandJobProbe]::ThisProcessInAJob()) {
         return Write-Verdict SKIP "${lead}: this PowerShell runs in a job, which would hold a command the tool failed to put in its own; start the check from an elevated cmd that runs in none"
     }
-    $log = Join-Path $vendor 'tarnwick-dns.log'
-    $linesBefore = if (Test-Path -LiteralPath $log) { @(Get-Content -LiteralPath $log).Count } else { 0 }
+    $linesBefore = if (Test-Path -LiteralPath $liveLog) { @(Get-Content -LiteralPath $liveLog).Count } else { 0 }
     $commands = @()
     $problems = @()
     try {
