@@ -39,7 +39,8 @@
 // TARNWICK_SEQUENCES random sequences (10; 1 under Wine, where a run costs
 // seconds) of TARNWICK_SEQUENCE_STEPS steps (14) each; sequence i uses the
 // seed TARNWICK_SEED + i, or without it fixed seeds and, last, a fresh one.
-// TARNWICK_REPLAY, a step list, replaces them.
+// TARNWICK_REPLAY, a step list, replaces them. TARNWICK_KEEP_FAILED, a
+// folder, receives a copy of a failed sequence's machine.
 
 namespace {
 
@@ -181,7 +182,11 @@ public:
     // Asks `status --json` and holds its answer against the model; what
     // differed, or an empty text.
     QString checkStatus();
-    QStringList logLines() const { return machine.logLines(); }
+    // The log file's size, and its lines from such a size on, shown whole.
+    qint64 logSize() const { return QFileInfo(machine.logFilePath()).size(); }
+    QStringList logSince(qint64 size) const;
+    // Copies the machine's folder, Wine prefix included, into `destination`.
+    void keepMachine(const QString &destination) const;
 
 private:
     struct InterfaceModel
@@ -237,6 +242,50 @@ QString SequenceRunner::execute(const QString &step)
         return garbleLock(step.mid(garble.size()).trimmed());
     const QString faultSeparator = QStringLiteral(" | ");
     return runAlone(step.section(faultSeparator, 0, 0), step.section(faultSeparator, 1));
+}
+
+// A raw log line as text, a run of control bytes other than TAB named by its
+// length: a torn or zeroed write then shows as such.
+QString visibleLine(const QByteArray &line)
+{
+    const auto isText = [](char byte) {
+        return byte == '\t' || uchar(byte) >= 0x20;
+    };
+    QString shown;
+    for (int begin = 0, end = 0; begin < line.size(); begin = end) {
+        const bool text = isText(line.at(begin));
+        for (end = begin; end < line.size() && isText(line.at(end)) == text &&
+                          (text || line.at(end) == line.at(begin));
+             ++end) {
+        }
+        shown += text ? QString::fromUtf8(line.mid(begin, end - begin))
+                      : QStringLiteral("<%1 bytes 0x%2>")
+                            .arg(QString::number(end - begin),
+                                 QString::number(uchar(line.at(begin)), 16));
+    }
+    return shown;
+}
+
+QStringList SequenceRunner::logSince(qint64 size) const
+{
+    QFile file(machine.logFilePath());
+    if (!file.open(QIODevice::ReadOnly))
+        return {};
+    const QByteArray all = file.readAll();
+    QStringList lines;
+    for (QByteArray line : all.mid(all.size() >= size ? int(size) : 0).split('\n')) {
+        if (line.endsWith('\r'))
+            line.chop(1);
+        if (!line.isEmpty())
+            lines.append(visibleLine(line));
+    }
+    return lines;
+}
+
+void SequenceRunner::keepMachine(const QString &destination) const
+{
+    QProcess::execute(QStringLiteral("cp"),
+                      {QStringLiteral("-a"), QFileInfo(machine.root()).path(), destination});
 }
 
 QString SequenceRunner::runAlone(const QString &run, const QString &fault)
@@ -594,8 +643,10 @@ QString SequenceRunner::checkStatus()
     const QString state = answer.value(QStringLiteral("state")).toString();
     const int exitCode = expected == "none" ? 0 : expected == "switched" ? 10 : 11;
     if (state != expected || run.exitCode != exitCode) {
-        problems.append(QStringLiteral("status answered '%1' (exit code %2), the model '%3'")
-                            .arg(state, QString::number(run.exitCode), expected));
+        problems.append(
+            QStringLiteral("status answered '%1' (exit code %2, error output '%3'), the model '%4'")
+                .arg(state, QString::number(run.exitCode),
+                     QString::fromUtf8(run.standardError).simplified().left(500), expected));
     }
     for (const QJsonValue &value : answer.value(QStringLiteral("interfaces")).toArray()) {
         const QJsonObject interface = value.toObject();
@@ -649,24 +700,26 @@ void runSequence(Sequence &sequence)
     }
     // The log of a failed step goes into the report: a failure seen once,
     // on a loaded machine, is then explained by what the tool said.
-    const auto failed = [&](int logLinesBefore) {
+    const auto failed = [&](qint64 logSizeBefore) {
         if (sequence.failure.isEmpty())
             return false;
-        const QStringList lines = runner.logLines();
-        sequence.log = lines.mid(lines.size() >= logLinesBefore ? logLinesBefore : 0);
+        sequence.log = runner.logSince(logSizeBefore);
+        const QString keep = qEnvironmentVariable("TARNWICK_KEEP_FAILED");
+        if (!keep.isEmpty())
+            runner.keepMachine(keep);
         return true;
     };
     for (; sequence.stepsRun < sequence.steps.size(); ++sequence.stepsRun) {
-        const int logLinesBefore = int(runner.logLines().size());
+        const qint64 logSizeBefore = runner.logSize();
         sequence.failure = runner.execute(sequence.steps.at(sequence.stepsRun));
         if (sequence.failure.isEmpty())
             sequence.failure = runner.checkStatus();
-        if (failed(logLinesBefore))
+        if (failed(logSizeBefore))
             return;
     }
-    const int logLinesBefore = int(runner.logLines().size());
+    const qint64 logSizeBefore = runner.logSize();
     sequence.failure = runner.finalReset();
-    failed(logLinesBefore);
+    failed(logSizeBefore);
 }
 
 // Draws steps with fixed weights. A rough guess of the interfaces that may
