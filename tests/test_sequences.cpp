@@ -1,6 +1,7 @@
 #include "dns/servers.h"
 #include "testmachine.h"
 
+#include <QStorageInfo>
 #include <QTextCodec>
 #include <QtTest>
 
@@ -187,6 +188,7 @@ public:
     QStringList logSince(qint64 size) const;
     // Copies the machine's folder, Wine prefix included, into `destination`.
     void keepMachine(const QString &destination) const;
+    qint64 freeDiskMiB() const { return QStorageInfo(machine.root()).bytesAvailable() >> 20; }
 
 private:
     struct InterfaceModel
@@ -704,6 +706,8 @@ void runSequence(Sequence &sequence)
         if (sequence.failure.isEmpty())
             return false;
         sequence.log = runner.logSince(logSizeBefore);
+        sequence.failure +=
+            QStringLiteral(" (%1 MiB free on its disk)").arg(QString::number(runner.freeDiskMiB()));
         const QString keep = qEnvironmentVariable("TARNWICK_KEEP_FAILED");
         if (!keep.isEmpty())
             runner.keepMachine(keep);
@@ -720,6 +724,22 @@ void runSequence(Sequence &sequence)
     const qint64 logSizeBefore = runner.logSize();
     sequence.failure = runner.finalReset();
     failed(logSizeBefore);
+}
+
+// Under Wine on a loaded machine, now and then a Wine program fails before
+// it prints anything, or a write goes missing, in a way no rerun repeats; a
+// sequence that fails there runs once more on a fresh machine and fails
+// only if it fails again. The first failure is reported in full, as a
+// warning. On the simulated machine a sequence runs once.
+void runSequenceRetriedUnderWine(Sequence &sequence)
+{
+    runSequence(sequence);
+    if (sequence.failure.isEmpty() || !TestMachine::windowsWanted())
+        return;
+    qWarning().noquote() << "retried under Wine:" << sequence.report();
+    Sequence again{sequence.origin, sequence.steps};
+    runSequence(again);
+    sequence = again;
 }
 
 // Draws steps with fixed weights. A rough guess of the interfaces that may
@@ -990,7 +1010,7 @@ void TestSequences::randomSequencesLoseNothing()
     int steps = 0;
     int losses = 0;
     for (Sequence &sequence : sequences) {
-        runSequence(sequence);
+        runSequenceRetriedUnderWine(sequence);
         steps += sequence.stepsRun;
         if (!sequence.failure.isEmpty()) {
             ++losses;
@@ -1042,7 +1062,7 @@ void TestSequences::regressionsLoseNothing()
 
     Sequence sequence{QString::fromLatin1(QTest::currentDataTag()),
                       steps.split(QStringLiteral("; "))};
-    runSequence(sequence);
+    runSequenceRetriedUnderWine(sequence);
     QVERIFY2(sequence.failure.isEmpty(), qPrintable(sequence.report()));
 }
 
