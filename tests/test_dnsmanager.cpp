@@ -334,6 +334,14 @@ void TestDnsManager::replacesDnsSettings_data()
                                                   line.arg(e, "Ethernet", "192.0.2.53,192.0.2.54",
                                                            "172.16.0.1", ", status: 'false'")}
                                    << false << "192.0.2.53,192.0.2.54";
+    QTest::newRow("netsh that does not start, twice")
+        << e << "Ethernet" << true << "172.16.0.1"
+        << "unstartable" << QStringList{}
+        << QStringList{"warning\tSystemProcess: netsh did not start; starting it once more",
+                       failed.arg(setVpn, "failed to start"),
+                       line.arg(e, "Ethernet", "192.0.2.53,192.0.2.54", "172.16.0.1",
+                                ", status: 'false'")}
+        << false << "192.0.2.53,192.0.2.54";
     QTest::newRow("failure that took effect all the same")
         << e << "Ethernet" << true << "192.0.2.53"
         << "fail index=2"

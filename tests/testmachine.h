@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QFile>
 #include <QProcess>
 #include <QProcessEnvironment>
 #include <QScopedPointer>
@@ -85,8 +86,10 @@ public:
     void setFaults(const QString &program, const QStringList &rules) const;
     void clearFaults(const QString &program) const;
     // Makes a stand-in misbehave: "missing" removes the command (from ROOT/bin,
-    // or from the Wine prefix's system folder), any other text is one fault
-    // rule, "" changes nothing. False when it cannot.
+    // or from the Wine prefix's system folder), "unstartable" keeps it there
+    // but open for writing, which fails every start of it (simulated machine
+    // only), any other text is one fault rule, "" changes nothing. False when
+    // it cannot.
     bool breakProgram(const QString &program, const QString &fault) const;
 
     // Every key of the machine's registry, as full key paths, sorted.
@@ -112,6 +115,7 @@ private:
     bool valid = false;
     QScopedPointer<WinePrefix> wine;
     QProcessEnvironment added;
+    mutable QFile heldOpen;             // an unstartable command
     mutable bool changedHere = true;    // the simulated registry, since the last load
     mutable bool changedInWine = false; // the tool ran since the last read-back
 };

@@ -1,6 +1,9 @@
 #include "systemcommand.h"
 
+#include "logging/logline.h"
+
 #include <QCoreApplication>
+#include <QStandardPaths>
 
 SystemProcess::SystemProcess() : toolProcessId(QCoreApplication::applicationPid())
 {
@@ -23,12 +26,11 @@ QString CommandOutcome::failureText(int timeoutMs) const
     return QStringLiteral("exited with code %1").arg(exitCode);
 }
 
-CommandOutcome runSystemCommand(const QString &command, const QStringList &arguments, int timeoutMs)
+namespace {
+
+CommandOutcome runOnce(const QString &program, const QStringList &arguments, int timeoutMs)
 {
     CommandOutcome outcome;
-    const QString program = systemProgram(command);
-    if (program.isEmpty())
-        return outcome;
     SystemProcess process;
     process.start(program, arguments, QIODevice::ReadWrite);
     // Nothing is ever written to a command's input; some commands (wmic)
@@ -46,5 +48,25 @@ CommandOutcome runSystemCommand(const QString &command, const QStringList &argum
         outcome.exitCode = process.exitCode();
     }
     outcome.output = process.readAllStandardOutput();
+    return outcome;
+}
+
+} // namespace
+
+CommandOutcome runSystemCommand(const QString &command, const QStringList &arguments, int timeoutMs)
+{
+    const QString program = systemProgram(command);
+    if (program.isEmpty())
+        return CommandOutcome();
+    CommandOutcome outcome = runOnce(program, arguments, timeoutMs);
+    // A command that did not start never ran, so starting it once more
+    // changes nothing twice: a passing failure to create the process (a
+    // loaded machine) then leaves no stack on servers it should not keep.
+    // A program that is not there fails alike again and is not retried.
+    if (!outcome.started && !QStandardPaths::findExecutable(program).isEmpty()) {
+        logWarning(QStringLiteral("SystemProcess"),
+                   QStringLiteral("%1 did not start; starting it once more").arg(command));
+        outcome = runOnce(program, arguments, timeoutMs);
+    }
     return outcome;
 }

@@ -56,7 +56,8 @@ private:
 bool endCommandsWithThisProcess();
 
 // Runs the system command and waits for it at most timeoutMs; a command still
-// running then is killed. One without a program (systemProgram) is not
-// started: its outcome reads "failed to start".
+// running then is killed. One that did not start is started once more, with a
+// warning, when its program is there. One without a program (systemProgram)
+// is not started: its outcome reads "failed to start".
 CommandOutcome runSystemCommand(const QString &command, const QStringList &arguments,
                                 int timeoutMs);
