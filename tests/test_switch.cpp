@@ -341,7 +341,7 @@ void TestSwitch::resetWithoutSavedEntryTakesOutVpnServers()
     QVERIFY(QDir().mkpath(machine->vendorFolder()));
     QFile file(machine->dataFilePath());
     QVERIFY(file.open(QIODevice::WriteOnly));
-    file.write(content.arg(sample::ethernet).toUtf8());
+    file.write(QString(content).replace("%1", sample::ethernet).toUtf8());
     file.close();
     machine->setNameServer(sample::ethernet, true, "10.8.0.1");
 
