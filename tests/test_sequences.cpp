@@ -182,10 +182,7 @@ public:
     // Asks `status --json` and holds its answer against the model; what
     // differed, or an empty text.
     QString checkStatus();
-    // The log file's size, and its lines from such a size on, time stamps
-    // included.
-    qint64 logSize() const { return QFileInfo(machine.logFilePath()).size(); }
-    QStringList logSince(qint64 size) const;
+    QStringList logLines() const { return machine.logLines(); }
     // Copies the machine's folder, Wine prefix included, into `destination`.
     void keepMachine(const QString &destination) const;
 
@@ -243,16 +240,6 @@ QString SequenceRunner::execute(const QString &step)
         return garbleLock(step.mid(garble.size()).trimmed());
     const QString faultSeparator = QStringLiteral(" | ");
     return runAlone(step.section(faultSeparator, 0, 0), step.section(faultSeparator, 1));
-}
-
-QStringList SequenceRunner::logSince(qint64 size) const
-{
-    QFile file(machine.logFilePath());
-    if (!file.open(QIODevice::ReadOnly))
-        return {};
-    const QByteArray all = file.readAll();
-    return QString::fromUtf8(all.mid(all.size() >= size ? int(size) : 0))
-        .split(QRegularExpression(QStringLiteral("\r?\n")), Qt::SkipEmptyParts);
 }
 
 void SequenceRunner::keepMachine(const QString &destination) const
@@ -673,32 +660,34 @@ void runSequence(Sequence &sequence)
     }
     // The log of a failed step goes into the report: a failure seen once,
     // on a loaded machine, is then explained by what the tool said.
-    const auto failed = [&](qint64 logSizeBefore) {
+    const auto failed = [&](int logLinesBefore) {
         if (sequence.failure.isEmpty())
             return false;
-        sequence.log = runner.logSince(logSizeBefore);
+        const QStringList lines = runner.logLines();
+        sequence.log = lines.mid(lines.size() >= logLinesBefore ? logLinesBefore : 0);
         const QString keep = qEnvironmentVariable("TARNWICK_KEEP_FAILED");
         if (!keep.isEmpty())
             runner.keepMachine(keep);
         return true;
     };
     for (; sequence.stepsRun < sequence.steps.size(); ++sequence.stepsRun) {
-        const qint64 logSizeBefore = runner.logSize();
+        const int logLinesBefore = int(runner.logLines().size());
         sequence.failure = runner.execute(sequence.steps.at(sequence.stepsRun));
         if (sequence.failure.isEmpty())
             sequence.failure = runner.checkStatus();
-        if (failed(logSizeBefore))
+        if (failed(logLinesBefore))
             return;
     }
-    const qint64 logSizeBefore = runner.logSize();
+    const int logLinesBefore = int(runner.logLines().size());
     sequence.failure = runner.finalReset();
-    failed(logSizeBefore);
+    failed(logLinesBefore);
 }
 
-// Under Wine on a loaded machine, now and then a Wine program fails before
-// it prints anything, or a write goes missing, in a way no rerun repeats; a
-// sequence that fails there runs once more on a fresh machine and fails
-// only if it fails again. The first failure is reported in full, as a
+// Under Wine on a loaded machine, now and then a Wine program dies as it
+// starts, in a way no rerun repeats; where neither the tool's second start
+// of a command nor TestMachine::runTool covers it (a run this test starts
+// itself), a sequence that fails there runs once more on a fresh machine and
+// fails only if it fails again. The first failure is reported in full, as a
 // warning. On the simulated machine a sequence runs once.
 void runSequenceRetriedUnderWine(Sequence &sequence)
 {
