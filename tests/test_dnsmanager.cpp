@@ -421,7 +421,8 @@ void TestDnsManager::plansRoundTripTheSampleMachine()
         DnsManager manager;
         manager.refreshInterfaces();
         saved = manager.interfaces();
-        manager.setDnsFromVpn({"172.16.0.1"}, {"fd00:dead:beef:cafe::1"});
+        manager.setDnsFromVpn({"172.16.0.1"}, {"fd00:dead:beef:cafe::1"},
+                              {sample::ethernet, sample::wifi, sample::ethernet2});
     }
     for (const QString &id : {sample::ethernet, sample::wifi, sample::tap, sample::ethernet2}) {
         QCOMPARE(machine->nameServer(id, true), QStringLiteral("172.16.0.1"));
@@ -459,7 +460,7 @@ void TestDnsManager::plansOnAnEmptyInventoryStillFlush()
         DnsManager manager;
         manager.loadInterfaces();
         messages.clear();
-        manager.setDnsFromVpn({}, {"fd00:dead:beef:cafe::1"});
+        manager.setDnsFromVpn({}, {"fd00:dead:beef:cafe::1"}, {sample::ethernet});
         QCOMPARE(manager.setDnsFromUser({sample::ethernet}), QStringList());
     }
     QCOMPARE(messages.lines(),

@@ -1,4 +1,4 @@
-#include "app/entries.h"
+#include "dns/entries.h"
 
 #include <QtTest>
 

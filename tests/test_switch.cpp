@@ -1,4 +1,6 @@
 #include "linematch.h"
+#include "store/runlock.h"
+#include "store/vendorfolder.h"
 #include "testmachine.h"
 
 #include <QTextCodec>
@@ -103,6 +105,8 @@ private slots:
     void overlappingRunsKeepTheUsersServers();
     void slowRunEndsAtItsDeadline();
     void latestRequestWins();
+    void queuedRequestsKeepTheirTurn_data();
+    void queuedRequestsKeepTheirTurn();
 
 private:
     QScopedPointer<TestMachine> machine;
@@ -779,7 +783,7 @@ void TestSwitch::overlappingRunsKeepTheUsersServers()
         data.allKeys();
         QVERIFY2(data.status() == QSettings::NoError, qPrintable(context));
         if (QFile::exists(fresh.dataFilePath())) {
-            QVERIFY2(data.childGroups() == QStringList{"UserDns"}, qPrintable(context));
+            QVERIFY2(fresh.dataFileGroups() == QStringList{"UserDns"}, qPrintable(context));
             QVERIFY2(data.value("UserDns/Args").toString() == originalArgs, qPrintable(context));
         }
         QVERIFY2(runsTookTurns(fresh.logLines()), qPrintable(context));
@@ -831,15 +835,70 @@ void TestSwitch::latestRequestWins()
     QTRY_COMPARE_WITH_TIMEOUT(machine->logLines().filter("Dns: Process started").size(), 2, 30000);
     QThread::sleep(1);
     machine->startTool(latest, {"vpn", sample::tap + "@10.8.0.1,fd00:8::1"});
-    // The reset yields at once, while the first run is still at work.
-    QVERIFY(reset.waitForFinished(20000));
-    QCOMPARE(first.state(), QProcess::Running);
+    // The reset lets the later vpn run go first, and ends once it works.
+    QVERIFY(first.waitForFinished(100000) && latest.waitForFinished(100000) &&
+            reset.waitForFinished(20000));
     QCOMPARE(machine->logLines().filter("warning\tDns: A request made after this one").size(), 1);
-    QVERIFY(first.waitForFinished(100000) && latest.waitForFinished(100000));
+    QVERIFY(machine->logLines().filter("Dns: Switch to user DNS").isEmpty());
     for (const QString &id : {sample::ethernet, sample::wifi, sample::ethernet2, sample::tap}) {
         QCOMPARE(machine->nameServer(id, true) + "," + machine->nameServer(id, false),
                  QStringLiteral("10.8.0.1,fd00:8::1"));
     }
+}
+
+void TestSwitch::queuedRequestsKeepTheirTurn_data()
+{
+    // Runs requested in this order while the machine is switched and the
+    // run lock is held; "killed" ones end while they wait.
+    QTest::addColumn<QStringList>("requests");
+    QTest::addColumn<QString>("ethernetIpv4");
+    QTest::addColumn<QString>("wifiIpv4");
+    QTest::newRow("reset, then a user run")
+        << QStringList{"reset", "user"} << "192.0.2.53,192.0.2.54"
+        << "";
+    QTest::newRow("reset, then a killed vpn run")
+        << QStringList{"reset", "killed vpn"} << "192.0.2.53,192.0.2.54"
+        << "";
+    QTest::newRow("vpn, then a user run") << QStringList{"vpn", "user"} << "192.0.2.53,192.0.2.54"
+                                          << "10.8.0.1";
+}
+
+void TestSwitch::queuedRequestsKeepTheirTurn()
+{
+    SIMULATED_MACHINE_ONLY("the test holds the run lock itself, as a process of the simulated "
+                           "machine");
+    QFETCH(QStringList, requests);
+    QFETCH(QString, ethernetIpv4);
+    QFETCH(QString, wifiIpv4);
+    QCOMPARE(machine->runTool(vpnArguments()).exitCode, 0);
+    const VendorFolder folder(machine->vendorFolder());
+    auto held = std::make_unique<RunLock>(folder);
+    QVERIFY(held->take(0));
+    const auto taken = [&] {
+        QFile counter(machine->vendorFolder() + "/dns.order");
+        return counter.open(QIODevice::ReadOnly) ? counter.readLine().trimmed().toInt() : 0;
+    };
+    std::vector<std::unique_ptr<QProcess>> runs;
+    for (const QString &request : requests) {
+        runs.push_back(std::make_unique<QProcess>());
+        const QStringList arguments =
+            request == "reset"  ? QStringList{"reset"}
+            : request == "user" ? QStringList{"user", sample::ethernet + "@192.0.2.53,192.0.2.54"}
+                                : QStringList{"vpn", sample::tap + "@10.8.0.1,fd00:8::1"};
+        machine->startTool(*runs.back(), arguments);
+        QTRY_COMPARE_WITH_TIMEOUT(taken(), int(runs.size()) + 1, 30000);
+        if (request.startsWith("killed")) {
+            QThread::msleep(300); // the earlier runs see it waiting
+            runs.back()->kill();
+            QVERIFY(runs.back()->waitForFinished(10000));
+        }
+    }
+    held.reset();
+    for (const auto &run : runs)
+        QVERIFY(run->state() == QProcess::NotRunning || run->waitForFinished(60000));
+    QCOMPARE(machine->nameServer(sample::ethernet, true), ethernetIpv4);
+    QCOMPARE(machine->nameServer(sample::wifi, true), wifiIpv4);
+    QVERIFY(runsTookTurns(machine->logLines()));
 }
 
 QTEST_GUILESS_MAIN(TestSwitch)

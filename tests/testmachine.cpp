@@ -184,7 +184,9 @@ QString TestMachine::show() const
 
 QStringList TestMachine::dataFileGroups() const
 {
-    return QSettings(dataFilePath(), QSettings::IniFormat).childGroups();
+    QStringList groups = QSettings(dataFilePath(), QSettings::IniFormat).childGroups();
+    groups.removeOne(QStringLiteral("Record"));
+    return groups;
 }
 
 QString TestMachine::dataFileValue(const QString &key) const

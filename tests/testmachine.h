@@ -70,7 +70,8 @@ public:
     // `tarnwick-sim show`.
     QString show() const;
 
-    // The data file's groups, and a value such as "UserDns/Args".
+    // The data file's groups but "Record" (its generation, in every file
+    // written), and a value such as "UserDns/Args".
     QStringList dataFileGroups() const;
     QString dataFileValue(const QString &key) const;
 

@@ -1,17 +1,17 @@
 #include "dns.h"
 
 #include "dns/dnsmanager.h"
+#include "dns/entries.h"
 #include "dns/interfaceid.h"
 #include "dns/servers.h"
 #include "dns/systemcommand.h"
-#include "entries.h"
 #include "logging/logline.h"
-#include "rundeadline.h"
 #include "store/dnsdatafile.h"
 #include "store/runlock.h"
 #include "store/runorder.h"
 #include "store/vendorfolder.h"
 #include "switchedinterfaces.h"
+#include "utils/machinebound.h"
 #include "utils/text.h"
 
 #include <algorithm>
@@ -190,22 +190,32 @@ bool Dns::run()
 
 void Dns::runInTurn(const VendorFolder &vendorFolder)
 {
-    const RunOrder order(vendorFolder);
-    const std::optional<quint64> number = order.takeNumber();
-    const auto laterRequest = [&] {
-        return number && order.isTakenAfter(*number);
-    };
+    RunOrder order(vendorFolder, mode == User ? RunOrder::UserRun : RunOrder::SwitchRun);
+    order.takeNumber();
     RunLock runLock(vendorFolder);
-    const bool taken = runLock.take(runLockWaitMs, laterRequest);
-    // Checked once more with the lock held: the later request may have run
-    // while this one waited for its next try.
-    if (laterRequest()) {
+    const QDeadlineTimer waitEnd(runLockWaitMs);
+    Turn now = Turn::Wait;
+    const auto askTurn = [&] {
+        return now = order.turn();
+    };
+    while (runLock.take(int(qMax<qint64>(0, waitEnd.remainingTime())), askTurn)) {
+        // Asked once more with the lock held: the lock may have come free for
+        // a run that must still let a later request or an earlier vpn or
+        // reset go first.
+        now = order.startWork();
+        if (now == Turn::Go) {
+            switchDns(vendorFolder,
+                      QDeadlineTimer(boundOnThisMachine("run-deadline-ms", runDeadlineMs)));
+            return;
+        }
+        runLock.release();
+        if (now == Turn::Yield)
+            break;
+    }
+    if (now == Turn::Yield) {
         logWarning(objectName(), QStringLiteral("A request made after this one is waiting or has "
                                                 "run, DNS servers left unchanged"));
-        return;
     }
-    if (taken)
-        switchDns(vendorFolder, QDeadlineTimer(runDeadlineMsOnThisMachine()));
 }
 
 void Dns::switchDns(const VendorFolder &vendorFolder, QDeadlineTimer commandDeadline)
@@ -253,7 +263,7 @@ QList<InterfaceEntry> Dns::readArguments(QString *lastIpv4, QString *lastIpv6)
 {
     QList<InterfaceEntry> entries;
     warnAboutIgnoredEntries();
-    for (const QString &word : args.mid(0, maxEntriesPerRun)) {
+    for (const QString &word : args.mid(0, entriesPerRun())) {
         const InterfaceEntry entry = parseInterfaceEntry(word);
         for (const QString &item : entry.rejected) {
             logWarning(objectName(),
@@ -295,16 +305,24 @@ void Dns::switchToVpn(DnsManager &manager, DnsDataFile &dataFile, const QString 
                                                 "its servers without the VPN's")
                                      .arg(name));
     }
+    QStringList leftAlone;
+    const QStringList targets = idsOf(entriesToSwitch(manager, switched, &leftAlone));
+    if (!leftAlone.isEmpty()) {
+        logWarning(objectName(),
+                   QStringLiteral("More than %1 interfaces to switch, DNS servers of '%2' left as "
+                                  "they are")
+                       .arg(QString::number(entriesPerRun()),
+                            boundedForLog(leftAlone.join(QStringLiteral("', '")))));
+    }
     // On disk before the first DNS change, so that a run killed while netsh
     // works still leaves what a reset needs.
-    if (!dataFile.recordSwitch(entries, lastIpv4, lastIpv6,
-                               unitedIds(switched, idsOf(switchableEntries(manager))), listed)) {
+    if (!dataFile.recordSwitch(entries, lastIpv4, lastIpv6, unitedIds(switched, targets), listed)) {
         logWarning(
             objectName(),
             QStringLiteral("Cannot record the user's DNS servers, DNS servers left unchanged"));
         return;
     }
-    manager.setDnsFromVpn(singleServerList(lastIpv4), singleServerList(lastIpv6));
+    manager.setDnsFromVpn(singleServerList(lastIpv4), singleServerList(lastIpv6), targets);
 }
 
 QList<InterfaceInfo> Dns::userRecords(DnsManager &manager, const QList<InterfaceEntry> &entries)
@@ -398,10 +416,10 @@ void Dns::switchToUser(DnsManager &manager, DnsDataFile &dataFile,
 
 void Dns::warnAboutIgnoredEntries()
 {
-    if (args.size() > maxEntriesPerRun) {
+    if (args.size() > entriesPerRun()) {
         logWarning(objectName(), QStringLiteral("More than %1 entries, the last %2 are ignored")
-                                     .arg(maxEntriesPerRun)
-                                     .arg(args.size() - maxEntriesPerRun));
+                                     .arg(entriesPerRun())
+                                     .arg(args.size() - entriesPerRun()));
     }
 }
 

@@ -37,8 +37,8 @@ public:
     bool run();
 
 private:
-    // Takes a request number, waits for the run lock, and runs unless a
-    // later request came meanwhile (runorder.h).
+    // Takes a request number, waits for the run lock, and runs unless it
+    // yields to a later request (runorder.h).
     void runInTurn(const VendorFolder &vendorFolder);
     // The run itself, once it holds the run lock; it starts no system
     // command once `commandDeadline` has expired.

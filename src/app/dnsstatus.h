@@ -1,8 +1,8 @@
 #pragma once
 
 #include "dns/dnsmanager.h"
+#include "dns/entries.h"
 #include "dns/servers.h"
-#include "entries.h"
 
 #include <QByteArray>
 #include <QList>

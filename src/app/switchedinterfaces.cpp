@@ -1,7 +1,10 @@
 #include "switchedinterfaces.h"
 
 #include "dns/dnsmanager.h"
+#include "dns/interfaceid.h"
 #include "store/dnsdatafile.h"
+
+#include <algorithm>
 
 InterfaceEntry entryOf(const InterfaceInfo &record)
 {
@@ -20,6 +23,18 @@ QList<InterfaceEntry> switchableEntries(const DnsManager &manager)
             entries.append(entryOf(record));
     }
     return entries;
+}
+
+QList<InterfaceEntry> entriesToSwitch(const DnsManager &manager, const QStringList &switched,
+                                      QStringList *leftAlone)
+{
+    QList<InterfaceEntry> entries = switchableEntries(manager);
+    std::stable_partition(entries.begin(), entries.end(), [&](const InterfaceEntry &entry) {
+        return containsId(switched, entry.id);
+    });
+    for (const InterfaceEntry &entry : entries.mid(entriesPerRun()))
+        leftAlone->append(manager.interfaceWithId(entry.id)->name());
+    return entries.mid(0, entriesPerRun());
 }
 
 QStringList switchedIds(DnsManager &manager, const DnsDataFile &dataFile)

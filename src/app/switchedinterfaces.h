@@ -1,6 +1,6 @@
 #pragma once
 
-#include "entries.h"
+#include "dns/entries.h"
 
 #include <QList>
 #include <QStringList>
@@ -18,6 +18,13 @@ InterfaceEntry entryOf(const InterfaceInfo &record);
 // The entries of the interfaces a switch to the VPN switches and a switch
 // back restores: all but the VPN's own, which a switch back never touches.
 QList<InterfaceEntry> switchableEntries(const DnsManager &manager);
+
+// The entries of the interfaces a switch to the VPN switches: at most
+// entriesPerRun(), as many as the next run reads back, those in `switched`
+// first, then in listing order, so that successive runs leave out the same
+// ones. The names of the interfaces left as they are go to `leftAlone`.
+QList<InterfaceEntry> entriesToSwitch(const DnsManager &manager, const QStringList &switched,
+                                      QStringList *leftAlone);
 
 // The interfaces the data file holds switched. A VPN adapter never counts:
 // a switch back never touches it, so it could never leave the record.

@@ -395,13 +395,16 @@ bool DnsManager::replaceInterfaceDns(const InterfaceInfo &record, const QStringL
     return ipv4Done && ipv6Done;
 }
 
-void DnsManager::setDnsFromVpn(const QStringList &ipv4Servers, const QStringList &ipv6Servers)
+void DnsManager::setDnsFromVpn(const QStringList &ipv4Servers, const QStringList &ipv6Servers,
+                               const QStringList &ids)
 {
     logInfo(objectName(),
             QStringLiteral("Set DNS settings from VPN, IPv4 DNS: (%1), IPv6 DNS: (%2)")
                 .arg(joinServers(ipv4Servers), joinServers(ipv6Servers)));
-    for (const InterfaceInfo &record : qAsConst(inventory))
-        replaceInterfaceDns(record, ipv4Servers, ipv6Servers);
+    for (const InterfaceInfo &record : qAsConst(inventory)) {
+        if (record.isVpn() || containsId(ids, record.id()))
+            replaceInterfaceDns(record, ipv4Servers, ipv6Servers);
+    }
     flushDns();
 }
 

@@ -68,9 +68,10 @@ public:
     bool replaceDnsSettings(const QString &id, const QString &name, const QString &servers,
                             bool ipv4);
 
-    // Every interface, the VPN adapter included, gets these servers; then the
-    // resolver cache is flushed.
-    void setDnsFromVpn(const QStringList &ipv4Servers, const QStringList &ipv6Servers);
+    // The VPN adapter and each interface named in `ids` (ignoring letter
+    // case) get these servers; then the resolver cache is flushed.
+    void setDnsFromVpn(const QStringList &ipv4Servers, const QStringList &ipv6Servers,
+                       const QStringList &ids);
     // Each non-VPN interface named in `ids` (ignoring letter case) gets its
     // own inventory lists; then the flush. Returns the IDs of those that hold
     // their lists in both protocols afterwards.

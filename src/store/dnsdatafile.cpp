@@ -23,6 +23,7 @@ const QString ipv4Key = QStringLiteral("VpnDns/IPv4");
 const QString ipv6Key = QStringLiteral("VpnDns/IPv6");
 const QString switchedKey = QStringLiteral("VpnDns/Switched");
 const QString switchedForKey = QStringLiteral("VpnDns/SwitchedFor");
+const QString generationKey = QStringLiteral("Record/Generation");
 const int readRetryPauseMs = 100;
 
 // The VPN servers a "Switched" belongs to, as "SwitchedFor" holds them.
@@ -52,7 +53,8 @@ bool readsWhole(const VendorFolder::FileRead &file, const IniText &ini)
 // in neither, with the same text.
 bool sameRecord(const IniText &one, const IniText &other)
 {
-    for (const QString &key : {argsKey, ipv4Key, ipv6Key, switchedKey, switchedForKey}) {
+    for (const QString &key :
+         {generationKey, argsKey, ipv4Key, ipv6Key, switchedKey, switchedForKey}) {
         if (one.contains(key) != other.contains(key) || one.text(key) != other.text(key))
             return false;
     }
@@ -68,6 +70,31 @@ QStringList recordedVpnServers(const IniText &ini)
             servers.append(canonicalAddress(ini.text(key)));
     }
     return servers;
+}
+
+// The generation a text records; none for a file of an earlier version, or
+// one whose generation an editor spoiled.
+std::optional<quint64> generationOf(const IniText &ini)
+{
+    bool ok = false;
+    const quint64 generation = ini.text(generationKey).toULongLong(&ok);
+    return ok ? std::optional<quint64>(generation) : std::nullopt;
+}
+
+bool isAbsent(const VendorFolder::FileRead &file)
+{
+    return file.status == VendorFolder::FileRead::Missing && !file.untrusted;
+}
+
+// What is wrong with a file that is there but does not hold a record, for
+// log lines and reasons; empty for one that reads whole.
+QString problemOf(const VendorFolder::FileRead &file, const IniText &ini)
+{
+    if (file.untrusted)
+        return QStringLiteral("is not ours");
+    if (file.status == VendorFolder::FileRead::Missing)
+        return QStringLiteral("is missing");
+    return ini.isWhole() ? QString() : QStringLiteral("does not read whole");
 }
 
 } // namespace
@@ -115,27 +142,42 @@ void DnsDataFile::decide(const VendorFolder::FileRead &file, const VendorFolder:
     noteDamage(copyName, copy, copied);
     const bool fileWhole = readsWhole(file, written);
     const bool copyWhole = readsWhole(copy, copied);
-    // A file set aside as untrusted is one that does not read whole.
-    const bool noCopy = copy.status == VendorFolder::FileRead::Missing && !copy.setAside;
-    if (file.status == VendorFolder::FileRead::Missing && !file.setAside && noCopy) {
+    const Record fileRecord = recordOf(written);
+    const Record copyRecord = recordOf(copied);
+    highestGeneration = qMax(fileRecord.generation.value_or(0), copyRecord.generation.value_or(0));
+    const bool copyAhead = fileRecord.generation && copyRecord.generation &&
+                           *copyRecord.generation > *fileRecord.generation;
+    rewriteDue = !(fileWhole && copyWhole && sameRecord(written, copied));
+    if (isAbsent(file) && isAbsent(copy)) {
         recordSource = Source::None;
-    } else if (fileWhole && (noCopy || sameRecord(written, copied))) {
+    } else if (fileWhole && (!copyWhole || !rewriteDue)) {
         recordSource = Source::DataFile;
-        record = recordOf(written);
-    } else if (fileWhole) {
+        record = fileRecord;
+        // A missing copy is an earlier version's file, or one deleted: it is
+        // written again without a word.
+        if (!copyWhole && !isAbsent(copy)) {
+            reason =
+                QStringLiteral("its copy '%1' %2, '%3' holds the record")
+                    .arg(displayPath(copyName), problemOf(copy, copied), displayPath(fileName));
+        }
+    } else if (fileWhole && !copyAhead) {
         recordSource = Source::Rewritten;
-        reason =
-            copyWhole
-                ? QStringLiteral("'%1' differs from its copy, another program wrote it")
-                      .arg(displayPath(fileName))
-                : QStringLiteral("its copy '%1' does not read whole").arg(displayPath(copyName));
-        record = rewrittenRecord(recordOf(written), copyWhole ? recordOf(copied) : Record());
+        reason = QStringLiteral("'%1' differs from its copy, another program wrote it")
+                     .arg(displayPath(fileName));
+        record = rewrittenRecord(fileRecord, copyRecord);
         otherVpnServers = recordedVpnServers(copied);
+        // Only a writer without generations leaves dns.dat's "Switched"
+        // beside servers it rewrote; with them, it is this tool's own.
+        if ((fileRecord.generation || copyRecord.generation) && switchedBelongsToVpn(fileRecord))
+            ownSwitched = fileRecord.switched;
     } else if (copyWhole) {
         recordSource = Source::Copy;
-        reason = QStringLiteral("'%1' does not read whole or is missing, using its copy '%2'")
-                     .arg(displayPath(fileName), displayPath(copyName));
-        record = recordOf(copied);
+        reason = QStringLiteral("'%1' %2, using its copy '%3'")
+                     .arg(displayPath(fileName),
+                          fileWhole ? QStringLiteral("is older than its copy")
+                                    : problemOf(file, written),
+                          displayPath(copyName));
+        record = copyRecord;
     } else {
         recordSource = Source::Damaged;
         reason = QStringLiteral("neither '%1' nor its copy reads whole, no record of the user's "
@@ -143,14 +185,13 @@ void DnsDataFile::decide(const VendorFolder::FileRead &file, const VendorFolder:
                      .arg(displayPath(fileName));
         otherVpnServers = recordedVpnServers(written) + recordedVpnServers(copied);
     }
-    rewriteDue = recordSource == Source::Copy || recordSource == Source::Rewritten;
     if (!reason.isEmpty())
         logWarning(logSource, QStringLiteral("DNS record: %1").arg(reason));
     if (record.unreadEntries > 0) {
         logWarning(logSource,
                    QStringLiteral("DNS data file '%1' holds more than %2 entries, %3 are not read")
                        .arg(displayPath(fileName))
-                       .arg(maxEntriesPerRun)
+                       .arg(entriesPerRun())
                        .arg(record.unreadEntries));
     }
 }
@@ -158,16 +199,17 @@ void DnsDataFile::decide(const VendorFolder::FileRead &file, const VendorFolder:
 DnsDataFile::Record DnsDataFile::recordOf(const IniText &ini)
 {
     Record read;
+    read.generation = generationOf(ini);
     read.switched = parseSavedArgs(ini.text(switchedKey), separator);
     QStringList words = parseSavedArgs(ini.text(argsKey), separator);
-    read.unreadEntries = qMax(0, words.size() - maxEntriesPerRun);
+    read.unreadEntries = qMax(0, words.size() - entriesPerRun());
     if (read.unreadEntries > 0) {
         // Those of switched interfaces first: a switch back needs them.
         std::stable_partition(words.begin(), words.end(), [&read](const QString &word) {
             return containsId(read.switched, word.section(QLatin1Char('@'), 0, 0));
         });
     }
-    for (const QString &word : words.mid(0, maxEntriesPerRun))
+    for (const QString &word : words.mid(0, entriesPerRun()))
         read.saved.append(parseInterfaceEntry(word));
     read.vpnRecorded = ini.holdsGroup(vpnGroup);
     read.vpnIpv4 = ini.text(ipv4Key);
@@ -185,7 +227,7 @@ DnsDataFile::Record DnsDataFile::rewrittenRecord(const Record &written, const Re
     for (const InterfaceEntry &entry : copied.saved) {
         if (findEntry(merged.saved, entry.id))
             continue;
-        if (merged.saved.size() < maxEntriesPerRun)
+        if (merged.saved.size() < entriesPerRun())
             merged.saved.append(entry);
         else
             ++merged.unreadEntries;
@@ -215,14 +257,19 @@ QStringList DnsDataFile::vpnServers() const
     return servers;
 }
 
-bool DnsDataFile::switchedIsTrusted() const
+bool DnsDataFile::switchedBelongsToVpn(const Record &record)
 {
     // A version without "SwitchedFor" kept "Switched" as this one does; a
     // "SwitchedFor" that differs from the VPN servers was left behind by an
     // older version that rewrote those.
-    return recordSource != Source::Rewritten && record.switchedRecorded &&
+    return record.switchedRecorded &&
            (record.switchedFor.isEmpty() ||
             record.switchedFor == switchedFor(record.vpnIpv4, record.vpnIpv6));
+}
+
+bool DnsDataFile::switchedIsTrusted() const
+{
+    return recordSource != Source::Rewritten && switchedBelongsToVpn(record);
 }
 
 bool DnsDataFile::switchedByRule() const
@@ -240,7 +287,7 @@ QStringList DnsDataFile::switchedIds(const QList<InterfaceEntry> &current) const
     // answered, keeps what the record says of it: taken as not switched, a
     // switch back would drop it from the record while it holds the VPN's
     // servers.
-    QStringList ids = idsOnServers(current, vpnServers());
+    QStringList ids = unitedIds(idsOnServers(current, vpnServers()), ownSwitched);
     for (const QString &id : record.switched) {
         if (!findEntry(current, id))
             ids = unitedIds(ids, {id});
@@ -292,7 +339,9 @@ QList<QPair<QString, QString>> DnsDataFile::keyValues(const Record &record)
     QStringList saved;
     for (const InterfaceEntry &entry : record.saved)
         saved.append(formatInterfaceEntry(entry));
-    QList<QPair<QString, QString>> values{{argsKey, joinNonEmpty(saved, separator)}};
+    QList<QPair<QString, QString>> values{
+        {generationKey, QString::number(record.generation.value_or(0))},
+        {argsKey, joinNonEmpty(saved, separator)}};
     if (record.vpnRecorded) {
         values.append({ipv4Key, record.vpnIpv4});
         values.append({ipv6Key, record.vpnIpv6});
@@ -314,8 +363,11 @@ bool DnsDataFile::setAsideDamaged()
     return true;
 }
 
-bool DnsDataFile::write(const Record &wanted)
+bool DnsDataFile::write(Record wanted)
 {
+    // Higher than either file's, so that a dns.dat left behind by a run that
+    // stopped between the two writes reads as older than its copy.
+    wanted.generation = highestGeneration + 1;
     const QList<QPair<QString, QString>> values = keyValues(wanted);
     // The copy first: while dns.dat is being replaced, the copy holds the
     // new record, and a dns.dat left behind then shows as differing.
@@ -327,7 +379,9 @@ bool DnsDataFile::write(const Record &wanted)
     recordSource = Source::DataFile;
     reason.clear();
     rewriteDue = false;
+    highestGeneration = *wanted.generation;
     otherVpnServers.clear();
+    ownSwitched.clear();
     record = wanted;
     return true;
 }

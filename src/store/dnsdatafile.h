@@ -1,6 +1,6 @@
 #pragma once
 
-#include "app/entries.h"
+#include "dns/entries.h"
 #include "initext.h"
 #include "vendorfolder.h"
 
@@ -8,12 +8,15 @@
 #include <QPair>
 #include <QString>
 #include <QStringList>
+#include <optional>
 
 // The data file dns.dat in the vendor folder, in Qt's INI format: the one
 // place that reads and writes it. It records the user's servers and which
 // interfaces the tool has switched to the VPN, so that a switch back
 // restores exactly those:
 //
+//   [Record]  Generation  one more than the highest either file held when
+//                         it was written
 //   [UserDns] Args        the user's servers, interface entries joined by ";"
 //   [VpnDns]  IPv4, IPv6  the VPN servers of the last vpn run
 //   [VpnDns]  Switched    the IDs of the interfaces switched to the VPN and
@@ -29,8 +32,11 @@
 // Every write stores the record twice, first as the copy dns.dat.copy, then
 // as dns.dat, each atomically and under the same checks. The copy is what a
 // run falls back on when dns.dat does not read whole (a re-save as UTF-16,
-// a file cut short, garbage), and what shows that another writer (an older
-// version after a downgrade, a hand edit) rewrote dns.dat.
+// a file cut short, garbage) or is older than the copy (a run stopped
+// between its two writes, or one that could not replace dns.dat); a dns.dat
+// that differs otherwise shows that another writer (an older version after
+// a downgrade, a hand edit) rewrote it. Every run that acts on a record
+// writes both files again where they do not hold it alike.
 class DnsDataFile
 {
 public:
@@ -44,16 +50,18 @@ public:
         // Neither file exists: a reset clears only lists that are exactly a
         // VPN default server.
         None,
-        // dns.dat reads whole and matches its copy, or is an earlier
-        // version's file without a copy.
+        // dns.dat reads whole and matches its copy, or its copy is missing,
+        // does not read whole or is not ours (the copy is then written
+        // again).
         DataFile,
-        // dns.dat does not read whole or is missing (set aside as untrusted,
-        // say): the copy, which then replaces it.
+        // dns.dat does not read whole, is missing or not ours, or holds an
+        // older generation than its copy: the copy, which then replaces it.
         Copy,
-        // dns.dat reads whole but differs from its copy (or the copy does
-        // not read whole): another writer rewrote it. Its entries win, the
-        // copy's fill in what it lacks, and the interfaces on a VPN server
-        // count as switched.
+        // dns.dat reads whole but differs from its copy otherwise: another
+        // writer rewrote it. Its entries win, the copy's fill in what it
+        // lacks, and the interfaces on a VPN server count as switched, as
+        // do those that dns.dat's own "Switched" names where either file has
+        // a generation.
         Rewritten,
         // Neither file reads whole: no record, as without a data file, but
         // with the VPN servers the damaged files still read.
@@ -75,7 +83,7 @@ public:
     // nothing, and neither file is written.
     bool isReadable() const { return readable; }
     // The entries of "[UserDns] Args", as read (some may not be whole), at
-    // most maxEntriesPerRun of them, those of switched interfaces first.
+    // most entriesPerRun() of them, those of switched interfaces first.
     QList<InterfaceEntry> savedEntries() const { return record.saved; }
     // The VPN servers of the last vpn run as recorded; empty when none.
     QString vpnIpv4() const { return record.vpnIpv4; }
@@ -86,9 +94,12 @@ public:
     // The IDs of the switched interfaces. Without a "Switched" that belongs
     // to the recorded VPN servers, or for a Rewritten record, the IDs of the
     // `current` entries (the servers in force of the interfaces a switch
-    // back restores) that hold a VPN server, when a switch is recorded; and
-    // those that either file's "Switched" names and that are not among
-    // `current`, as the rule cannot see them.
+    // back restores) that hold a VPN server, when a switch is recorded; those
+    // that either file's "Switched" names and that are not among `current`,
+    // as the rule cannot see them; and, where either file has a generation,
+    // those that dns.dat's own "Switched" names. A "Switched" in the copy
+    // alone never makes a listed interface switched: an older version may
+    // have restored it since, and the user changed its servers.
     QStringList switchedIds(const QList<InterfaceEntry> &current) const;
 
     // Replaces both files' content with the record of a switch to the VPN,
@@ -100,12 +111,13 @@ public:
     // After a switch back: keeps the interfaces not restored as switched, or
     // forgets the VPN record when none remains. Writes only a record that
     // changes or that a file does not hold yet (the copy replacing dns.dat,
-    // say); a failed write is warned about.
+    // a missing copy, say); a failed write is warned about.
     void recordSwitchBack(const QStringList &stillSwitched);
 
 private:
     struct Record
     {
+        std::optional<quint64> generation; // none in files of earlier versions
         QList<InterfaceEntry> saved;
         bool vpnRecorded = false;
         QString vpnIpv4;
@@ -113,16 +125,17 @@ private:
         bool switchedRecorded = false;
         QStringList switched;
         QString switchedFor;   // empty in files of versions without it
-        int unreadEntries = 0; // past maxEntriesPerRun, left out of `saved`
+        int unreadEntries = 0; // past entriesPerRun(), left out of `saved`
     };
 
     void read();
     void decide(const VendorFolder::FileRead &file, const VendorFolder::FileRead &copy);
     static Record recordOf(const IniText &ini);
     static Record rewrittenRecord(const Record &written, const Record &copied);
+    static bool switchedBelongsToVpn(const Record &record);
     bool switchedIsTrusted() const;
     bool switchedByRule() const;
-    bool write(const Record &wanted);
+    bool write(Record wanted);
     bool writeOne(const QString &name, const QList<QPair<QString, QString>> &values) const;
     bool setAsideDamaged();
     static QList<QPair<QString, QString>> keyValues(const Record &record);
@@ -134,8 +147,13 @@ private:
     QString reason;
     // The files that do not read whole and are set aside before a write.
     QStringList damagedFiles;
-    // A file lacks the record: the next switch back writes it.
+    // The files do not hold the record alike: the next switch back writes it.
     bool rewriteDue = false;
+    // The highest generation either file holds.
+    quint64 highestGeneration = 0;
+    // dns.dat's own "Switched" of a Rewritten record that counts for listed
+    // interfaces too.
+    QStringList ownSwitched;
     // The VPN servers of the file not taken as the record.
     QStringList otherVpnServers;
     Record record;

@@ -148,8 +148,10 @@ void closeDescriptor(int descriptor);
 // Creates the file `temporary`, which must not exist yet, readable and
 // writable by trusted accounts only (simulated machine: mode 0600), writes
 // `bytes` into it, flushes them to the disk and, on its own handle, renames
-// it over `path`, never copying it. False, with the reason in `error`, when
-// any step fails; the temporary file is then deleted on that handle.
+// it over `path`, never copying it; on Windows a `path` that another program
+// holds open is tried again for up to 2 s. False, with the reason in
+// `error`, when any step fails; the temporary file is then deleted on that
+// handle.
 bool writeNewFile(const QString &temporary, const QString &path, const QByteArray &bytes,
                   QString *error);
 

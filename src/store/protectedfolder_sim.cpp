@@ -2,11 +2,14 @@
 // Windows' owners and access lists, root for SYSTEM and Administrators.
 #include "protectedfolder.h"
 
+#include "simregistry.h"
+
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
 
 #include <cerrno>
+#include <csignal>
 #include <cstdio>
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -253,6 +256,41 @@ void closeDescriptor(int descriptor)
     close(descriptor);
 }
 
+namespace {
+
+// The simulated machine's faults of the tool's own replaces, for tests: the
+// rule "fail NAME" in ROOT/faults/vendorfolder makes the replace of the file
+// NAME fail, as one that another program holds open does on Windows; "kill
+// NAME" ends the process right before it, as a run killed between two
+// writes. The rule's word, or an empty text.
+QString replaceFault(const QString &path)
+{
+    QFile rules(SimRegistry::rootFromEnvironment() + QStringLiteral("/faults/vendorfolder"));
+    if (!rules.open(QIODevice::ReadOnly))
+        return QString();
+    for (const QByteArray &line : rules.readAll().split('\n')) {
+        const QString rule = QString::fromUtf8(line).trimmed();
+        if (rule.section(QLatin1Char(' '), 1) == QFileInfo(path).fileName())
+            return rule.section(QLatin1Char(' '), 0, 0);
+    }
+    return QString();
+}
+
+bool replaceOnDescriptor(int descriptor, const QString &temporary, const QString &path,
+                         QString *error)
+{
+    const QString fault = replaceFault(path);
+    if (fault == QLatin1String("kill"))
+        raise(SIGKILL);
+    if (fault == QLatin1String("fail")) {
+        errno = EBUSY;
+        return failWith(error);
+    }
+    return renameEntry(descriptor, temporary, path, 0, error);
+}
+
+} // namespace
+
 bool writeNewFile(const QString &temporary, const QString &path, const QByteArray &bytes,
                   QString *error)
 {
@@ -275,7 +313,7 @@ bool writeNewFile(const QString &temporary, const QString &path, const QByteArra
     bool done = (written == bytes.size() && fchmod(descriptor, privateFileMode) == 0 &&
                  fsync(descriptor) == 0) ||
                 failWith(error);
-    done = done && renameEntry(descriptor, temporary, path, 0, error);
+    done = done && replaceOnDescriptor(descriptor, temporary, path, error);
     if (!done && namesEntry(temporary, descriptor))
         unlink(nativePath(temporary).constData());
     if (close(descriptor) != 0 && done)

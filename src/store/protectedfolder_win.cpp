@@ -2,6 +2,7 @@
 
 #include "logging/logline.h"
 
+#include <QDeadlineTimer>
 #include <QDir>
 #include <QFileInfo>
 #include <utility>
@@ -38,6 +39,19 @@ const ACCESS_MASK changingRights = FILE_WRITE_DATA | FILE_APPEND_DATA | FILE_WRI
 const ACCESS_MASK lockingRights = changingRights | FILE_READ_DATA | GENERIC_READ;
 
 const DWORD shareAll = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
+
+// The rename class whose FILE_RENAME_INFO starts with FILE_RENAME_FLAG_
+// values (Windows 10 1607 and later). MinGW-w64's minwinbase.h leaves it out
+// of FILE_INFO_BY_HANDLE_CLASS for the _WIN32_WINNT it builds with.
+const FILE_INFO_BY_HANDLE_CLASS fileRenameInfoEx = FILE_INFO_BY_HANDLE_CLASS(22);
+// ERROR_FILE_SYSTEM_LIMITATION, which MinGW-w64's winerror.h lacks: what a
+// file system without POSIX renames (exFAT) answers FileRenameInfoEx with.
+const DWORD errorFileSystemLimitation = 665;
+
+// How long writeNewFile waits for another program that holds the target
+// open without delete sharing, and the pause between two attempts.
+const qint64 replaceWaitMs = 2000;
+const DWORD replaceRetryPauseMs = 50;
 
 // The path as the Windows API takes it; `nativePath` must outlive the call.
 LPCWSTR wide(const QString &nativePath)
@@ -445,8 +459,11 @@ const DWORD entryAccess = DELETE | READ_CONTROL | FILE_READ_ATTRIBUTES | SYNCHRO
 
 // Renames the object open as `handle`, which has DELETE access, to the
 // absolute path `to`: the very object that was opened and checked, never
-// another that took its name meanwhile, and never by copying.
-bool renameOnHandle(HANDLE handle, const QString &to, bool replace)
+// another that took its name meanwhile, and never by copying. `flags` are
+// FILE_RENAME_FLAG_ values; FileRenameInfo knows REPLACE_IF_EXISTS alone.
+// Without flags, nothing at `to` is replaced.
+bool renameOnHandle(HANDLE handle, const QString &to, DWORD flags = 0,
+                    FILE_INFO_BY_HANDLE_CLASS infoClass = FileRenameInfo)
 {
     const QString target = QDir::toNativeSeparators(QDir::cleanPath(to));
     const DWORD nameBytes = DWORD(target.size()) * sizeof(WCHAR);
@@ -454,10 +471,67 @@ bool renameOnHandle(HANDLE handle, const QString &to, bool replace)
     // with a terminating null, follows it. Zeroed: RootDirectory null.
     std::vector<BYTE> buffer(sizeof(FILE_RENAME_INFO) + nameBytes, 0);
     FILE_RENAME_INFO *rename = reinterpret_cast<FILE_RENAME_INFO *>(buffer.data());
-    rename->ReplaceIfExists = replace ? TRUE : FALSE;
+    // The BOOLEAN ReplaceIfExists and the DWORD Flags share the first member.
+    if (infoClass == FileRenameInfo)
+        rename->ReplaceIfExists = (flags & FILE_RENAME_FLAG_REPLACE_IF_EXISTS) ? TRUE : FALSE;
+    else
+        rename->Flags = flags;
     rename->FileNameLength = nameBytes;
     memcpy(rename->FileName, target.utf16(), nameBytes);
-    return SetFileInformationByHandle(handle, FileRenameInfo, rename, DWORD(buffer.size()));
+    return SetFileInformationByHandle(handle, infoClass, rename, DWORD(buffer.size()));
+}
+
+// True for the errors with which a system before Windows 10 1607 refuses
+// FileRenameInfoEx (Windows 8.1: ERROR_INVALID_PARAMETER) and a file system
+// or emulation (Wine) without POSIX renames refuses it or its flags.
+bool isUnsupportedRename(DWORD error)
+{
+    switch (error) {
+    case ERROR_INVALID_PARAMETER:
+    case ERROR_NOT_SUPPORTED:
+    case ERROR_INVALID_FUNCTION:
+    case ERROR_CALL_NOT_IMPLEMENTED:
+    case errorFileSystemLimitation:
+        return true;
+    default:
+        return false;
+    }
+}
+
+// True for the errors of a target that another program (a backup agent, an
+// indexer, a virus scanner) holds open for a moment.
+bool isHeldTarget(DWORD error)
+{
+    return error == ERROR_SHARING_VIOLATION || error == ERROR_ACCESS_DENIED ||
+           error == ERROR_LOCK_VIOLATION;
+}
+
+// Renames the file open as `handle` over whatever is at `to`. POSIX
+// semantics let the rename replace a target that another program holds
+// open with delete sharing, which keeps its handle on the old file; where
+// FileRenameInfoEx is unsupported, the plain replacing rename is used. A
+// target held open without delete sharing is tried again until
+// replaceWaitMs have passed. False with the last error as GetLastError's.
+bool replaceOnHandle(HANDLE handle, const QString &to)
+{
+    const QDeadlineTimer deadline(replaceWaitMs);
+    FILE_INFO_BY_HANDLE_CLASS infoClass = fileRenameInfoEx;
+    DWORD flags = FILE_RENAME_FLAG_REPLACE_IF_EXISTS | FILE_RENAME_FLAG_POSIX_SEMANTICS;
+    for (;;) {
+        if (renameOnHandle(handle, to, flags, infoClass))
+            return true;
+        const DWORD error = GetLastError();
+        if (infoClass == fileRenameInfoEx && isUnsupportedRename(error)) {
+            infoClass = FileRenameInfo;
+            flags = FILE_RENAME_FLAG_REPLACE_IF_EXISTS;
+            continue;
+        }
+        if (!isHeldTarget(error) || deadline.hasExpired()) {
+            SetLastError(error);
+            return false;
+        }
+        Sleep(DWORD(qBound<qint64>(1, deadline.remainingTime(), replaceRetryPauseMs)));
+    }
 }
 
 // Deletes the file open as `handle`, which has DELETE access, once the last
@@ -588,7 +662,7 @@ bool writeNewFile(const QString &temporary, const QString &path, const QByteArra
     if (!file.isOpen())
         return failWith(error);
     const bool done = (writeAll(file.handle, bytes) && FlushFileBuffers(file.handle) &&
-                       renameOnHandle(file.handle, path, true)) ||
+                       replaceOnHandle(file.handle, path)) ||
                       failWith(error);
     if (!done)
         deleteOnHandle(file.handle);
@@ -609,8 +683,8 @@ EntryRename renameCheckedEntry(const QString &path, const QString &to, FileUse u
     }
     if (examine(entry, openingFor(use).forbidden).status != expected)
         return EntryRename::Unexpected;
-    return renameOnHandle(entry.handle, to, false) || failWith(error) ? EntryRename::Renamed
-                                                                      : EntryRename::Failed;
+    return renameOnHandle(entry.handle, to) || failWith(error) ? EntryRename::Renamed
+                                                               : EntryRename::Failed;
 }
 
 bool removeTrustedFile(const QString &path, QString *error)
@@ -645,5 +719,5 @@ bool moveAsideForeignFolder(const QString &path, const QString &to, QString *err
         *error = QStringLiteral("owned by a trusted account by now");
         return false;
     }
-    return renameOnHandle(entry.handle, to, false) || failWith(error);
+    return renameOnHandle(entry.handle, to) || failWith(error);
 }

@@ -24,7 +24,7 @@ QString RunLock::lockFilePath() const
     return folder.filePath(lockFileName);
 }
 
-bool RunLock::take(int waitMs, const std::function<bool()> &giveUp)
+bool RunLock::take(int waitMs, const std::function<Turn()> &turn)
 {
     const int descriptor = folder.openFile(lockFileName, FileUse::Lock);
     if (descriptor < 0) {
@@ -33,7 +33,7 @@ bool RunLock::take(int waitMs, const std::function<bool()> &giveUp)
                        .arg(lockFilePath()));
         return false;
     }
-    return waitFor(descriptor, waitMs, giveUp);
+    return waitFor(descriptor, waitMs, turn);
 }
 
 RunLock::Outcome RunLock::takeIfFileExists(int waitMs)
@@ -50,14 +50,20 @@ RunLock::Outcome RunLock::takeIfFileExists(int waitMs)
     return waitFor(file.descriptor, waitMs, {}) ? Taken : NotTaken;
 }
 
-bool RunLock::waitFor(int descriptor, int waitMs, const std::function<bool()> &giveUp)
+bool RunLock::waitFor(int descriptor, int waitMs, const std::function<Turn()> &turn)
 {
     lock = std::make_unique<SystemLock>(descriptor);
     QElapsedTimer waited;
     waited.start();
     bool hadToWait = false;
-    SystemLock::Outcome outcome;
-    while ((outcome = lock->tryTake()) != SystemLock::Taken) {
+    for (;;) {
+        const Turn now = turn ? turn() : Turn::Go;
+        if (now == Turn::Yield)
+            return false;
+        const SystemLock::Outcome outcome =
+            now == Turn::Go ? lock->tryTake() : SystemLock::HeldByAnother;
+        if (outcome == SystemLock::Taken)
+            break;
         if (outcome == SystemLock::Failed) {
             logWarning(logSource, QStringLiteral("Cannot lock '%1': %2, DNS servers left unchanged")
                                       .arg(lockFilePath(), lock->error()));
@@ -69,8 +75,6 @@ bool RunLock::waitFor(int descriptor, int waitMs, const std::function<bool()> &g
                                       .arg(lockFilePath(), QString::number(waitMs)));
             return false;
         }
-        if (giveUp && giveUp())
-            return false;
         hadToWait = true;
         QThread::msleep(pollMs);
     }

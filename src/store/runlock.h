@@ -37,6 +37,15 @@ static_assert(runLockWaitMs >= 2 * longestRunMs, "a waiting run outlasts the run
 // reports rather than changes, so it need not wait for a run to end.
 const int statusLockWaitMs = 30 * 1000;
 
+// What a run that waits for the lock is to do now (runorder.h): try the
+// lock, wait without trying it, or give up, yielding to a later request.
+enum class Turn
+{
+    Go,
+    Wait,
+    Yield
+};
+
 // The lock of one run, released when the object goes.
 class RunLock
 {
@@ -45,13 +54,15 @@ public:
     // outlive this object.
     explicit RunLock(const VendorFolder &folder);
 
-    // Takes the lock, waiting up to `waitMs` while another run holds it.
-    // After a wait it logs "Dns: Waited N ms for another run to finish".
-    // Only a lock another run holds is waited for: false, with a warning
-    // naming the error, when the lock cannot be made or taken, or is still
-    // held when the wait ends; false without one as soon as `giveUp`, asked
-    // while waiting, says so.
-    bool take(int waitMs, const std::function<bool()> &giveUp = {});
+    // Takes the lock, waiting up to `waitMs` while another run holds it or
+    // `turn`, asked before each try, says to wait. After a wait it logs
+    // "Dns: Waited N ms for another run to finish". Only a lock another run
+    // holds is waited for: false, with a warning naming the error, when the
+    // lock cannot be made or taken, or the wait ends first; false without
+    // one as soon as `turn` says to yield.
+    bool take(int waitMs, const std::function<Turn()> &turn = {});
+    // Gives the lock back, for a run that took it and must still wait.
+    void release() { lock.reset(); }
 
     // What takeIfFileExists found.
     enum Outcome
@@ -68,8 +79,8 @@ public:
 private:
     QString lockFilePath() const;
     // Takes the lock on the open lock file, waiting up to `waitMs` or until
-    // `giveUp` says so.
-    bool waitFor(int descriptor, int waitMs, const std::function<bool()> &giveUp);
+    // `turn` says to yield.
+    bool waitFor(int descriptor, int waitMs, const std::function<Turn()> &turn);
 
     const VendorFolder &folder;
     std::unique_ptr<SystemLock> lock;

@@ -12,6 +12,9 @@ namespace {
 
 const QString logSource = QStringLiteral("Dns");
 const QString counterFileName = QStringLiteral("dns.order");
+const QString aliveFileName = QStringLiteral("dns.alive");
+// Where the bytes of user runs begin: no number ever reaches it.
+const quint64 userRunBytes = quint64(1) << 62;
 
 // Another run holds the counter's lock for a few milliseconds at most.
 const int counterLockWaitMs = 2000;
@@ -31,63 +34,113 @@ bool takeWithin(SystemLock &lock, int waitMs)
     return true;
 }
 
-// The counter's value in the file's bytes: its first line as a decimal
-// number, 0 for an empty or unreadable text (a file just made, or one that a
-// power loss cut).
-quint64 parseRunOrder(const QByteArray &bytes)
+// A line of the counter file as a decimal number, 0 for an empty or
+// unreadable one (a file just made, one that a power loss cut, or one an
+// earlier version wrote with its first line only).
+quint64 parseLine(const QList<QByteArray> &lines, int index)
 {
     bool ok = false;
-    const quint64 value = bytes.split('\n').constFirst().trimmed().toULongLong(&ok);
+    const quint64 value = lines.value(index).trimmed().toULongLong(&ok);
     return ok ? value : 0;
 }
 
-// The bytes of a counter value: 20 digits and a line end, always the same
-// length, so that a new value overwrites the old one whole.
-QByteArray formatRunOrder(quint64 value)
+// A counter line: 20 digits and a line end, always the same length, so that
+// a new value overwrites the old one whole.
+QByteArray formatLine(quint64 value)
 {
     return QByteArray::number(value).rightJustified(20, '0') + '\n';
 }
 
 } // namespace
 
-RunOrder::RunOrder(const VendorFolder &folder) : folder(folder) {}
+RunOrder::RunOrder(const VendorFolder &folder, Kind kind) : folder(folder), kind(kind) {}
 
-std::optional<quint64> RunOrder::takeNumber() const
+RunOrder::~RunOrder()
 {
-    const std::optional<quint64> number = access(true);
-    if (!number) {
-        logWarning(logSource, QStringLiteral("Cannot take a request number from '%1', this run "
-                                             "does not yield to later requests")
-                                  .arg(folder.filePath(counterFileName)));
+    if (alive >= 0)
+        closeDescriptor(alive);
+}
+
+void RunOrder::takeNumber()
+{
+    alive = folder.openFile(aliveFileName, FileUse::Lock);
+    std::optional<quint64> taken;
+    const bool counted = alive >= 0 && withCounter([&](Counter &counter) {
+                             const quint64 next = counter.taken + 1;
+                             if (!lockByte(alive, kind == UserRun ? userRunBytes + next : next))
+                                 return;
+                             counter.taken = next;
+                             taken = next;
+                         });
+    if (!counted || !taken) {
+        logWarning(logSource,
+                   QStringLiteral("Cannot take a request number from '%1' and '%2', "
+                                  "this run does not yield to later requests")
+                       .arg(folder.filePath(counterFileName), folder.filePath(aliveFileName)));
+        return;
     }
-    return number;
+    number = taken;
 }
 
-bool RunOrder::isTakenAfter(quint64 number) const
+Turn RunOrder::turn() const
 {
-    const std::optional<quint64> latest = access(false);
-    return latest && *latest > number;
+    Turn now = Turn::Go;
+    withCounter([&](Counter &counter) { now = turnAt(counter); });
+    return now;
 }
 
-std::optional<quint64> RunOrder::access(bool next) const
+Turn RunOrder::startWork() const
+{
+    Turn now = Turn::Go;
+    withCounter([&](Counter &counter) {
+        now = turnAt(counter);
+        if (now == Turn::Go && kind == SwitchRun && number)
+            counter.working = qMax(counter.working, *number);
+    });
+    return now;
+}
+
+Turn RunOrder::turnAt(const Counter &counter) const
+{
+    if (!number)
+        return Turn::Go;
+    const quint64 own = *number;
+    if (kind == UserRun) {
+        if (counter.taken > own)
+            return Turn::Yield;
+        return isAnyAlive(0, own - 1) ? Turn::Wait : Turn::Go;
+    }
+    if (counter.working > own)
+        return Turn::Yield;
+    return counter.taken > own && isAnyAlive(own + 1, counter.taken) ? Turn::Wait : Turn::Go;
+}
+
+bool RunOrder::isAnyAlive(quint64 first, quint64 last) const
+{
+    // A lock that cannot be tested counts as none: the run then goes on as
+    // one without a number would.
+    return isRangeLockedByAnother(alive, first, last).value_or(false);
+}
+
+bool RunOrder::withCounter(const std::function<void(Counter &)> &step) const
 {
     const int descriptor = folder.openFile(counterFileName, FileUse::Lock);
     if (descriptor < 0)
-        return std::nullopt;
+        return false;
     // Owns the descriptor: closing it releases the lock.
     SystemLock lock(descriptor);
-    QFile counter;
+    QFile file;
     if (!takeWithin(lock, counterLockWaitMs) ||
-        !counter.open(descriptor, QIODevice::ReadWrite, QFileDevice::DontCloseHandle))
-        return std::nullopt;
-    const QByteArray bytes = counter.readAll();
-    if (counter.error() != QFileDevice::NoError)
-        return std::nullopt;
-    const quint64 value = parseRunOrder(bytes) + (next ? 1 : 0);
-    if (next) {
-        const QByteArray written = formatRunOrder(value);
-        if (!counter.seek(0) || counter.write(written) != written.size() || !counter.flush())
-            return std::nullopt;
-    }
-    return value;
+        !file.open(descriptor, QIODevice::ReadWrite, QFileDevice::DontCloseHandle))
+        return false;
+    const QList<QByteArray> lines = file.readAll().split('\n');
+    if (file.error() != QFileDevice::NoError)
+        return false;
+    const Counter before{parseLine(lines, 0), parseLine(lines, 1)};
+    Counter counter = before;
+    step(counter);
+    if (counter.taken == before.taken && counter.working == before.working)
+        return true;
+    const QByteArray written = formatLine(counter.taken) + formatLine(counter.working);
+    return file.seek(0) && file.write(written) == written.size() && file.flush();
 }

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QString>
+#include <optional>
 
 // The run lock between processes, which the operating system releases when
 // its holder ends, however it ends: nothing a run leaves behind, not even a
@@ -40,3 +41,15 @@ private:
     bool held = false;
     QString failure;
 };
+
+// Byte locks that mark runs alive (runorder.h), in a file of their own that
+// the process opens once (see above). Like the lock above, the system drops
+// them when their process ends. Bytes may lie far beyond the file's end.
+
+// Takes the lock of the byte at `offset` unless another process holds it;
+// never waits. False when it is not taken.
+bool lockByte(int descriptor, quint64 offset);
+// Whether another process holds a lock on a byte in [first, last]; none
+// when that cannot be told. A range holding a byte this process locked is
+// never asked about (Windows would see its own lock there).
+std::optional<bool> isRangeLockedByAnother(int descriptor, quint64 first, quint64 last);

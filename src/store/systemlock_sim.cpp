@@ -25,3 +25,33 @@ SystemLock::Outcome SystemLock::tryTake()
     failure = qt_error_string(errno);
     return Failed;
 }
+
+namespace {
+
+struct flock byteRange(short type, quint64 first, quint64 last)
+{
+    struct flock range = {};
+    range.l_type = type;
+    range.l_whence = SEEK_SET;
+    range.l_start = off_t(first);
+    range.l_len = off_t(last - first + 1);
+    return range;
+}
+
+} // namespace
+
+bool lockByte(int descriptor, quint64 offset)
+{
+    struct flock byte = byteRange(F_WRLCK, offset, offset);
+    return fcntl(descriptor, F_SETLK, &byte) == 0;
+}
+
+std::optional<bool> isRangeLockedByAnother(int descriptor, quint64 first, quint64 last)
+{
+    // F_GETLK reports a lock that would conflict, which only another
+    // process's can.
+    struct flock range = byteRange(F_WRLCK, first, last);
+    if (fcntl(descriptor, F_GETLK, &range) != 0)
+        return std::nullopt;
+    return range.l_type != F_UNLCK;
+}

@@ -45,3 +45,42 @@ SystemLock::Outcome SystemLock::tryTake()
     failure = qt_error_string(int(error));
     return Failed;
 }
+
+namespace {
+
+OVERLAPPED at(quint64 offset)
+{
+    OVERLAPPED overlapped = {};
+    overlapped.Offset = DWORD(offset);
+    overlapped.OffsetHigh = DWORD(offset >> 32);
+    return overlapped;
+}
+
+BOOL lockRange(int descriptor, quint64 first, quint64 length)
+{
+    OVERLAPPED start = at(first);
+    return LockFileEx(handleOf(descriptor), LOCKFILE_EXCLUSIVE_LOCK | LOCKFILE_FAIL_IMMEDIATELY, 0,
+                      DWORD(length), DWORD(length >> 32), &start);
+}
+
+} // namespace
+
+bool lockByte(int descriptor, quint64 offset)
+{
+    return lockRange(descriptor, offset, 1);
+}
+
+std::optional<bool> isRangeLockedByAnother(int descriptor, quint64 first, quint64 last)
+{
+    // Windows has no test for a lock: the range is locked and at once
+    // unlocked, which fails where any byte of it is locked already.
+    const quint64 length = last - first + 1;
+    if (lockRange(descriptor, first, length)) {
+        OVERLAPPED start = at(first);
+        UnlockFileEx(handleOf(descriptor), 0, DWORD(length), DWORD(length >> 32), &start);
+        return false;
+    }
+    if (GetLastError() == ERROR_LOCK_VIOLATION)
+        return true;
+    return std::nullopt;
+}

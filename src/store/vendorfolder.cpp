@@ -129,7 +129,7 @@ QString VendorFolder::filePath(const QString &fileName) const
 VendorFolder::FileRead VendorFolder::readFile(const QString &fileName) const
 {
     FileRead read;
-    const OpenedFile file = openChecked(fileName, FileUse::Read, &read.setAside);
+    const OpenedFile file = openChecked(fileName, FileUse::Read, &read.untrusted);
     if (file.status != OpenedFile::Opened) {
         read.status = file.status == OpenedFile::Missing ? FileRead::Missing : FileRead::Failed;
         read.error = file.error;
@@ -155,7 +155,7 @@ int VendorFolder::openFile(const QString &fileName, FileUse use) const
     return file.status == OpenedFile::Opened ? file.descriptor : -1;
 }
 
-OpenedFile VendorFolder::openChecked(const QString &fileName, FileUse use, bool *setAside) const
+OpenedFile VendorFolder::openChecked(const QString &fileName, FileUse use, bool *untrusted) const
 {
     OpenedFile file;
     file.error = unusableFolder;
@@ -163,6 +163,8 @@ OpenedFile VendorFolder::openChecked(const QString &fileName, FileUse use, bool 
         return file;
     file = openTrustedFile(filePath(fileName), use);
     if (file.status == OpenedFile::Untrusted) {
+        if (untrusted)
+            *untrusted = true;
         if (access == ReadOnly) {
             file.status = OpenedFile::Missing;
             return file;
@@ -172,8 +174,6 @@ OpenedFile VendorFolder::openChecked(const QString &fileName, FileUse use, bool 
             file.error = QStringLiteral("not ours and cannot be set aside");
             return file;
         }
-        if (setAside)
-            *setAside = true;
         // The name is free now, or names a file another run made meanwhile:
         // a file to read is missing, one to create is made afresh.
         file = openTrustedFile(filePath(fileName), use);

@@ -62,14 +62,17 @@ public:
             Missing,
             Failed
         } status = Missing;
-        QByteArray bytes;      // the whole file, when Read
-        QString error;         // why, when Failed (for log lines)
-        bool setAside = false; // Missing: an untrusted file was moved aside
+        QByteArray bytes; // the whole file, when Read
+        QString error;    // why, when Failed (for log lines)
+        // Missing: an untrusted file was there, set aside (Use) or left as
+        // it is (ReadOnly).
+        bool untrusted = false;
     };
     // Reads the whole file `fileName` of the folder through one handle that
     // is checked first (trusted owner, one link, no link/reparse point,
     // writable by trusted accounts only). An untrusted file is set aside
-    // with the existing warning and reads as Missing. Failed: the folder is
+    // with the existing warning and reads as Missing, as does one that a
+    // ReadOnly folder leaves where it is. Failed: the folder is
     // unusable, or the file exists but cannot be opened or read (access
     // error, sharing violation on Windows); one attempt, no retry (the
     // caller retries).
@@ -103,8 +106,9 @@ public:
     // read; anything else stays. False when nothing was deleted.
     bool removeFile(const QString &fileName) const;
     // The file opened and checked as openFile's, with what was found; an
-    // untrusted one is set aside first (`setAside` then true).
-    OpenedFile openChecked(const QString &fileName, FileUse use, bool *setAside = nullptr) const;
+    // untrusted one is set aside first, or with ReadOnly reads as Missing
+    // (`untrusted` then true either way).
+    OpenedFile openChecked(const QString &fileName, FileUse use, bool *untrusted = nullptr) const;
 
 private:
     bool check();

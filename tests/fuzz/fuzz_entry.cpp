@@ -1,5 +1,5 @@
 // Entry parsing: one command-line word read as an interface entry.
-#include "app/entries.h"
+#include "dns/entries.h"
 #include "property.h"
 #include "utils/text.h"
 

@@ -1,6 +1,6 @@
 // NameServer parsing: the IPv4 and IPv6 stack values of one interface, as a
 // vpn run records them and a reset run reads them back.
-#include "app/entries.h"
+#include "dns/entries.h"
 #include "dns/servers.h"
 #include "property.h"
 #include "utils/text.h"

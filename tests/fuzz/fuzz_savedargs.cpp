@@ -1,5 +1,5 @@
 // Saved-Args parsing: the "Args" value of the data file read as entries.
-#include "app/entries.h"
+#include "dns/entries.h"
 #include "property.h"
 #include "utils/text.h"
 

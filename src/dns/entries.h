@@ -1,6 +1,6 @@
 #pragma once
 
-#include "dns/servers.h"
+#include "servers.h"
 
 #include <QList>
 #include <QString>
@@ -17,6 +17,11 @@
 // margin, yet stop a hostile command line or data file from running
 // thousands of netsh commands.
 const int maxEntriesPerRun = 1024;
+// maxEntriesPerRun, which a test may lower on the simulated machine
+// (machinebound.h, "entries-per-run"); read once per process. It bounds the
+// entries a run reads of its command line and of the data file, and so the
+// interfaces a vpn run switches: each of them is read back by the next run.
+int entriesPerRun();
 // An entry lists both protocols, so that a saved entry of an interface with
 // the most servers the inventory keeps (maxServersPerProtocol) is read whole.
 const int maxItemsPerEntry = 2 * maxServersPerProtocol;
@@ -53,7 +58,7 @@ QString formatInterfaceEntry(const InterfaceEntry &entry);
 QStringList parseSavedArgs(const QString &value, const QString &separator);
 
 // The words of a command line for the start-up line: the first
-// maxEntriesPerRun, each cut by boundedForLog, joined by blanks.
+// entriesPerRun(), each cut by boundedForLog, joined by blanks.
 QString argsForLog(const QStringList &args);
 
 // The IDs of the entries whose servers hold one of `servers`.

@@ -2,6 +2,7 @@
 
 #include "dns/interfaceid.h"
 #include "dns/servers.h"
+#include "utils/machinebound.h"
 #include "utils/text.h"
 
 #include <algorithm>
@@ -66,10 +67,16 @@ QStringList parseSavedArgs(const QString &value, const QString &separator)
     return entries;
 }
 
+int entriesPerRun()
+{
+    static const int bound = boundOnThisMachine("entries-per-run", maxEntriesPerRun);
+    return bound;
+}
+
 QString argsForLog(const QStringList &args)
 {
     QStringList words;
-    for (const QString &word : args.mid(0, maxEntriesPerRun))
+    for (const QString &word : args.mid(0, entriesPerRun()))
         words.append(boundedForLog(word));
     return words.join(QLatin1Char(' '));
 }

@@ -1,8 +1,0 @@
-#include "rundeadline.h"
-
-#include "store/runlock.h"
-
-int runDeadlineMsOnThisMachine()
-{
-    return runDeadlineMs;
-}

@@ -1,0 +1,6 @@
+#include "machinebound.h"
+
+int boundOnThisMachine(const char *, int bound)
+{
+    return bound;
+}
