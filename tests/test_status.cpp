@@ -2,6 +2,8 @@
 
 #include <QtTest>
 
+#include <unistd.h>
+
 // The status mode of the built tarnwick-dns in a fresh sample machine: each
 // state reached as a user would reach it, its JSON, and that asking changes
 // nothing.
@@ -40,6 +42,9 @@ void apply(const TestMachine &machine, const QString &step)
         QFile dataFile(machine.dataFilePath());
         QVERIFY(dataFile.open(QIODevice::WriteOnly) &&
                 dataFile.write(QByteArray("\xff\xfe[\0V", 5)) == 5);
+    } else if (step == QLatin1String("untrusted copy")) {
+        const QByteArray copy = QFile::encodeName(machine.dataFilePath() + ".copy");
+        QCOMPARE(chown(copy.constData(), 65534, 65534), 0);
     } else if (step == QLatin1String("unplug"))
         QDir(machine.root() + "/registry/HKEY_LOCAL_MACHINE/SYSTEM/CurrentControlSet/" +
              QString(connections).replace('\\', '/') + sample::ethernet)
@@ -85,6 +90,9 @@ void TestStatus::answersTheStateAndChangesNothing_data()
                                            << 3 << "Wi-Fi: IPv4 NameServer cannot be read";
     QTest::newRow("dns.dat garbled, its copy read")
         << QStringList{"vpn", "garble"} << "switched" << 10 << 3 << "";
+    QTest::newRow("its copy untrusted, dns.dat read")
+        << QStringList{"vpn | fail name= Wi-Fi static", "untrusted copy"} << "partial" << 11 << 3
+        << "";
     QTest::newRow("unplugged adapter") << QStringList{"vpn", "unplug"} << "partial" << 11 << 3
                                        << sample::ethernet + ": not listed";
 }
@@ -98,6 +106,9 @@ void TestStatus::answersTheStateAndChangesNothing()
     QFETCH(QString, leftOut);
     if (steps.contains(QStringLiteral("unplug")))
         SIMULATED_MACHINE_ONLY("the adapter is unplugged in the simulated registry's files");
+    const bool untrusted = steps.contains(QStringLiteral("untrusted copy"));
+    if (untrusted)
+        SIMULATED_MACHINE_ONLY("Wine keeps no owners");
 
     TestMachine machine;
     QVERIFY(machine.isValid());
@@ -113,11 +124,12 @@ void TestStatus::answersTheStateAndChangesNothing()
     QCOMPARE(machine.journal().filter(QRegularExpression("^(?!wmic\t)")), QStringList());
     const bool garbled = steps.contains("garble");
     QCOMPARE(json.standardError.isEmpty(),
-             (leftOut.isEmpty() || steps.contains("unplug")) && !garbled);
+             (leftOut.isEmpty() || steps.contains("unplug")) && !garbled && !untrusted);
 
     const QJsonObject answer = QJsonDocument::fromJson(json.standardOutput).object();
     QCOMPARE(answer.value("state").toString(), state);
     QCOMPARE(answer.value("reason").toString().contains("using its copy"), garbled);
+    QCOMPARE(answer.value("reason").toString().contains("is not ours"), untrusted);
     QVERIFY(text.standardOutput.startsWith(state.toUtf8() + ", VPN servers: "));
     const bool recorded = state != "none";
     QCOMPARE(answer.value("vpnIpv4").toString(), recorded ? sample::vpnIpv4 : QString());

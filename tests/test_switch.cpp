@@ -101,6 +101,7 @@ private slots:
     void resetReadsTheRecordOfEarlierVersions();
     void interfaceInOneStackOnlyIsLeftAlone();
     void unreadableNameServerLeavesTheInterfaceAlone();
+    void interfacesPastTheBoundAreLeftAlone();
     void runWaitsForTheRunBeforeIt();
     void overlappingRunsKeepTheUsersServers();
     void slowRunEndsAtItsDeadline();
@@ -790,6 +791,27 @@ void TestSwitch::overlappingRunsKeepTheUsersServers()
         waits += fresh.logLines().filter("info\tDns: Waited").size();
     }
     QVERIFY(waits > 0);
+}
+
+// A vpn run switches no more interfaces than the next run reads back: the
+// others keep the user's servers, and a reset restores the switched ones.
+void TestSwitch::interfacesPastTheBoundAreLeftAlone()
+{
+    SIMULATED_MACHINE_ONLY("the bound is lowered through the simulated machine");
+    TestMachine large({"--interfaces", "6"});
+    QFile bound(large.root() + "/entries-per-run");
+    QVERIFY(bound.open(QIODevice::WriteOnly) && bound.write("4") == 1 && bound.flush());
+    const QString before = large.show();
+    QCOMPARE(large.runTool(vpnArguments()).exitCode, 0);
+    QCOMPARE(large.logLines()
+                 .filter(QRegularExpression("warning\tDns: More than 4 interfaces to "
+                                            "switch, DNS servers of '[^,]*', '[^,]*' "
+                                            "left as they are"))
+                 .size(),
+             1);
+    QCOMPARE(large.runTool({"status"}).exitCode, 11);
+    QCOMPARE(large.runTool({"reset"}).exitCode, 0);
+    QCOMPARE(tableWithoutTap(large.show()), tableWithoutTap(before));
 }
 
 void TestSwitch::slowRunEndsAtItsDeadline()

@@ -258,35 +258,15 @@ void closeDescriptor(int descriptor)
 
 namespace {
 
-// The simulated machine's faults of the tool's own replaces, for tests: the
-// rule "fail NAME" in ROOT/faults/vendorfolder makes the replace of the file
-// NAME fail, as one that another program holds open does on Windows; "kill
-// NAME" ends the process right before it, as a run killed between two
-// writes. The rule's word, or an empty text.
-QString replaceFault(const QString &path)
+// A run killed between two writes, for tests: with the rule "kill NAME" in
+// ROOT/faults/vendorfolder, the process ends right before it replaces the
+// file NAME.
+bool killedBeforeReplacing(const QString &path)
 {
     QFile rules(SimRegistry::rootFromEnvironment() + QStringLiteral("/faults/vendorfolder"));
-    if (!rules.open(QIODevice::ReadOnly))
-        return QString();
-    for (const QByteArray &line : rules.readAll().split('\n')) {
-        const QString rule = QString::fromUtf8(line).trimmed();
-        if (rule.section(QLatin1Char(' '), 1) == QFileInfo(path).fileName())
-            return rule.section(QLatin1Char(' '), 0, 0);
-    }
-    return QString();
-}
-
-bool replaceOnDescriptor(int descriptor, const QString &temporary, const QString &path,
-                         QString *error)
-{
-    const QString fault = replaceFault(path);
-    if (fault == QLatin1String("kill"))
-        raise(SIGKILL);
-    if (fault == QLatin1String("fail")) {
-        errno = EBUSY;
-        return failWith(error);
-    }
-    return renameEntry(descriptor, temporary, path, 0, error);
+    return rules.open(QIODevice::ReadOnly) &&
+           rules.readAll().split('\n').contains("kill " +
+                                                QFile::encodeName(QFileInfo(path).fileName()));
 }
 
 } // namespace
@@ -313,7 +293,9 @@ bool writeNewFile(const QString &temporary, const QString &path, const QByteArra
     bool done = (written == bytes.size() && fchmod(descriptor, privateFileMode) == 0 &&
                  fsync(descriptor) == 0) ||
                 failWith(error);
-    done = done && replaceOnDescriptor(descriptor, temporary, path, error);
+    if (done && killedBeforeReplacing(path))
+        raise(SIGKILL);
+    done = done && renameEntry(descriptor, temporary, path, 0, error);
     if (!done && namesEntry(temporary, descriptor))
         unlink(nativePath(temporary).constData());
     if (close(descriptor) != 0 && done)
