@@ -286,7 +286,7 @@ QString SequenceRunner::runAlone(const QString &run, const QString &fault)
     readRecord();
     if (!problem.isEmpty() || fault == QLatin1String("no listing") || (killed && !isVpnRun(run)))
         return problem;
-    // A run that ends holds the record it acted on in both files.
+    // A run that ends leaves the record it acted on in both files.
     if (!killed && !fileFault && !recordsAlike())
         return QStringLiteral("dns.dat and its copy differ after '%1'").arg(run);
     const bool undisturbed = fault.isEmpty() || fault == QLatin1String("wmic fail") ||
@@ -452,12 +452,13 @@ QString SequenceRunner::damageDataFile(const QString &step)
 
 bool SequenceRunner::recordsAlike() const
 {
-    QFile file(machine.dataFilePath());
-    QFile copy(machine.dataFilePath() + QStringLiteral(".copy"));
-    if (!file.exists() && !copy.exists())
+    const QString copyPath = machine.dataFilePath() + QStringLiteral(".copy");
+    if (!QFile::exists(machine.dataFilePath()) && !QFile::exists(copyPath))
         return true;
-    return file.open(QIODevice::ReadOnly) && copy.open(QIODevice::ReadOnly) &&
-           file.readAll() == copy.readAll();
+    QTemporaryDir scratch;
+    const std::unique_ptr<QSettings> written = readDataFile(machine.dataFilePath(), scratch);
+    const std::unique_ptr<QSettings> copied = readDataFile(copyPath, scratch);
+    return written && copied && sameRecord(*written, *copied);
 }
 
 // Which interfaces the tool holds switched, as its record says: only those

@@ -200,6 +200,7 @@ function Invoke-Probe {
     Write-Answer 'open-dns.dat' (Test-Refused { [System.IO.File]::Open((Join-Path $vendor 'dns.dat'), 'Open', 'Read', 'ReadWrite').Dispose() })
     Write-Answer 'open-dns.lock' (Test-Refused { [System.IO.File]::Open((Join-Path $vendor 'dns.lock'), 'Open', 'Read', 'ReadWrite').Dispose() })
     Write-Answer 'open-dns.order' (Test-Refused { [System.IO.File]::Open((Join-Path $vendor 'dns.order'), 'Open', 'Read', 'ReadWrite').Dispose() })
+    Write-Answer 'open-dns.alive' (Test-Refused { [System.IO.File]::Open((Join-Path $vendor 'dns.alive'), 'Open', 'Read', 'ReadWrite').Dispose() })
     Write-Answer 'lock-dns.lock' (Test-Refused {
             $file = [System.IO.File]::Open((Join-Path $vendor 'dns.lock'), 'Open', 'ReadWrite', 'ReadWrite')
             try { $file.Lock(0, 1) } finally { $file.Dispose() }
@@ -252,7 +253,7 @@ function Invoke-StandardUserTries([string]$name, [securestring]$password, [strin
     # The first logon makes the account's profile, which takes a while.
     if (-not (Wait-ForAnswer 'holding' 180)) { return "SKIP ${lead}: no answer from the probe within 180 s" }
     $problems = @()
-    foreach ($try in 'create-vendor', 'create-tool', 'open-dns.dat', 'open-dns.lock', 'open-dns.order', 'lock-dns.lock') {
+    foreach ($try in 'create-vendor', 'create-tool', 'open-dns.dat', 'open-dns.lock', 'open-dns.order', 'open-dns.alive', 'lock-dns.lock') {
         if ((Read-Answer $try) -ne 'refused') { $problems += "$try was allowed" }
     }
     if ((Read-Answer 'holding') -eq 'held') {
@@ -285,7 +286,7 @@ function Invoke-StandardUserTries([string]$name, [securestring]$password, [strin
     if ($problems.Count -gt 0) {
         return "FAIL ${lead}: expected every try refused, a run beside the held log logging, and a planted folder never read; seen $($problems -join '; ')"
     }
-    "PASS ${lead}: creating files in the vendor and the tool's folder, opening dns.dat, dns.lock and dns.order and locking dns.lock were refused; a run beside the held log logged to a fresh log; the planted folder was not read"
+    "PASS ${lead}: creating files in the vendor and the tool's folder, opening dns.dat, dns.lock, dns.order and dns.alive and locking dns.lock were refused; a run beside the held log logged to a fresh log; the planted folder was not read"
 }
 
 function Invoke-StandardUser {
