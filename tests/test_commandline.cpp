@@ -11,6 +11,8 @@ class TestCommandLine : public QObject
 private slots:
     void acceptsOrRejects_data();
     void acceptsOrRejects();
+    void answersWithoutActing_data();
+    void answersWithoutActing();
     void logsIntoTheVendorFolder();
     void withoutProgramDataLogsToStandardError();
 };
@@ -29,6 +31,11 @@ void TestCommandLine::acceptsOrRejects_data()
     QTest::newRow("unknown word with entries") << QStringList{"switch", "a@b"} << 255 << invalid;
     QTest::newRow("mode word in capitals") << QStringList{"VPN", "a@b"} << 255 << invalid;
     QTest::newRow("Reset capitalised") << QStringList{"Reset"} << 255 << invalid;
+    const QString noServer = invalid + QStringLiteral(": no VPN server");
+    QTest::newRow("vpn with an empty word") << QStringList{"vpn", ""} << 255 << noServer;
+    QTest::newRow("vpn whose one server is a typo")
+        << QStringList{"vpn", "{X}@10.64.0.l"} << 255 << noServer;
+    QTest::newRow("vpn without @") << QStringList{"vpn", "plain"} << 255 << noServer;
 
     QTest::newRow("reset") << QStringList{"reset"} << 0
                            << "info\tDns: Initialized with 'Reset' mode";
@@ -37,8 +44,6 @@ void TestCommandLine::acceptsOrRejects_data()
     QTest::newRow("user with two words")
         << QStringList{"user", "a", "b"} << 0
         << "info\tDns: Initialized with 'User DNS' mode and args 'a b'";
-    QTest::newRow("vpn with an empty word")
-        << QStringList{"vpn", ""} << 0 << "info\tDns: Initialized with 'VPN DNS' mode and args ''";
 }
 
 void TestCommandLine::acceptsOrRejects()
@@ -64,6 +69,53 @@ void TestCommandLine::acceptsOrRejects()
         QCOMPARE(run.standardError.count('\n'), 1);
         QVERIFY(run.standardError.startsWith("usage: tarnwick-dns"));
     }
+}
+
+// A lone --help or --version, and any mode but status without elevation:
+// one answer, and no folder, log or run.
+void TestCommandLine::answersWithoutActing_data()
+{
+    QTest::addColumn<QStringList>("arguments");
+    QTest::addColumn<bool>("elevated");
+    QTest::addColumn<QString>("output"); // how standard output, else error, starts
+    QTest::newRow("--help") << QStringList{"--help"} << true << "usage: tarnwick-dns";
+    QTest::newRow("--version") << QStringList{"--version"} << true << "tarnwick-dns 1.0.0\n";
+    QTest::newRow("vpn, not elevated") << sample::vpnArguments() << false << "";
+    QTest::newRow("reset, not elevated") << QStringList{"reset"} << false << "";
+}
+
+void TestCommandLine::answersWithoutActing()
+{
+    QFETCH(QStringList, arguments);
+    QFETCH(bool, elevated);
+    QFETCH(QString, output);
+    if (!elevated)
+        SIMULATED_MACHINE_ONLY("the run is made as another user");
+    TestMachine machine;
+    QVERIFY(machine.isValid());
+    const QString before = machine.show();
+    QProcess tool;
+    tool.setProcessEnvironment(machine.environment());
+    if (elevated)
+        machine.startTool(tool, arguments);
+    else
+        tool.start("setpriv", QStringList{"--reuid=65534", "--regid=65534", "--clear-groups",
+                                          TestMachine::toolPath()} +
+                                  arguments);
+    QVERIFY(tool.waitForFinished(60000));
+    QCOMPARE(tool.exitCode(), 0);
+    const QByteArray standardOutput = tool.readAllStandardOutput();
+    const QByteArray standardError = tool.readAllStandardError();
+    if (elevated) {
+        QVERIFY2(standardOutput.startsWith(output.toUtf8()), standardOutput.constData());
+        QCOMPARE(standardError, QByteArray());
+    } else {
+        QCOMPARE(standardOutput, QByteArray());
+        QCOMPARE(standardError.count('\n'), 1);
+        QVERIFY(standardError.contains("not elevated"));
+    }
+    QVERIFY(!QFileInfo::exists(machine.vendorFolder()));
+    QCOMPARE(machine.show(), before);
 }
 
 void TestCommandLine::logsIntoTheVendorFolder()

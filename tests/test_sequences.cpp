@@ -713,6 +713,13 @@ QString SequenceRunner::checkStatus()
             interface.value(QStringLiteral("switched")).toBool() != model.value(name).switched)
             problems.append(
                 QStringLiteral("status holds %1 switched otherwise than the record").arg(name));
+        // On the VPN's servers: what the record names, in each protocol.
+        const bool onVpn =
+            (!recordVpn.ipv4.isEmpty() || !recordVpn.ipv6.isEmpty()) &&
+            nameServers(machine, interface.value(QStringLiteral("id")).toString()) == recordVpn;
+        if (interface.value(QStringLiteral("onVpnServers")).toBool() != onVpn)
+            problems.append(QStringLiteral("status holds %1 %2 the VPN's servers")
+                                .arg(name, onVpn ? QStringLiteral("off") : QStringLiteral("on")));
     }
     if (dataFile() != recordBefore || QFileInfo(machine.logFilePath()).size() != logSizeBefore ||
         machine.netshCalls().size() != callsBefore)

@@ -78,23 +78,26 @@ void TestStatus::answersTheStateAndChangesNothing_data()
     QTest::addColumn<int>("exitCode");
     QTest::addColumn<int>("switched");    // how many interfaces are switched
     QTest::addColumn<QString>("leftOut"); // "NAME: REASON" of the one left out
+    QTest::addColumn<int>("onVpn");       // how many hold the record's VPN servers
 
-    QTest::newRow("fresh machine") << QStringList{"unicode name"} << "none" << 0 << 0 << "";
-    QTest::newRow("after vpn") << QStringList{"unicode name", "vpn"} << "switched" << 10 << 3 << "";
+    QTest::newRow("fresh machine") << QStringList{"unicode name"} << "none" << 0 << 0 << "" << 0;
+    QTest::newRow("after vpn") << QStringList{"unicode name", "vpn"} << "switched" << 10 << 3 << ""
+                               << 4;
     QTest::newRow("vpn failing on one interface")
-        << QStringList{"vpn | fail name= Wi-Fi static"} << "partial" << 11 << 3 << "";
-    QTest::newRow("after vpn and reset") << QStringList{"vpn", "reset"} << "none" << 0 << 0 << "";
-    QTest::newRow("half-done reset")
-        << QStringList{"vpn", "reset | fail name= Wi-Fi static none"} << "partial" << 11 << 1 << "";
+        << QStringList{"vpn | fail name= Wi-Fi static"} << "partial" << 11 << 3 << "" << 3;
+    QTest::newRow("after vpn and reset")
+        << QStringList{"vpn", "reset"} << "none" << 0 << 0 << "" << 0;
+    QTest::newRow("half-done reset") << QStringList{"vpn", "reset | fail name= Wi-Fi static none"}
+                                     << "partial" << 11 << 1 << "" << 2;
     QTest::newRow("unreadable NameServer") << QStringList{"vpn", "unreadable"} << "partial" << 11
-                                           << 3 << "Wi-Fi: IPv4 NameServer cannot be read";
+                                           << 3 << "Wi-Fi: IPv4 NameServer cannot be read" << 3;
     QTest::newRow("dns.dat garbled, its copy read")
-        << QStringList{"vpn", "garble"} << "switched" << 10 << 3 << "";
+        << QStringList{"vpn", "garble"} << "switched" << 10 << 3 << "" << 4;
     QTest::newRow("its copy untrusted, dns.dat read")
         << QStringList{"vpn | fail name= Wi-Fi static", "untrusted copy"} << "partial" << 11 << 3
-        << "";
+        << "" << 3;
     QTest::newRow("unplugged adapter") << QStringList{"vpn", "unplug"} << "partial" << 11 << 3
-                                       << sample::ethernet + ": not listed";
+                                       << sample::ethernet + ": not listed" << 3;
 }
 
 void TestStatus::answersTheStateAndChangesNothing()
@@ -104,6 +107,7 @@ void TestStatus::answersTheStateAndChangesNothing()
     QFETCH(int, exitCode);
     QFETCH(int, switched);
     QFETCH(QString, leftOut);
+    QFETCH(int, onVpn);
     if (steps.contains(QStringLiteral("unplug")))
         SIMULATED_MACHINE_ONLY("the adapter is unplugged in the simulated registry's files");
     const bool untrusted = steps.contains(QStringLiteral("untrusted copy"));
@@ -128,6 +132,9 @@ void TestStatus::answersTheStateAndChangesNothing()
 
     const QJsonObject answer = QJsonDocument::fromJson(json.standardOutput).object();
     QCOMPARE(answer.value("state").toString(), state);
+    QCOMPARE(answer.value("version").toString(), QStringLiteral("1.0.0"));
+    QCOMPARE(answer.value("warnings").toArray().size(), json.standardError.count('\n'));
+    QCOMPARE(text.standardOutput.count(", on VPN servers"), onVpn);
     QCOMPARE(answer.value("reason").toString().contains("using its copy"), garbled);
     QCOMPARE(answer.value("reason").toString().contains("is not ours"), untrusted);
     QVERIFY(text.standardOutput.startsWith(state.toUtf8() + ", VPN servers: "));
@@ -144,6 +151,8 @@ void TestStatus::answersTheStateAndChangesNothing()
         QVERIFY(text.standardOutput.contains(QStringLiteral(" '%1' ").arg(name).toUtf8()));
         QCOMPARE(interface.value("vpnAdapter").toBool(), name == "Local Area Connection");
         switched -= interface.value("switched").toBool() ? 1 : 0;
+        onVpn -= interface.value("onVpnServers").toBool() ? 1 : 0;
+        QCOMPARE(interface.value("serversRead").toBool(), interface.value("leftOut").isNull());
         QCOMPARE(interface.value("savedIpv4").isArray(), saved);
         QCOMPARE(interface.value("savedIpv6").isNull(), !saved);
         if (!interface.value("leftOut").isNull())
@@ -151,6 +160,7 @@ void TestStatus::answersTheStateAndChangesNothing()
     }
     QCOMPARE(leftOuts.join("; "), leftOut);
     QCOMPARE(switched, 0);
+    QCOMPARE(onVpn, 0);
     if (steps.contains(QStringLiteral("unicode name")))
         QVERIFY(text.standardOutput.contains(unicodeName.toUtf8()));
     if (steps == QStringList{"unicode name"})

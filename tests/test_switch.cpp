@@ -171,9 +171,6 @@ void TestSwitch::vpnRunReadsItsArguments_data()
         << QStringList{"{X}@172.16.0.1", "{Y}@172.16.0.2,fd00::2"}
         << "Switch to VPN DNS: 172.16.0.2, fd00::2" << QStringList{} << "172.16.0.2"
         << "fd00::2";
-    QTest::newRow("no @: no servers")
-        << QStringList{"plain"} << "Switch to VPN DNS: ," << QStringList{} << ""
-        << "";
     QTest::newRow("trailing comma")
         << QStringList{"{X}@172.16.0.1,"} << "Switch to VPN DNS: 172.16.0.1,"
         << QStringList{"warning\tDns: Cannot parse DNS data ()"} << "172.16.0.1"

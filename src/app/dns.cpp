@@ -158,11 +158,16 @@ Dns::Dns(int argc, char **argv)
 bool Dns::isInvalid()
 {
     const bool invalid = args.isEmpty() ? mode != Reset : mode == Unknown;
-    if (invalid && !invalidWarningWritten) {
+    // Without a server a vpn run would clear every list, which on Windows
+    // means the network's own servers: a leak it would report as a switch.
+    const bool noServer = !invalid && mode == Vpn && !namesAnyServer(args);
+    if ((invalid || noServer) && !invalidWarningWritten) {
         invalidWarningWritten = true;
-        logWarning(objectName(), QStringLiteral("Invalid command line arguments"));
+        logWarning(objectName(), noServer ? QStringLiteral("Invalid command line arguments: no "
+                                                           "VPN server")
+                                          : QStringLiteral("Invalid command line arguments"));
     }
-    return invalid;
+    return invalid || noServer;
 }
 
 bool Dns::run()

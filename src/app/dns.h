@@ -29,8 +29,9 @@ public:
     // argc and argv as they stand after the application object took them.
     Dns(int argc, char **argv);
 
-    // True when mode and arguments do not fit together; the warning
-    // "Invalid command line arguments" is written once per process.
+    // True when mode and arguments do not fit together, or a vpn run's
+    // entries name no server; the warning "Invalid command line arguments"
+    // is written once per process.
     bool isInvalid();
 
     // Performs the mode; false only for an invalid command line.

@@ -68,6 +68,8 @@ QString roleText(const InterfaceStatus &interface)
     else
         roles.append(interface.switched ? QStringLiteral("switched")
                                         : QStringLiteral("not switched"));
+    roles.append(interface.onVpnServers ? QStringLiteral("on VPN servers")
+                                        : QStringLiteral("not on VPN servers"));
     if (!interface.leftOut.isEmpty())
         roles.append(QStringLiteral("left out: ") + interface.leftOut);
     return roles.join(QStringLiteral(", "));
@@ -85,6 +87,8 @@ QJsonObject jsonInterface(const InterfaceStatus &interface)
     object.insert(QStringLiteral("name"), interface.name);
     object.insert(QStringLiteral("vpnAdapter"), interface.vpnAdapter);
     object.insert(QStringLiteral("switched"), interface.switched);
+    object.insert(QStringLiteral("onVpnServers"), interface.onVpnServers);
+    object.insert(QStringLiteral("serversRead"), interface.serversRead);
     object.insert(QStringLiteral("leftOut"),
                   interface.leftOut.isEmpty() ? QJsonValue() : QJsonValue(interface.leftOut));
     object.insert(QStringLiteral("ipv4"), jsonList(interface.ipv4));
@@ -112,13 +116,17 @@ DnsStatus assessStatus(const QList<InterfaceInfo> &inventory,
     status.vpnIpv4 = canonicalServersText(record.vpnIpv4);
     status.vpnIpv6 = canonicalServersText(record.vpnIpv6);
     bool allOnVpn = leftOut.isEmpty();
+    const bool vpnRecorded = !record.vpnIpv4.isEmpty() || !record.vpnIpv6.isEmpty();
     for (const InterfaceInfo &listed : inventory) {
         InterfaceStatus interface = interfaceStatus(listed.id(), listed.name(), record);
         interface.vpnAdapter = listed.isVpn();
+        interface.serversRead = true;
         interface.ipv4 = listed.ipv4Dns();
         interface.ipv6 = listed.ipv6Dns();
-        allOnVpn = allOnVpn && holdsExactly(interface.ipv4, record.vpnIpv4) &&
-                   holdsExactly(interface.ipv6, record.vpnIpv6);
+        const bool onVpn = holdsExactly(interface.ipv4, record.vpnIpv4) &&
+                           holdsExactly(interface.ipv6, record.vpnIpv6);
+        interface.onVpnServers = vpnRecorded && onVpn;
+        allOnVpn = allOnVpn && onVpn;
         status.interfaces.append(interface);
     }
     for (const DnsManager::LeftOut &left : leftOut) {
@@ -188,10 +196,12 @@ QByteArray formatStatusJson(const DnsStatus &status)
     for (const InterfaceStatus &interface : status.interfaces)
         interfaces.append(jsonInterface(interface));
     QJsonObject object;
+    object.insert(QStringLiteral("version"), QStringLiteral(TARNWICK_VERSION));
     object.insert(QStringLiteral("state"), stateWord(status.state));
     object.insert(QStringLiteral("vpnIpv4"), status.vpnIpv4);
     object.insert(QStringLiteral("vpnIpv6"), status.vpnIpv6);
     object.insert(QStringLiteral("reason"), status.reason);
+    object.insert(QStringLiteral("warnings"), QJsonArray::fromStringList(status.warnings));
     object.insert(QStringLiteral("interfaces"), interfaces);
     return QJsonDocument(object).toJson(QJsonDocument::Compact) + '\n';
 }

@@ -18,7 +18,16 @@ struct InterfaceStatus
     QString id;
     QString name;
     bool vpnAdapter = false;
+    // Recorded as switched: a reset restores it. Not whether it is on the
+    // VPN's servers now, which onVpnServers says.
     bool switched = false;
+    // It holds exactly the record's VPN servers in each protocol (none where
+    // none is recorded); false without a recorded VPN server, and for an
+    // interface left out or not listed. An interface that is not is a
+    // possible leak around the VPN.
+    bool onVpnServers = false;
+    // False where nothing was read: an interface left out or not listed.
+    bool serversRead = false;
     // Why a run leaves it out; empty when it does not.
     QString leftOut;
     // The servers in force; empty for an interface left out.
@@ -48,6 +57,8 @@ struct DnsStatus
     QString vpnIpv6;
     // Why the state is unknown, or which fallback of a run it reflects.
     QString reason;
+    // The warnings written while the status was read, as on standard error.
+    QStringList warnings;
     QList<InterfaceStatus> interfaces;
 };
 
@@ -87,7 +98,8 @@ QString stateWord(DnsStatus::State state);
 // For a person: a first line with the state and the VPN servers, then one
 // line per interface.
 QString formatStatusText(const DnsStatus &status);
-// One JSON object with a line end: state, vpnIpv4, vpnIpv6, reason and
-// interfaces (id, name, vpnAdapter, switched, leftOut or null, ipv4, ipv6,
-// savedIpv4 and savedIpv6 or null).
+// One JSON object with a line end: version, state, vpnIpv4, vpnIpv6,
+// reason, warnings and interfaces (id, name, vpnAdapter, switched,
+// onVpnServers, serversRead, leftOut or null, ipv4, ipv6, savedIpv4 and
+// savedIpv6 or null).
 QByteArray formatStatusJson(const DnsStatus &status);

@@ -1,5 +1,7 @@
+#include "console.h"
 #include "dllsearch.h"
 #include "dns.h"
+#include "elevation.h"
 #include "environment.h"
 #include "logging/logger.h"
 #include "logging/logline.h"
@@ -10,11 +12,37 @@
 
 namespace {
 
+const char usage[] = "usage: tarnwick-dns vpn|user ENTRY... | tarnwick-dns reset"
+                     " | tarnwick-dns status [--json] | tarnwick-dns --help|--version"
+                     "  (ENTRY: {INTERFACE-GUID}@SERVER,SERVER,...)\n";
+
 void printUsage()
 {
-    std::fputs("usage: tarnwick-dns vpn|user ENTRY... | tarnwick-dns reset"
-               " | tarnwick-dns status [--json]  (ENTRY: {INTERFACE-GUID}@SERVER,SERVER,...)\n",
-               stderr);
+    std::fputs(usage, stderr);
+}
+
+// The answer to a lone "--help" or "--version", printed before anything
+// else runs: no folder, no log. False for any other command line.
+bool answeredQuestion(int argc, char **argv)
+{
+    if (argc != 2)
+        return false;
+    if (qstrcmp(argv[1], "--version") == 0) {
+        writeText(StandardStream::Output, QStringLiteral("tarnwick-dns " TARNWICK_VERSION "\n"));
+        return true;
+    }
+    if (qstrcmp(argv[1], "--help") != 0)
+        return false;
+    writeText(StandardStream::Output,
+              QString::fromLatin1(usage) +
+                  QStringLiteral("  vpn     switch every interface to the last IPv4 and IPv6 "
+                                 "server of the entries\n"
+                                 "  user    give the named interfaces the servers of their "
+                                 "entries\n"
+                                 "  reset   give every switched interface its own servers back\n"
+                                 "  status  tell what is switched; exit code 0 none, 10 "
+                                 "switched, 11 partial, 12 unknown\n"));
+    return true;
 }
 
 } // namespace
@@ -23,16 +51,22 @@ int main(int argc, char **argv)
 {
     // Before anything else can load a DLL by name.
     const unsigned long dllSearchError = limitDllSearchToSystemDirectory();
+    if (answeredQuestion(argc, argv))
+        return 0;
     ignoreQtConfiguration();
 
     QCoreApplication application(argc, argv);
     // Known before the logger starts, which would make and repair the vendor
-    // folder: the status mode changes nothing.
+    // folder: the status mode changes nothing. Without elevation no other
+    // mode can do anything, and says so in one line.
     const bool status = asksForStatus(argc, argv);
+    const bool elevated = status || isElevated();
     if (status)
         sendWarningsToStandardError();
-    else
+    else if (elevated)
         Logger::instance();
+    else
+        qInstallMessageHandler([](QtMsgType, const QMessageLogContext &, const QString &) {});
     if (dllSearchError != 0) {
         logWarning(QStringLiteral("Dns"),
                    QStringLiteral("DLL search not limited to the system directory (error %1)")
@@ -49,6 +83,12 @@ int main(int argc, char **argv)
     if (dns.isInvalid()) {
         printUsage();
         return -1;
+    }
+    if (!elevated) {
+        writeText(StandardStream::Error, QStringLiteral("tarnwick-dns: not elevated, DNS servers "
+                                                        "left unchanged: run it as an "
+                                                        "administrator\n"));
+        return 0;
     }
     return dns.run() ? 0 : -1;
 }

@@ -14,10 +14,19 @@ namespace {
 const char statusWord[] = "status";
 const char jsonOption[] = "--json";
 
+// The warnings written so far, for the answer's "warnings".
+QStringList &warningsWritten()
+{
+    static QStringList warnings;
+    return warnings;
+}
+
 void warningsToStandardError(QtMsgType type, const QMessageLogContext &, const QString &message)
 {
-    if (type == QtWarningMsg || type == QtCriticalMsg || type == QtFatalMsg)
-        writeText(StandardStream::Error, QStringLiteral("warning: %1\n").arg(message.simplified()));
+    if (type != QtWarningMsg && type != QtCriticalMsg && type != QtFatalMsg)
+        return;
+    warningsWritten().append(message.simplified());
+    writeText(StandardStream::Error, QStringLiteral("warning: %1\n").arg(message.simplified()));
 }
 
 // The record as a run would read it, the switched interfaces decided as a
@@ -85,7 +94,8 @@ int runStatus(int argc, char **argv)
     const bool json = argc == 3 && qstrcmp(argv[2], jsonOption) == 0;
     if (argc > 3 || (argc == 3 && !json))
         return -1;
-    const DnsStatus status = readStatus();
+    DnsStatus status = readStatus();
+    status.warnings = warningsWritten();
     if (json)
         writeText(StandardStream::Output, QString::fromUtf8(formatStatusJson(status)));
     else

@@ -73,6 +73,15 @@ int entriesPerRun()
     return bound;
 }
 
+bool namesAnyServer(const QStringList &words)
+{
+    const QStringList read = words.mid(0, entriesPerRun());
+    return std::any_of(read.cbegin(), read.cend(), [](const QString &word) {
+        const InterfaceEntry entry = parseInterfaceEntry(word);
+        return !entry.ipv4.isEmpty() || !entry.ipv6.isEmpty();
+    });
+}
+
 QString argsForLog(const QStringList &args)
 {
     QStringList words;

@@ -61,6 +61,10 @@ QStringList parseSavedArgs(const QString &value, const QString &separator);
 // entriesPerRun(), each cut by boundedForLog, joined by blanks.
 QString argsForLog(const QStringList &args);
 
+// Whether the words of a vpn run's command line name any server, as the run
+// reads them: its first entriesPerRun() entries, their addresses only.
+bool namesAnyServer(const QStringList &words);
+
 // The IDs of the entries whose servers hold one of `servers`.
 QStringList idsOnServers(const QList<InterfaceEntry> &entries, const QStringList &servers);
 
