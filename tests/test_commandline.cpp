@@ -81,7 +81,6 @@ void TestCommandLine::answersWithoutActing_data()
     QTest::newRow("--help") << QStringList{"--help"} << true << "usage: tarnwick-dns";
     QTest::newRow("--version") << QStringList{"--version"} << true << "tarnwick-dns 1.0.0\n";
     QTest::newRow("vpn, not elevated") << sample::vpnArguments() << false << "";
-    QTest::newRow("reset, not elevated") << QStringList{"reset"} << false << "";
 }
 
 void TestCommandLine::answersWithoutActing()

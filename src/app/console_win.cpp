@@ -10,13 +10,22 @@ bool isConsole(HANDLE handle)
     return GetConsoleMode(handle, &mode);
 }
 
+// WriteConsoleW fails for lack of memory on a long text (its buffer is
+// shared with the console host): the text goes in pieces of this many
+// UTF-16 units at most.
+const DWORD consoleChunk = 8000;
+
 void writeToConsole(HANDLE console, const QString &text)
 {
     const auto *characters = reinterpret_cast<const wchar_t *>(text.utf16());
     DWORD left = DWORD(text.size());
     while (left > 0) {
+        DWORD chunk = qMin(left, consoleChunk);
+        // A surrogate pair stays in one piece.
+        if (chunk < left && QChar::isHighSurrogate(characters[chunk - 1]))
+            --chunk;
         DWORD written = 0;
-        if (!WriteConsoleW(console, characters, left, &written, nullptr) || written == 0)
+        if (!WriteConsoleW(console, characters, chunk, &written, nullptr) || written == 0)
             return;
         characters += written;
         left -= written;

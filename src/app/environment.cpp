@@ -19,7 +19,7 @@ void ignoreQtConfiguration()
     const QStringList names = QProcessEnvironment::systemEnvironment().keys();
     for (const QString &name : names) {
         if (name.startsWith(QLatin1String("QT_"), Qt::CaseInsensitive))
-            qunsetenv(name.toLocal8Bit().constData());
+            removeEnvironmentVariable(name);
     }
     QLoggingCategory::setFilterRules(loggingFilterRules);
 }

@@ -1,5 +1,7 @@
 #pragma once
 
+#include <QString>
+
 // Makes what the tool does and logs independent of Qt's configuration in the
 // environment and in profiles. An elevated run inherits the person's own
 // environment (HKCU\Environment), where QT_FATAL_WARNINGS would end a run at
@@ -12,3 +14,9 @@
 // before QCoreApplication exists. Other variables stay: the simulated machine
 // needs its own.
 void ignoreQtConfiguration();
+
+// Removes the variable from the process's environment, which the commands
+// the tool starts inherit: on Windows from the C runtime's copy, which
+// qunsetenv changes, and from the process's own environment block, which
+// _putenv leaves as it is.
+void removeEnvironmentVariable(const QString &name);

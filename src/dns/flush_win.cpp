@@ -6,6 +6,10 @@
 
 namespace {
 
+// DnsFlushResolverCache is exported by dnsapi.dll but not documented by
+// Microsoft: its signature (no argument, a BOOL that is TRUE on success) is
+// what "ipconfig /flushdns" is known to rely on, not a published contract.
+// A FALSE answer, or a missing function, falls back on that command.
 using FlushFunction = BOOL(WINAPI *)();
 
 } // namespace

@@ -1,0 +1,6 @@
+#include "environment.h"
+
+void removeEnvironmentVariable(const QString &name)
+{
+    qunsetenv(name.toLocal8Bit().constData());
+}
