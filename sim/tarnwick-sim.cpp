@@ -2,6 +2,7 @@
 //
 //   tarnwick-sim create ROOT --sample [--with-bare-interface]
 //   tarnwick-sim create ROOT --interfaces N [--adapters A]
+//     (either with --with-dns-api: SetInterfaceDnsSettings in iphlpapi)
 //   tarnwick-sim env ROOT
 //   tarnwick-sim run ROOT -- COMMAND...
 //   tarnwick-sim show ROOT
@@ -29,6 +30,7 @@ int usage()
 {
     std::fputs("usage: tarnwick-sim create ROOT (--sample [--with-bare-interface] |\n"
                "                                --interfaces N [--adapters A])\n"
+               "                                [--with-dns-api]\n"
                "       tarnwick-sim env ROOT\n"
                "       tarnwick-sim run ROOT -- COMMAND...\n"
                "       tarnwick-sim show ROOT\n"
@@ -56,7 +58,7 @@ bool installFile(const QString &source, const QString &target)
            QFile::setPermissions(target, QFileInfo(source).permissions());
 }
 
-bool installProgramsAndLibraries(const QString &root)
+bool installProgramsAndLibraries(const QString &root, bool withDnsApi)
 {
     QDir dir(root);
     if (!dir.mkpath(QStringLiteral("bin")) || !dir.mkpath(QStringLiteral("lib")) ||
@@ -72,7 +74,8 @@ bool installProgramsAndLibraries(const QString &root)
                        root + QStringLiteral("/lib/libdnsapi.so")) &&
            installFile(QStringLiteral(TARNWICK_DNSAPI_NOFUNCTION_PATH),
                        root + QStringLiteral("/lib/libdnsapi-nofunction.so")) &&
-           installFile(QStringLiteral(TARNWICK_IPHLPAPI_PATH),
+           installFile(withDnsApi ? QStringLiteral(TARNWICK_IPHLPAPI_PATH)
+                                  : QStringLiteral(TARNWICK_IPHLPAPI_NODNSAPI_PATH),
                        root + QStringLiteral("/lib/libiphlpapi.so")) &&
            journal.open(QIODevice::WriteOnly);
 }
@@ -84,8 +87,11 @@ bool parseCount(const QString &text, int *count)
     return ok && *count >= 0;
 }
 
-int create(const QStringList &words)
+int create(QStringList words)
 {
+    // With SetInterfaceDnsSettings, as Windows 10 2004 and later; without
+    // it, as before, every list is set with netsh.
+    const bool withDnsApi = words.removeAll(QStringLiteral("--with-dns-api")) > 0;
     if (words.size() < 2)
         return usage();
     const QString root = absoluteRoot(words.at(0));
@@ -118,7 +124,7 @@ int create(const QStringList &words)
         return fail(QStringLiteral("%1 exists and is not empty").arg(root));
     if (QFileInfo(root).exists() && !QFileInfo(root).isDir())
         return fail(QStringLiteral("%1 exists and is not a directory").arg(root));
-    if (!QDir().mkpath(root) || !installProgramsAndLibraries(root))
+    if (!QDir().mkpath(root) || !installProgramsAndLibraries(root, withDnsApi))
         return fail(QStringLiteral("cannot create the machine in %1").arg(root));
     writeRegistry(root, interfaces, adapters);
     return 0;

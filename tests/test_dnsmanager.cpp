@@ -56,6 +56,8 @@ private slots:
     void nativeListerGrowsItsBuffer();
     void replacesDnsSettings_data();
     void replacesDnsSettings();
+    void setsListsNatively_data();
+    void setsListsNatively();
     void mergesSavedServers_data();
     void mergesSavedServers();
     void plansRoundTripTheSampleMachine();
@@ -288,13 +290,14 @@ void TestDnsManager::replacesDnsSettings_data()
         << e << "Ethernet" << true << "172.16.0.1,172.16.0.2"
         << "" << QStringList{setVpn, "interface ipv4 add dns name= Ethernet 172.16.0.2 index=2"}
         << QStringList{line.arg(e, "Ethernet", "192.0.2.53,192.0.2.54", "172.16.0.1,172.16.0.2",
-                                ", status: 'true'")}
+                                ", status: 'true', via netsh")}
         << true << "172.16.0.1,172.16.0.2";
     QTest::newRow("empty request clears with none")
         << e << "Ethernet" << true << ""
         << ""
         << QStringList{"interface ipv4 set dns name= Ethernet static none primary validate=no"}
-        << QStringList{line.arg(e, "Ethernet", "192.0.2.53,192.0.2.54", "", ", status: 'true'")}
+        << QStringList{line.arg(e, "Ethernet", "192.0.2.53,192.0.2.54", "",
+                                ", status: 'true', via netsh")}
         << true << "";
     QTest::newRow("ipv6 below Tcpip6, name with a blank")
         << sample::ethernet2 << "Ethernet 2" << false << "fd00:dead:beef:cafe::1"
@@ -302,7 +305,7 @@ void TestDnsManager::replacesDnsSettings_data()
         << QStringList{"interface ipv6 set dns name= Ethernet 2 static fd00:dead:beef:cafe::1 "
                        "primary validate=no"}
         << QStringList{line.arg(sample::ethernet2, "Ethernet 2", "2001:db8::53",
-                                "fd00:dead:beef:cafe::1", ", status: 'true'")}
+                                "fd00:dead:beef:cafe::1", ", status: 'true', via netsh")}
         << true << "fd00:dead:beef:cafe::1";
     QTest::newRow("empty entry between two commas")
         << e << "Ethernet" << true << "172.16.0.1,,172.16.0.2"
@@ -313,34 +316,36 @@ void TestDnsManager::replacesDnsSettings_data()
         << QStringList{failed.arg("interface ipv4 add dns name= Ethernet index=2",
                                   "The parameter is incorrect."),
                        line.arg(e, "Ethernet", "192.0.2.53,192.0.2.54", "172.16.0.1,,172.16.0.2",
-                                ", status: 'false'")}
+                                ", status: 'false', via netsh")}
         << false << "172.16.0.1,172.16.0.2";
     QTest::newRow("failing netsh")
         << e << "Ethernet" << true << "172.16.0.1"
         << "fail" << QStringList{setVpn}
         << QStringList{failed.arg(setVpn, "The requested operation failed."),
                        line.arg(e, "Ethernet", "192.0.2.53,192.0.2.54", "172.16.0.1",
-                                ", status: 'false'")}
+                                ", status: 'false', via netsh")}
         << false << "192.0.2.53,192.0.2.54";
     QTest::newRow("crashing netsh")
         << e << "Ethernet" << true << "172.16.0.1"
         << "crash" << QStringList{setVpn}
-        << QStringList{failed.arg(setVpn, ""), line.arg(e, "Ethernet", "192.0.2.53,192.0.2.54",
-                                                        "172.16.0.1", ", status: 'false'")}
+        << QStringList{failed.arg(setVpn, ""),
+                       line.arg(e, "Ethernet", "192.0.2.53,192.0.2.54", "172.16.0.1",
+                                ", status: 'false', via netsh")}
         << false << "192.0.2.53,192.0.2.54";
-    QTest::newRow("netsh missing") << e << "Ethernet" << true << "172.16.0.1"
-                                   << "missing" << QStringList{}
-                                   << QStringList{failed.arg(setVpn, "failed to start"),
-                                                  line.arg(e, "Ethernet", "192.0.2.53,192.0.2.54",
-                                                           "172.16.0.1", ", status: 'false'")}
-                                   << false << "192.0.2.53,192.0.2.54";
+    QTest::newRow("netsh missing")
+        << e << "Ethernet" << true << "172.16.0.1"
+        << "missing" << QStringList{}
+        << QStringList{failed.arg(setVpn, "failed to start"),
+                       line.arg(e, "Ethernet", "192.0.2.53,192.0.2.54", "172.16.0.1",
+                                ", status: 'false', via netsh")}
+        << false << "192.0.2.53,192.0.2.54";
     QTest::newRow("netsh that does not start, twice")
         << e << "Ethernet" << true << "172.16.0.1"
         << "unstartable" << QStringList{}
         << QStringList{"warning\tSystemProcess: netsh did not start; starting it once more",
                        failed.arg(setVpn, "failed to start"),
                        line.arg(e, "Ethernet", "192.0.2.53,192.0.2.54", "172.16.0.1",
-                                ", status: 'false'")}
+                                ", status: 'false', via netsh")}
         << false << "192.0.2.53,192.0.2.54";
     QTest::newRow("failure that took effect all the same")
         << e << "Ethernet" << true << "192.0.2.53"
@@ -348,7 +353,7 @@ void TestDnsManager::replacesDnsSettings_data()
         << QStringList{"interface ipv4 set dns name= Ethernet static 192.0.2.53 primary "
                        "validate=no"}
         << QStringList{line.arg(e, "Ethernet", "192.0.2.53,192.0.2.54", "192.0.2.53",
-                                ", status: 'true'")}
+                                ", status: 'true', via netsh")}
         << true << "192.0.2.53";
 }
 
@@ -371,6 +376,55 @@ void TestDnsManager::replacesDnsSettings()
     QCOMPARE(machine->netshCalls(), calls);
     QCOMPARE(messages.lines(), lines);
     QCOMPARE(machine->nameServer(id, ipv4), after);
+}
+
+// On a machine with SetInterfaceDnsSettings (its call for Ethernet's IPv4
+// given a fault), both protocols' lists of Ethernet are set: natively, else
+// with netsh after a warning; after a call that does not return in time, with
+// netsh alone, and the late return is named at the end of the run.
+void TestDnsManager::setsListsNatively_data()
+{
+    QTest::addColumn<QString>("fault");
+    QTest::addColumn<QString>("warning");
+    QTest::addColumn<int>("netshCalls");
+    QTest::newRow("in place") << ""
+                              << "" << 0;
+    QTest::newRow("error") << "fail"
+                           << "failed for 'Ethernet' (IPv4) with error 87" << 2;
+    QTest::newRow("no effect") << "noop"
+                               << "left 'Ethernet' (IPv4) other than asked" << 2;
+    QTest::newRow("no return in time") << "hang"
+                                       << "did not return within 300 ms" << 3;
+}
+
+void TestDnsManager::setsListsNatively()
+{
+    QFETCH(QString, fault);
+    QFETCH(QString, warning);
+    QFETCH(int, netshCalls);
+    TestMachine native({"--sample", "--with-dns-api"});
+    native.enter();
+    QFile timeout(native.root() + "/dns-call-timeout-ms");
+    QVERIFY(timeout.open(QIODevice::WriteOnly) && timeout.write("300") == 3 && timeout.flush());
+    native.setFaults("iphlpapi", {fault.isEmpty() ? QString() : fault + " ipv4"});
+    MessageCapture messages;
+    {
+        DnsManager manager(QDeadlineTimer(5000));
+        manager.loadInterfaces();
+        QVERIFY(manager.replaceDnsSettings(sample::ethernet, "Ethernet", "172.16.0.1,172.16.0.2",
+                                           true));
+        QVERIFY(manager.replaceDnsSettings(sample::ethernet, "Ethernet", "fd00::1", false));
+        manager.finishRun();
+    }
+    QCOMPARE(native.netshCalls().size(), netshCalls);
+    QCOMPARE(native.nameServer(sample::ethernet, true), QStringLiteral("172.16.0.1,172.16.0.2"));
+    QCOMPARE(native.nameServer(sample::ethernet, false), QStringLiteral("fd00::1"));
+    const QStringList warnings = messages.lines().filter("warning\t");
+    QCOMPARE(warnings.size(), warning.isEmpty() ? 0 : 1);
+    QVERIFY(warning.isEmpty() || warnings.first().contains(warning));
+    QCOMPARE(messages.lines().filter("returned late").size(), fault == "hang" ? 1 : 0);
+    QCOMPARE(messages.lines().filter(", via SetInterfaceDnsSettings").size(),
+             2 - (fault.isEmpty() ? 0 : 1) - (fault == "hang" ? 1 : 0));
 }
 
 void TestDnsManager::mergesSavedServers_data()

@@ -244,7 +244,7 @@ void TestScenarios::failingNetshIsLoggedAndTheRunGoesOn()
                            ") finished with status: 'false', output: 'The requested operation "
                            "failed.'"));
     QVERIFY(lines.contains("info\tDnsManager: Replace DNS settings for ID: " + sample::wifi +
-                           ", name: 'Wi-Fi' () -> (172.16.0.1), status: 'false'"));
+                           ", name: 'Wi-Fi' () -> (172.16.0.1), status: 'false', via netsh"));
     QCOMPARE(machine->dataFileValue("VpnDns/IPv4"), vpnIpv4);
 }
 

@@ -30,7 +30,9 @@
 //                               is killed there), no listing, wmic fail,
 //                               replace fails (dns.dat immutable meanwhile),
 //                               kill between writes (before dns.dat is
-//                               replaced)
+//                               replaced), native fail|noop|crash|hang TEXT
+//                               (SetInterfaceDnsSettings, on a machine that
+//                               has it, for the calls holding TEXT)
 //   together RUN + RUN after N ms
 //   change NAME@SERVERS         the user gives the interface these servers (left
 //                               out while the model holds it switched)
@@ -50,8 +52,8 @@
 // TARNWICK_SEQUENCES random sequences (10; 1 under Wine, where a run costs
 // seconds) of TARNWICK_SEQUENCE_STEPS steps (14) each; sequence i uses the
 // seed TARNWICK_SEED + i, or without it fixed seeds and, last, a fresh one.
-// A damage step that would leave neither file reading whole changes nothing:
-// no record would be left, a loss the README names.
+// A damage step that would leave neither file holding the record whole
+// changes nothing: that loss is one the README names.
 // TARNWICK_REPLAY, a step list, replaces them. TARNWICK_KEEP_FAILED, a
 // folder, receives a copy of a failed sequence's machine.
 
@@ -235,6 +237,10 @@ private:
 
 SequenceRunner::SequenceRunner()
 {
+    // A hanging SetInterfaceDnsSettings costs a second, not 30.
+    QFile timeout(machine.root() + QStringLiteral("/dns-call-timeout-ms"));
+    if (timeout.open(QIODevice::WriteOnly))
+        timeout.write("1000");
     for (auto it = userInterfaceIds().cbegin(); it != userInterfaceIds().cend(); ++it)
         model[it.key()].user = nameServers(machine, it.value());
     for (const QString &id : {sample::kernelDebug, sample::unnamed})
@@ -275,7 +281,9 @@ QString SequenceRunner::runAlone(const QString &run, const QString &fault)
     QProcess tool;
     machine.startTool(tool, arguments);
     const QString kill = QStringLiteral("kill ");
-    const bool betweenWrites = fault == QLatin1String("kill between writes");
+    // The tool ends by itself, as a killed run does.
+    const bool betweenWrites = fault == QLatin1String("kill between writes") ||
+                               fault.startsWith(QLatin1String("native crash"));
     const bool fileFault = betweenWrites || fault == QLatin1String("replace fails");
     bool killed = !betweenWrites && fault.startsWith(kill) &&
                   killAtCall(tool, fault.mid(kill.size()), callsBefore, deadline);
@@ -396,8 +404,10 @@ QString SequenceRunner::damageDataFile(const QString &step)
     const QString kind = ofCopy ? step.mid(copyPrefix.size()) : step;
     const QString copyPath = machine.dataFilePath() + QStringLiteral(".copy");
     QFile file(ofCopy ? copyPath : machine.dataFilePath());
+    // One file always holds the record whole: the copy is spoiled only while
+    // dns.dat holds the same, dns.dat only while the copy reads whole.
     QTemporaryDir scratch;
-    if (!file.exists() || !readDataFile(ofCopy ? machine.dataFilePath() : copyPath, scratch))
+    if (!file.exists() || (ofCopy ? !recordsAlike() : !readDataFile(copyPath, scratch)))
         return QString();
     if (kind == QLatin1String("delete") || kind == QLatin1String("untrusted")) {
         const bool done =
@@ -590,6 +600,14 @@ bool SequenceRunner::setFault(const QString &fault) const
     const QStringList fail{QStringLiteral("fail")};
     if (fault == QLatin1String("replace fails"))
         return immutable(true);
+    static const QRegularExpression nativeFault(
+        QStringLiteral("^native (fail|noop|crash|hang) (SetInterfaceDnsSettings.*|ipv[46])$"));
+    const QRegularExpressionMatch native = nativeFault.match(fault);
+    if (native.hasMatch()) {
+        machine.setFaults(QStringLiteral("iphlpapi"),
+                          {native.captured(1) + QLatin1Char(' ') + native.captured(2)});
+        return true;
+    }
     if (fault == QLatin1String("kill between writes")) {
         machine.setFaults(QStringLiteral("vendorfolder"), {QStringLiteral("kill dns.dat")});
         return true;
@@ -920,7 +938,8 @@ QString StepGenerator::fault(const QString &run)
     // Listing faults hold on the simulated machine only (wineListsTheHostsAdapters),
     // as do those of the tool's own file writes.
     const int simulatedOnly = TestMachine::windowsWanted() ? 0 : 1;
-    switch (weighted({5, 3, simulatedOnly, simulatedOnly, simulatedOnly, simulatedOnly})) {
+    const int native = TestMachine::nativeDnsWanted() ? 4 : 0;
+    switch (weighted({5, 3, simulatedOnly, simulatedOnly, simulatedOnly, simulatedOnly, native})) {
     case 0: {
         const QString action = pick({"fail", "fail", "crash", "noop"});
         return QStringLiteral("netsh %1 %2").arg(action, netshText());
@@ -933,8 +952,13 @@ QString StepGenerator::fault(const QString &run)
         return QStringLiteral("wmic fail");
     case 4:
         return QStringLiteral("replace fails");
-    default:
+    case 5:
         return QStringLiteral("kill between writes");
+    default:
+        return QStringLiteral("native %1 %2")
+            .arg(pick({"fail", "noop", "crash", "hang"}),
+                 pick({"SetInterfaceDnsSettings", "ipv4", "ipv6",
+                       "SetInterfaceDnsSettings " + userInterfaceIds().value(pick(names))}));
     }
 }
 

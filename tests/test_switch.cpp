@@ -148,14 +148,35 @@ void TestSwitch::vpnThenResetRestoresEveryInterface()
     QCOMPARE(machine->dataFileGroups(), QStringList{"UserDns"});
 
     const QString inventory = "info\tDnsManager: ID: .*";
-    const QString replace = "info\tDnsManager: Replace DNS settings for ID: .*, status: 'true'";
+    const QString replace =
+        "info\tDnsManager: Replace DNS settings for ID: .*, status: 'true', via netsh";
+    // Every run ends with the count of what it set, and how; here without
+    // SetInterfaceDnsSettings, as Windows before 10 2004.
+    const QString withoutFunction =
+        "info\tDnsManager: SetInterfaceDnsSettings is not in iphlpapi.dll \\(Windows before 10 "
+        "2004\\), DNS lists are set with netsh";
+    const QString summary = "info\tDnsManager: DNS lists set: 0 natively in 0 ms, \\d+ netsh "
+                            "commands in \\d+ ms";
     verifyLinePatterns(lastRunLines(*machine),
-                       {"info\tDns: Initialized with 'Reset' mode", "info\tDns: Process started",
-                        "info\tDns: Resetting DNS settings\\.\\.\\.", wmicListedLine, inventory,
-                        inventory, inventory, inventory, "info\tDns: Switch to user DNS",
-                        "info\tDnsManager: Set DNS settings from user", replace, replace, replace,
-                        replace, replace, replace,
+                       {"info\tDns: Initialized with 'Reset' mode",
+                        "info\tDns: Process started",
+                        "info\tDns: Resetting DNS settings\\.\\.\\.",
+                        wmicListedLine,
+                        inventory,
+                        inventory,
+                        inventory,
+                        inventory,
+                        "info\tDns: Switch to user DNS",
+                        "info\tDnsManager: Set DNS settings from user",
+                        replace,
+                        replace,
+                        replace,
+                        replace,
+                        replace,
+                        replace,
                         "info\tDnsManager: Flush DNS finished with status 'true'",
+                        withoutFunction,
+                        summary,
                         "info\tDns: Process finished"});
 }
 
@@ -321,6 +342,10 @@ void TestSwitch::resetWithoutDataFileClearsLoneVpnServers()
                         replace,
                         replace,
                         "info\tDnsManager: Flush DNS finished with status 'true'",
+                        "info\tDnsManager: SetInterfaceDnsSettings is not in iphlpapi.dll "
+                        "\\(Windows before 10 2004\\), DNS lists are set with netsh",
+                        "info\tDnsManager: DNS lists set: 0 natively in 0 ms, 2 netsh commands in "
+                        "\\d+ ms",
                         "info\tDns: Process finished"});
 }
 

@@ -60,8 +60,10 @@ TestMachine::Run waitForRun(QProcess &process)
 TestMachine::TestMachine(const QStringList &createArguments)
 {
     QProcess create;
+    const QStringList withDnsApi =
+        nativeDnsWanted() ? QStringList{QStringLiteral("--with-dns-api")} : QStringList();
     create.start(QStringLiteral(TARNWICK_SIM_PATH),
-                 QStringList{QStringLiteral("create"), root()} + createArguments);
+                 QStringList{QStringLiteral("create"), root()} + createArguments + withDnsApi);
     valid = create.waitForFinished(60000) && create.exitStatus() == QProcess::NormalExit &&
             create.exitCode() == 0;
     if (windowsWanted()) {
@@ -118,6 +120,11 @@ void TestMachine::enter() const
     for (const QString &name : {QStringLiteral("TARNWICK_SIM_ROOT"),
                                 QStringLiteral("XDG_DATA_HOME"), QStringLiteral("PATH")})
         qputenv(name.toUtf8().constData(), inside.value(name).toUtf8());
+}
+
+bool TestMachine::nativeDnsWanted()
+{
+    return qEnvironmentVariable("TARNWICK_TEST_DNS_API") == QLatin1String("with");
 }
 
 bool TestMachine::windowsWanted()

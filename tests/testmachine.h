@@ -34,6 +34,9 @@ public:
     // Whether the tests run against the Windows machine under Wine
     // (TARNWICK_TEST_MACHINE=windows).
     static bool windowsWanted();
+    // Whether every machine is made with SetInterfaceDnsSettings
+    // (TARNWICK_TEST_DNS_API=with), as Windows 10 2004 and later.
+    static bool nativeDnsWanted();
 
     // `createArguments` follow "tarnwick-sim create ROOT".
     explicit TestMachine(const QStringList &createArguments = {QStringLiteral("--sample")});

@@ -250,18 +250,19 @@ void Dns::switchDns(const VendorFolder &vendorFolder, QDeadlineTimer commandDead
     manager.refreshInterfaces();
     if (mode == Vpn) {
         switchToVpn(manager, dataFile, lastIpv4, lastIpv6);
-        return;
+    } else {
+        logInfo(objectName(), QStringLiteral("Switch to user DNS"));
+        const QStringList switched = switchedIds(manager, dataFile);
+        QList<InterfaceInfo> records;
+        if (mode == User)
+            records = userRecords(manager, entries);
+        else if (dataFile.hasRecord())
+            records = resetRecords(manager, dataFile, switched);
+        else
+            records = defaultRecords(manager, dataFile.vpnServers());
+        switchToUser(manager, dataFile, records, switched);
     }
-    logInfo(objectName(), QStringLiteral("Switch to user DNS"));
-    const QStringList switched = switchedIds(manager, dataFile);
-    QList<InterfaceInfo> records;
-    if (mode == User)
-        records = userRecords(manager, entries);
-    else if (dataFile.hasRecord())
-        records = resetRecords(manager, dataFile, switched);
-    else
-        records = defaultRecords(manager, dataFile.vpnServers());
-    switchToUser(manager, dataFile, records, switched);
+    manager.finishRun();
 }
 
 QList<InterfaceEntry> Dns::readArguments(QString *lastIpv4, QString *lastIpv6)

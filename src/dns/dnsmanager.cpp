@@ -7,6 +7,7 @@
 #include "netshcommand.h"
 #include "servers.h"
 #include "systemcommand.h"
+#include "utils/machinebound.h"
 #include "utils/registry.h"
 #include "utils/text.h"
 
@@ -19,6 +20,11 @@
 namespace {
 
 const int commandTimeoutMs = 30000;
+
+QString protocolName(bool ipv4)
+{
+    return ipv4 ? QStringLiteral("IPv4") : QStringLiteral("IPv6");
+}
 // How long the end of a run waits for the fallback flush.
 const int flushWaitMs = 10000;
 
@@ -341,12 +347,58 @@ QString DnsManager::readNameServer(const QString &id, bool ipv4) const
     return RegistryKey(key).value(nameServerKey);
 }
 
+bool DnsManager::setNatively(const QString &id, const QString &name, const QString &servers,
+                             bool ipv4)
+{
+    if (!nativeDns)
+        nativeDns = std::make_unique<InterfaceDns>();
+    if (!nativeDns->isAvailable() || nativeAbandoned ||
+        deadlineExpired(QStringLiteral("DNS servers (%1) of '%2' for %3")
+                            .arg(servers, name, protocolName(ipv4))))
+        return false;
+    QElapsedTimer timer;
+    timer.start();
+    const int timeoutMs = boundOnThisMachine("dns-call-timeout-ms", commandTimeoutMs);
+    const InterfaceDns::Outcome outcome = nativeDns->set(id, !ipv4, servers, timeoutMs);
+    nativeMs += timer.elapsed();
+    const QString which = QStringLiteral("'%1' (%2)").arg(name, protocolName(ipv4));
+    if (outcome.kind == InterfaceDns::Outcome::TimedOut) {
+        // It may still change the list: the interface stays switched, and no
+        // further call is risked in this run.
+        nativeAbandoned = true;
+        abandonedIds = unitedIds(abandonedIds, {id});
+        logWarning(objectName(), QStringLiteral("SetInterfaceDnsSettings did not return within %1 "
+                                                "ms for %2, netsh sets the rest of this run")
+                                     .arg(QString::number(timeoutMs), which));
+        return false;
+    }
+    if (outcome.error != 0) {
+        logWarning(objectName(), QStringLiteral("SetInterfaceDnsSettings failed for %1 with error "
+                                                "%2, setting it with netsh")
+                                     .arg(which, QString::number(outcome.error)));
+        return false;
+    }
+    if (canonicalServersText(readNameServer(id, ipv4)) != servers) {
+        logWarning(objectName(), QStringLiteral("SetInterfaceDnsSettings left %1 other than "
+                                                "asked, setting it with netsh")
+                                     .arg(which));
+        return false;
+    }
+    ++nativeLists;
+    return true;
+}
+
 bool DnsManager::replaceDnsSettings(const QString &id, const QString &name, const QString &servers,
                                     bool ipv4)
 {
     const QString before = readNameServer(id, ipv4);
     if (canonicalServersText(before) == servers) {
         logDnsReplacement(id, name, before, servers, QStringLiteral(", skipped"));
+        return true;
+    }
+    if (setNatively(id, name, servers, ipv4)) {
+        logDnsReplacement(id, name, before, servers,
+                          QStringLiteral(", status: 'true', via SetInterfaceDnsSettings"));
         return true;
     }
 
@@ -359,8 +411,12 @@ bool DnsManager::replaceDnsSettings(const QString &id, const QString &name, cons
                     .arg(servers, name, ipv4 ? QStringLiteral("IPv4") : QStringLiteral("IPv6"))))
             break;
         const QStringList arguments = netshDnsArguments(ipv4, name, entries.at(position), position);
+        QElapsedTimer timer;
+        timer.start();
         const CommandOutcome outcome =
             runSystemCommand(QStringLiteral("netsh"), arguments, commandTimeoutMs);
+        ++netshCommands;
+        netshMs += timer.elapsed();
         if (outcome.succeeded())
             continue;
         const QString output = outcome.started && !outcome.timedOut
@@ -373,7 +429,7 @@ bool DnsManager::replaceDnsSettings(const QString &id, const QString &name, cons
 
     const bool result = canonicalServersText(readNameServer(id, ipv4)) == servers;
     logDnsReplacement(id, name, before, servers,
-                      QStringLiteral(", status: '%1'").arg(boolToString(result)));
+                      QStringLiteral(", status: '%1', via netsh").arg(boolToString(result)));
     return result;
 }
 
@@ -392,7 +448,7 @@ bool DnsManager::replaceInterfaceDns(const InterfaceInfo &record, const QStringL
         replaceDnsSettings(record.id(), record.name(), joinServers(ipv4Servers), true);
     const bool ipv6Done =
         replaceDnsSettings(record.id(), record.name(), joinServers(ipv6Servers), false);
-    return ipv4Done && ipv6Done;
+    return ipv4Done && ipv6Done && !containsId(abandonedIds, record.id());
 }
 
 void DnsManager::setDnsFromVpn(const QStringList &ipv4Servers, const QStringList &ipv6Servers,
@@ -434,6 +490,40 @@ void DnsManager::mergeUserDns(const QList<InterfaceInfo> &saved)
         record.setIpv4Dns(match->ipv4Dns());
         record.setIpv6Dns(match->ipv6Dns());
     }
+}
+
+void DnsManager::finishRun()
+{
+    if (nativeDns && !nativeDns->isAvailable()) {
+        logInfo(objectName(), QStringLiteral("SetInterfaceDnsSettings is not in iphlpapi.dll "
+                                             "(Windows before 10 2004), DNS lists are set with "
+                                             "netsh"));
+    }
+    // An abandoned call is given as long as a command started at the
+    // deadline would have.
+    const QDeadlineTimer bound(qMax<qint64>(0, commandDeadline.remainingTime()) +
+                               boundOnThisMachine("dns-call-timeout-ms", commandTimeoutMs));
+    for (const InterfaceDns::Abandoned &call :
+         nativeDns ? nativeDns->waitForAbandoned(bound) : QList<InterfaceDns::Abandoned>()) {
+        const InterfaceInfo *record = interfaceWithId(call.id);
+        const QString which = QStringLiteral("'%1' (%2)")
+                                  .arg(record ? record->name() : call.id, protocolName(!call.ipv6));
+        if (!call.returned) {
+            logCritical(objectName(), QStringLiteral("SetInterfaceDnsSettings for %1 has not "
+                                                     "returned, it may still change that list")
+                                          .arg(which));
+            continue;
+        }
+        logInfo(objectName(),
+                QStringLiteral("SetInterfaceDnsSettings for %1 returned late, the list holds (%2)")
+                    .arg(which, readNameServer(call.id, !call.ipv6)));
+    }
+    logInfo(objectName(), QStringLiteral("DNS lists set: %1 natively in %2 ms, %3 netsh commands "
+                                         "in %4 ms")
+                              .arg(nativeLists)
+                              .arg(nativeMs)
+                              .arg(netshCommands)
+                              .arg(netshMs));
 }
 
 void DnsManager::flushDns()

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "childprocess.h"
+#include "interfacedns.h"
 #include "interfaceinfo.h"
 
 #include <QDeadlineTimer>
@@ -9,6 +10,7 @@
 #include <QSet>
 #include <QString>
 #include <QStringList>
+#include <memory>
 #include <optional>
 
 // The machine's network interfaces and their DNS servers: the inventory, read
@@ -62,11 +64,20 @@ public:
     const InterfaceInfo *interfaceWithId(const QString &id) const;
 
     // Makes the interface's "NameServer" for the protocol equal to `servers`
-    // (a servers text of canonical addresses) with netsh; true when it is
-    // equal afterwards, or was already, compared as canonicalServersText.
-    // Past the deadline no further command starts, with a warning.
+    // (a servers text of canonical addresses): through SetInterfaceDnsSettings
+    // where iphlpapi.dll has it, confirmed by reading the value back, else, or
+    // where that fails (with a warning), with netsh; true when it is equal
+    // afterwards, or was already, compared as canonicalServersText. Past the
+    // deadline nothing further is started, with a warning. After a call to the
+    // function that did not return in time, netsh sets the rest of the run.
     bool replaceDnsSettings(const QString &id, const QString &name, const QString &servers,
                             bool ipv4);
+    // Ends the run's changes: waits, within the run's bound, for calls to
+    // SetInterfaceDnsSettings that did not return in time and reads their
+    // lists back, logging a critical line for one that never returns; then
+    // one line with the lists set natively, the netsh commands run and their
+    // milliseconds.
+    void finishRun();
 
     // The VPN adapter and each interface named in `ids` (ignoring letter
     // case) get these servers; then the resolver cache is flushed.
@@ -109,6 +120,9 @@ private:
     void logDnsReplacement(const QString &id, const QString &name, const QString &before,
                            const QString &requested, const QString &suffix);
 
+    // Sets the list through SetInterfaceDnsSettings; true when it reads back
+    // as asked. False, with a warning, when it does not, so that netsh sets it.
+    bool setNatively(const QString &id, const QString &name, const QString &servers, bool ipv4);
     void leaveOut(const QString &id, const QString &name, const QString &reason);
     // Warns, naming what is left undone, when the deadline has expired.
     bool deadlineExpired(const QString &undone) const;
@@ -119,6 +133,14 @@ private:
     QList<LeftOut> leftOutInterfaces;
     bool listed = false;
     std::optional<VpnAdapters> vpnAdapterReading;
+    std::unique_ptr<InterfaceDns> nativeDns; // found at the first list set
+    bool nativeAbandoned = false;            // a call did not return in time
+    // The interfaces with such a call, which stay switched.
+    QStringList abandonedIds;
+    int nativeLists = 0;
+    qint64 nativeMs = 0;
+    int netshCommands = 0;
+    qint64 netshMs = 0;
     const QString ipv4InterfacesKey = QStringLiteral(
         "HKEY_LOCAL_MACHINE\\SYSTEM\\CurrentControlSet\\Services\\Tcpip\\Parameters\\Interfaces");
     const QString ipv6InterfacesKey = QStringLiteral(
