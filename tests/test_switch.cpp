@@ -121,6 +121,7 @@ void TestSwitch::init()
 
 void TestSwitch::vpnThenResetRestoresEveryInterface()
 {
+    NETSH_PATH_ONLY();
     const QString before = machine->show();
     QCOMPARE(machine->runTool(vpnArguments()).exitCode, 0);
 
@@ -208,6 +209,7 @@ void TestSwitch::vpnRunReadsItsArguments_data()
 
 void TestSwitch::vpnRunReadsItsArguments()
 {
+    NETSH_PATH_ONLY();
     QFETCH(QStringList, entries);
     QFETCH(QString, switchLine);
     QFETCH(QStringList, warnings);
@@ -302,6 +304,7 @@ void TestSwitch::userRunNamesEveryEntryItLeavesOut()
 
 void TestSwitch::resetWithoutDataFileClearsLoneVpnServers()
 {
+    NETSH_PATH_ONLY();
     machine->setNameServer(sample::ethernet, true, "172.16.0.1,192.0.2.53");
     machine->setNameServer(sample::wifi, true, vpnIpv4);
     machine->setNameServer(sample::wifi, false, vpnIpv6);
@@ -414,6 +417,7 @@ void TestSwitch::killedVpnRunCanBeReset_data()
 
 void TestSwitch::killedVpnRunCanBeReset()
 {
+    NETSH_PATH_ONLY();
     QFETCH(int, completed);
 
     // The calls of an undisturbed run, to pick the one to hang in.
@@ -449,6 +453,7 @@ void TestSwitch::unreadableDataFileChangesNothing_data()
 
 void TestSwitch::unreadableDataFileChangesNothing()
 {
+    NETSH_PATH_ONLY();
     QFETCH(QStringList, arguments);
 
     machine->setNameServer(sample::ethernet, true, vpnIpv4);
@@ -639,6 +644,7 @@ void TestSwitch::switchBackSurvivesFailuresAndUserChanges_data()
 
 void TestSwitch::switchBackSurvivesFailuresAndUserChanges()
 {
+    NETSH_PATH_ONLY();
     QFETCH(QStringList, steps);
     QFETCH(bool, ethernetChanged);
 
@@ -731,6 +737,7 @@ void TestSwitch::interfaceInOneStackOnlyIsLeftAlone()
 
 void TestSwitch::unreadableNameServerLeavesTheInterfaceAlone()
 {
+    NETSH_PATH_ONLY();
     // A value that cannot be read is not "no servers": recorded so, a reset
     // would clear the interface.
     machine->makeNameServerUnreadable(sample::ethernet, true);
@@ -747,6 +754,7 @@ void TestSwitch::unreadableNameServerLeavesTheInterfaceAlone()
 
 void TestSwitch::runWaitsForTheRunBeforeIt()
 {
+    NETSH_PATH_ONLY();
     // A vpn run at work: its first netsh command hangs until the run is killed.
     const QString before = tableWithoutTap(machine->show());
     machine->setFaults("netsh", {"hang"});
@@ -838,6 +846,7 @@ void TestSwitch::interfacesPastTheBoundAreLeftAlone()
 
 void TestSwitch::slowRunEndsAtItsDeadline()
 {
+    NETSH_PATH_ONLY();
     SIMULATED_MACHINE_ONLY("the deadline is shortened through the simulated machine");
     // Twelve interfaces whose IPv6 command for the VPN's server hangs for
     // netsh's 30 s: six minutes without a deadline, which here is 2 s.
@@ -865,6 +874,7 @@ void TestSwitch::slowRunEndsAtItsDeadline()
 
 void TestSwitch::latestRequestWins()
 {
+    NETSH_PATH_ONLY();
     // A vpn run at work, one command hanging for netsh's 30 s; a reset waits
     // behind it, then the client connects again.
     const QString hanging = "name= Ethernet static " + vpnIpv4;

@@ -134,6 +134,14 @@ private:
             QSKIP(reason);                                                                         \
     } while (false)
 
+// A test of what netsh does, which a machine with SetInterfaceDnsSettings
+// (TARNWICK_TEST_DNS_API=with) leaves to that function: skipped there.
+#define NETSH_PATH_ONLY()                                                                          \
+    do {                                                                                           \
+        if (TestMachine::nativeDnsWanted())                                                        \
+            QSKIP("SetInterfaceDnsSettings sets the lists here, not netsh");                       \
+    } while (false)
+
 // The reason of a test or step that makes wmic fail or list nothing: the
 // tool then lists adapters with GetAdaptersAddresses, which under Wine is
 // Windows' own and lists the Linux host's adapters.
