@@ -352,9 +352,8 @@ bool DnsManager::setNatively(const QString &id, const QString &name, const QStri
 {
     if (!nativeDns)
         nativeDns = std::make_unique<InterfaceDns>();
-    if (!nativeDns->isAvailable() || nativeAbandoned ||
-        deadlineExpired(QStringLiteral("DNS servers (%1) of '%2' for %3")
-                            .arg(servers, name, protocolName(ipv4))))
+    // Past the deadline the netsh path names what is left undone.
+    if (!nativeDns->isAvailable() || nativeAbandoned || commandDeadline.hasExpired())
         return false;
     QElapsedTimer timer;
     timer.start();
