@@ -359,7 +359,7 @@ bool DnsManager::setNatively(const QString &id, const QString &name, const QStri
     timer.start();
     const int timeoutMs = boundOnThisMachine("dns-call-timeout-ms", commandTimeoutMs);
     const InterfaceDns::Outcome outcome = nativeDns->set(id, !ipv4, servers, timeoutMs);
-    nativeMs += timer.elapsed();
+    nativeNs += timer.nsecsElapsed();
     const QString which = QStringLiteral("'%1' (%2)").arg(name, protocolName(ipv4));
     if (outcome.kind == InterfaceDns::Outcome::TimedOut) {
         // It may still change the list: the interface stays switched, and no
@@ -415,7 +415,7 @@ bool DnsManager::replaceDnsSettings(const QString &id, const QString &name, cons
         const CommandOutcome outcome =
             runSystemCommand(QStringLiteral("netsh"), arguments, commandTimeoutMs);
         ++netshCommands;
-        netshMs += timer.elapsed();
+        netshNs += timer.nsecsElapsed();
         if (outcome.succeeded())
             continue;
         const QString output = outcome.started && !outcome.timedOut
@@ -520,9 +520,9 @@ void DnsManager::finishRun()
     logInfo(objectName(), QStringLiteral("DNS lists set: %1 natively in %2 ms, %3 netsh commands "
                                          "in %4 ms")
                               .arg(nativeLists)
-                              .arg(nativeMs)
+                              .arg(qRound64(nativeNs / 1e6))
                               .arg(netshCommands)
-                              .arg(netshMs));
+                              .arg(qRound64(netshNs / 1e6)));
 }
 
 void DnsManager::flushDns()

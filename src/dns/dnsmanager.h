@@ -138,9 +138,9 @@ private:
     // The interfaces with such a call, which stay switched.
     QStringList abandonedIds;
     int nativeLists = 0;
-    qint64 nativeMs = 0;
+    qint64 nativeNs = 0; // summed in nanoseconds: a call may take less than 1 ms
     int netshCommands = 0;
-    qint64 netshMs = 0;
+    qint64 netshNs = 0;
     const QString ipv4InterfacesKey = QStringLiteral(
         "HKEY_LOCAL_MACHINE\\SYSTEM\\CurrentControlSet\\Services\\Tcpip\\Parameters\\Interfaces");
     const QString ipv6InterfacesKey = QStringLiteral(
