@@ -105,23 +105,6 @@ QString guidText(const SimGuid &guid)
     return (text + QLatin1Char('}')).toUpper();
 }
 
-// The servers of a NameServer text, separated by commas or blanks, as
-// Windows stores them; false when one is not an address of the protocol.
-bool storedServers(const QString &text, bool ipv6, QString *stored)
-{
-    QStringList servers;
-    for (const QString &server :
-         text.split(QRegularExpression(QStringLiteral("[,\\s]+")), Qt::SkipEmptyParts)) {
-        const QHostAddress address(server);
-        if (address.protocol() !=
-            (ipv6 ? QAbstractSocket::IPv6Protocol : QAbstractSocket::IPv4Protocol))
-            return false;
-        servers.append(ipv6 ? address.toString() : server);
-    }
-    *stored = servers.join(QLatin1Char(','));
-    return true;
-}
-
 // A write that lands `delayMs` from now, from a process of its own: only
 // async-signal-safe calls after the fork.
 void writeLater(const QString &root, const QString &key, const QString &text, int delayMs)
@@ -175,13 +158,13 @@ SetInterfaceDnsSettings(SimGuid interface, const SimDnsInterfaceSettings *settin
     if (action == QLatin1String("fail"))
         return simiphlpapi::errorInvalidParameter;
     const MachineRegistry registry(root);
-    const QString key =
-        (ipv6 ? simkeys::tcpip6Interfaces : simkeys::tcpipInterfaces) + QLatin1Char('\\') + guid;
-    QString stored;
+    const QString key = dnsStackKey(guid, ipv6);
     if (!registry.hasKey(key))
         return simdnssettings::errorNotFound;
-    if (!storedServers(text, ipv6, &stored))
+    const std::optional<QString> servers = storedDnsServers(text, ipv6);
+    if (!servers)
         return simiphlpapi::errorInvalidParameter;
+    const QString stored = *servers;
     if (action == QLatin1String("noop"))
         return simiphlpapi::errorSuccess;
     if (action == QLatin1String("hang")) {

@@ -1,10 +1,9 @@
 #include "standin.h"
 
-#include "simkeys.h"
+#include "machinecommands.h"
 #include "standinplatform.h"
 
 #include <QFile>
-#include <QTextStream>
 
 void appendToJournal(const QString &root, const QString &name, const QStringList &arguments)
 {
@@ -27,24 +26,5 @@ QString faultAction(const QString &root, const QString &name, const QStringList 
     QFile rules(root + QStringLiteral("/faults/") + name);
     if (!rules.open(QIODevice::ReadOnly))
         return QString();
-    const QString joined = arguments.join(QLatin1Char(' '));
-    QTextStream in(&rules);
-    QString rule;
-    while (in.readLineInto(&rule)) {
-        if (rule.trimmed().isEmpty())
-            continue;
-        const int blank = rule.indexOf(QLatin1Char(' '));
-        const QString text = blank < 0 ? QString() : rule.mid(blank + 1);
-        if (text.isEmpty() || joined.contains(text))
-            return blank < 0 ? rule : rule.left(blank);
-    }
-    return QString();
-}
-
-QStringList listedAdapterGuids(const MachineRegistry &registry)
-{
-    QStringList guids;
-    for (const QString &subkey : registry.subkeys(simkeys::networkConnections))
-        guids.append(subkey.toUpper());
-    return guids;
+    return faultActionIn(QString::fromUtf8(rules.readAll()).split(QLatin1Char('\n')), arguments);
 }

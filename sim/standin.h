@@ -3,8 +3,6 @@
 #include <QString>
 #include <QStringList>
 
-class MachineRegistry;
-
 // Shared behaviour of the stand-ins for Windows system commands and
 // libraries: every call is written to ROOT/journal, and ROOT/faults/<name>
 // may make it misbehave.
@@ -20,10 +18,5 @@ void appendToJournal(const QString &root, const QString &name, const QStringList
 // The action of the first rule in ROOT/faults/<name> that applies to a call
 // with these arguments ("fail", "hang", "crash", "noop", or "utf16": wmic
 // answers in UTF-16LE), or "" for none.
-// A rule is "ACTION" or "ACTION TEXT"; it applies when it has no TEXT or when
-// TEXT occurs in the arguments joined by single blanks.
+// The rules are faultActionIn's (machinecommands.h), one a line.
 QString faultAction(const QString &root, const QString &name, const QStringList &arguments);
-
-// The GUIDs of the machine's network adapters, upper-cased as Windows lists
-// them: the subkeys of the network connections key.
-QStringList listedAdapterGuids(const MachineRegistry &registry);

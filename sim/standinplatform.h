@@ -1,5 +1,7 @@
 #pragma once
 
+#include "machinecommands.h"
+
 #include <QString>
 #include <QStringList>
 
@@ -7,21 +9,17 @@
 // on: the simulated machine on Linux (standinplatform_sim.cpp), the real
 // registry and processes under Wine (standinplatform_win.cpp).
 
-// The registry the stand-ins read and change. Key paths are full
-// ("HKEY_LOCAL_MACHINE\..."); key and value names match ignoring case.
-class MachineRegistry
+// The registry the stand-ins read and change.
+class MachineRegistry : public RegistryAccess
 {
 public:
     // `root` is the simulated machine's folder; the Windows registry needs none.
     explicit MachineRegistry(const QString &root);
 
-    bool hasKey(const QString &keyPath) const;
-    // The subkeys' names, as stored; empty for a missing key.
-    QStringList subkeys(const QString &keyPath) const;
-    // A string value's text; empty for a missing key or value.
-    QString value(const QString &keyPath, const QString &name) const;
-    // Sets a string value of an existing key; false when that fails.
-    bool setValue(const QString &keyPath, const QString &name, const QString &text) const;
+    bool hasKey(const QString &keyPath) const override;
+    QStringList subkeys(const QString &keyPath) const override;
+    QString value(const QString &keyPath, const QString &name) const override;
+    bool setValue(const QString &keyPath, const QString &name, const QString &text) const override;
 
 private:
     QString root;

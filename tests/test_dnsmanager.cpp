@@ -409,7 +409,7 @@ void TestDnsManager::setsListsNatively()
     native.setFaults("iphlpapi", {fault.isEmpty() ? QString() : fault + " ipv4"});
     MessageCapture messages;
     {
-        DnsManager manager(QDeadlineTimer(5000));
+        DnsManager manager(Deadline(5000));
         manager.loadInterfaces();
         QVERIFY(manager.replaceDnsSettings(sample::ethernet, "Ethernet", "172.16.0.1,172.16.0.2",
                                            true));

@@ -11,6 +11,7 @@
 #include "store/runorder.h"
 #include "store/vendorfolder.h"
 #include "switchedinterfaces.h"
+#include "utils/clock.h"
 #include "utils/machinebound.h"
 #include "utils/text.h"
 
@@ -127,10 +128,6 @@ QStringList idsOf(const QList<InterfaceEntry> &entries)
     return ids;
 }
 
-// The warning about the command line is written once per process, however
-// often the check runs.
-bool invalidWarningWritten = false;
-
 } // namespace
 
 Dns::Dns(int argc, char **argv)
@@ -161,6 +158,7 @@ bool Dns::isInvalid()
     // Without a server a vpn run would clear every list, which on Windows
     // means the network's own servers: a leak it would report as a switch.
     const bool noServer = !invalid && mode == Vpn && !namesAnyServer(args);
+    // The warning is written once, however often the check runs.
     if ((invalid || noServer) && !invalidWarningWritten) {
         invalidWarningWritten = true;
         logWarning(objectName(), noServer ? QStringLiteral("Invalid command line arguments: no "
@@ -198,19 +196,18 @@ void Dns::runInTurn(const VendorFolder &vendorFolder)
     RunOrder order(vendorFolder, mode == User ? RunOrder::UserRun : RunOrder::SwitchRun);
     order.takeNumber();
     RunLock runLock(vendorFolder);
-    const QDeadlineTimer waitEnd(runLockWaitMs);
+    const Deadline waitEnd(runLockWaitMs);
     Turn now = Turn::Wait;
     const auto askTurn = [&] {
         return now = order.turn();
     };
-    while (runLock.take(int(qMax<qint64>(0, waitEnd.remainingTime())), askTurn)) {
+    while (runLock.take(int(waitEnd.remainingMs()), askTurn)) {
         // Asked once more with the lock held: the lock may have come free for
         // a run that must still let a later request or an earlier vpn or
         // reset go first.
         now = order.startWork();
         if (now == Turn::Go) {
-            switchDns(vendorFolder,
-                      QDeadlineTimer(boundOnThisMachine("run-deadline-ms", runDeadlineMs)));
+            switchDns(vendorFolder, Deadline(boundOnThisMachine("run-deadline-ms", runDeadlineMs)));
             return;
         }
         runLock.release();
@@ -223,7 +220,7 @@ void Dns::runInTurn(const VendorFolder &vendorFolder)
     }
 }
 
-void Dns::switchDns(const VendorFolder &vendorFolder, QDeadlineTimer commandDeadline)
+void Dns::switchDns(const VendorFolder &vendorFolder, Deadline commandDeadline)
 {
     DnsDataFile dataFile(vendorFolder);
     if (!dataFile.isReadable()) {

@@ -1,6 +1,5 @@
 #pragma once
 
-#include <QDeadlineTimer>
 #include <QList>
 #include <QObject>
 #include <QString>
@@ -8,6 +7,7 @@
 
 // What the command line asked for, and the run of that mode.
 class DnsDataFile;
+class Deadline;
 class DnsManager;
 class InterfaceInfo;
 class VendorFolder;
@@ -43,7 +43,7 @@ private:
     void runInTurn(const VendorFolder &vendorFolder);
     // The run itself, once it holds the run lock; it starts no system
     // command once `commandDeadline` has expired.
-    void switchDns(const VendorFolder &vendorFolder, QDeadlineTimer commandDeadline);
+    void switchDns(const VendorFolder &vendorFolder, Deadline commandDeadline);
     // The arguments read as interface entries, with the last IPv4 and the
     // last IPv6 server among them; warns about every item not taken.
     QList<InterfaceEntry> readArguments(QString *lastIpv4, QString *lastIpv6);
@@ -76,4 +76,5 @@ private:
 
     Mode mode = Unknown;
     QStringList args;
+    bool invalidWarningWritten = false;
 };

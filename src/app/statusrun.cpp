@@ -86,6 +86,7 @@ bool asksForStatus(int argc, char **argv)
 
 void sendWarningsToStandardError()
 {
+    warningsWritten().clear();
     qInstallMessageHandler(warningsToStandardError);
 }
 

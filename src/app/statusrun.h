@@ -9,7 +9,8 @@
 bool asksForStatus(int argc, char **argv);
 
 // From now on, the process's warnings go to standard error and its other
-// messages nowhere: the status mode's in place of the log.
+// messages nowhere: the status mode's in place of the log. The answer's
+// "warnings" count from here.
 void sendWarningsToStandardError();
 
 // Runs the status mode and returns its exit code; -1, having done nothing,

@@ -146,7 +146,7 @@ QStringList nameServerAddresses(const QString &source, const QString &value, con
 
 } // namespace
 
-DnsManager::DnsManager(QDeadlineTimer commandDeadline, QObject *parent)
+DnsManager::DnsManager(Deadline commandDeadline, QObject *parent)
     : QObject(parent), commandDeadline(commandDeadline)
 {
     setObjectName(QStringLiteral("DnsManager"));
@@ -500,8 +500,9 @@ void DnsManager::finishRun()
     }
     // An abandoned call is given as long as a command started at the
     // deadline would have.
-    const QDeadlineTimer bound(qMax<qint64>(0, commandDeadline.remainingTime()) +
-                               boundOnThisMachine("dns-call-timeout-ms", commandTimeoutMs));
+    const Deadline bound(
+        qMin(commandDeadline.remainingMs(), std::numeric_limits<qint64>::max() / 2) +
+        boundOnThisMachine("dns-call-timeout-ms", commandTimeoutMs));
     for (const InterfaceDns::Abandoned &call :
          nativeDns ? nativeDns->waitForAbandoned(bound) : QList<InterfaceDns::Abandoned>()) {
         const InterfaceInfo *record = interfaceWithId(call.id);

@@ -4,7 +4,6 @@
 #include "interfacedns.h"
 #include "interfaceinfo.h"
 
-#include <QDeadlineTimer>
 #include <QList>
 #include <QObject>
 #include <QSet>
@@ -23,8 +22,7 @@ class DnsManager : public QObject
 public:
     // No system command is started once `commandDeadline` has expired: the
     // run's deadline (runlock.h). What is left undone is named in warnings.
-    explicit DnsManager(QDeadlineTimer commandDeadline = QDeadlineTimer(QDeadlineTimer::Forever),
-                        QObject *parent = nullptr);
+    explicit DnsManager(Deadline commandDeadline = Deadline::never(), QObject *parent = nullptr);
     // Waits up to 10000 ms for a fallback flush still running, so that its
     // end is logged while the manager is whole.
     ~DnsManager() override;
@@ -128,7 +126,7 @@ private:
     bool deadlineExpired(const QString &undone) const;
 
     ChildProcess process;
-    const QDeadlineTimer commandDeadline;
+    const Deadline commandDeadline;
     QList<InterfaceInfo> inventory;
     QList<LeftOut> leftOutInterfaces;
     bool listed = false;

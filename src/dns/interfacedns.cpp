@@ -15,11 +15,10 @@ struct InterfaceDns::Call
     bool done = false;
     unsigned long error = 0;
 
-    bool waitUntil(QDeadlineTimer deadline)
+    bool waitUntil(Deadline deadline)
     {
         std::unique_lock<std::mutex> lock(mutex);
-        return ended.wait_for(lock,
-                              std::chrono::milliseconds(qMax<qint64>(0, deadline.remainingTime())),
+        return ended.wait_for(lock, std::chrono::milliseconds(deadline.remainingMs()),
                               [this] { return done; });
     }
 };
@@ -44,7 +43,7 @@ InterfaceDns::Outcome InterfaceDns::set(const QString &id, bool ipv6, const QStr
         call->ended.notify_all();
     }).detach();
     Outcome outcome;
-    if (!call->waitUntil(QDeadlineTimer(timeoutMs))) {
+    if (!call->waitUntil(Deadline(timeoutMs))) {
         abandoned.append(call);
         outcome.kind = Outcome::TimedOut;
         return outcome;
@@ -53,7 +52,7 @@ InterfaceDns::Outcome InterfaceDns::set(const QString &id, bool ipv6, const QStr
     return outcome;
 }
 
-QList<InterfaceDns::Abandoned> InterfaceDns::waitForAbandoned(QDeadlineTimer deadline)
+QList<InterfaceDns::Abandoned> InterfaceDns::waitForAbandoned(Deadline deadline)
 {
     QList<Abandoned> calls;
     for (const std::shared_ptr<Call> &call : qAsConst(abandoned))

@@ -1,6 +1,6 @@
 #pragma once
 
-#include <QDeadlineTimer>
+#include "utils/clock.h"
 #include <QList>
 #include <QString>
 #include <functional>
@@ -50,7 +50,7 @@ public:
         bool returned = false; // by the end of waitForAbandoned
     };
     // Waits for them until `deadline`; what became of each.
-    QList<Abandoned> waitForAbandoned(QDeadlineTimer deadline);
+    QList<Abandoned> waitForAbandoned(Deadline deadline);
 
 private:
     struct Call;

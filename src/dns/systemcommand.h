@@ -55,6 +55,11 @@ private:
 // it. False when that is not possible.
 bool endCommandsWithThisProcess();
 
+// One start of `program`, awaited at most timeoutMs as runSystemCommand
+// describes: a SystemProcess (commandrun.cpp), or the tests' in-memory
+// machine answering in its place (commandrun_mem.cpp).
+CommandOutcome runCommandOnce(const QString &program, const QStringList &arguments, int timeoutMs);
+
 // Runs the system command and waits for it at most timeoutMs; a command still
 // running then is killed. One that did not start is started once more, with a
 // warning, when its program is there. One without a program (systemProgram)

@@ -3,11 +3,10 @@
 #include "dns/interfaceid.h"
 #include "dns/servers.h"
 #include "logging/logline.h"
+#include "utils/clock.h"
 #include "utils/text.h"
 
-#include <QDeadlineTimer>
 #include <QDir>
-#include <QThread>
 
 #include <algorithm>
 
@@ -36,9 +35,9 @@ QString switchedFor(const QString &ipv4, const QString &ipv6)
 VendorFolder::FileRead readPatiently(const VendorFolder &folder, const QString &name)
 {
     VendorFolder::FileRead file = folder.readFile(name);
-    const QDeadlineTimer retryEnd(DnsDataFile::readRetryMs);
+    const Deadline retryEnd(DnsDataFile::readRetryMs);
     while (file.status == VendorFolder::FileRead::Failed && !retryEnd.hasExpired()) {
-        QThread::msleep(readRetryPauseMs);
+        runclock::sleepMs(readRetryPauseMs);
         file = folder.readFile(name);
     }
     return file;

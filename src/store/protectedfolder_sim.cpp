@@ -2,7 +2,7 @@
 // Windows' owners and access lists, root for SYSTEM and Administrators.
 #include "protectedfolder.h"
 
-#include "simregistry.h"
+#include "fileeffect.h"
 
 #include <QDir>
 #include <QFile>
@@ -258,15 +258,15 @@ void closeDescriptor(int descriptor)
 
 namespace {
 
-// A run killed between two writes, for tests: with the rule "kill NAME" in
-// ROOT/faults/vendorfolder, the process ends right before it replaces the
-// file NAME.
-bool killedBeforeReplacing(const QString &path)
+// False, with the reason in `error`, when a test failed the effect or ended
+// the run at it.
+bool goesAhead(EffectOutcome outcome, QString *error)
 {
-    QFile rules(SimRegistry::rootFromEnvironment() + QStringLiteral("/faults/vendorfolder"));
-    return rules.open(QIODevice::ReadOnly) &&
-           rules.readAll().split('\n').contains("kill " +
-                                                QFile::encodeName(QFileInfo(path).fileName()));
+    if (outcome != EffectOutcome::Go) {
+        *error = outcome == EffectOutcome::Killed ? QStringLiteral("the run was killed")
+                                                  : QStringLiteral("failed by a test");
+    }
+    return outcome == EffectOutcome::Go;
 }
 
 } // namespace
@@ -274,6 +274,8 @@ bool killedBeforeReplacing(const QString &path)
 bool writeNewFile(const QString &temporary, const QString &path, const QByteArray &bytes,
                   QString *error)
 {
+    if (!goesAhead(beforeFileEffect(FileEffect::Write, temporary), error))
+        return false;
     const int descriptor =
         open(nativePath(temporary).constData(),
              O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, privateFileMode);
@@ -293,9 +295,14 @@ bool writeNewFile(const QString &temporary, const QString &path, const QByteArra
     bool done = (written == bytes.size() && fchmod(descriptor, privateFileMode) == 0 &&
                  fsync(descriptor) == 0) ||
                 failWith(error);
-    if (done && killedBeforeReplacing(path))
-        raise(SIGKILL);
-    done = done && renameEntry(descriptor, temporary, path, 0, error);
+    const EffectOutcome replace =
+        done ? beforeFileEffect(FileEffect::Replace, path) : EffectOutcome::Go;
+    if (replace == EffectOutcome::Killed) {
+        // What a killed process leaves: the temporary file, written whole.
+        close(descriptor);
+        return goesAhead(replace, error);
+    }
+    done = done && goesAhead(replace, error) && renameEntry(descriptor, temporary, path, 0, error);
     if (!done && namesEntry(temporary, descriptor))
         unlink(nativePath(temporary).constData());
     if (close(descriptor) != 0 && done)
@@ -306,6 +313,8 @@ bool writeNewFile(const QString &temporary, const QString &path, const QByteArra
 EntryRename renameCheckedEntry(const QString &path, const QString &to, FileUse use,
                                OpenedFile::Status expected, QString *error)
 {
+    if (!goesAhead(beforeFileEffect(FileEffect::Rename, path), error))
+        return EntryRename::Failed;
     const int entry = openEntry(path);
     if (entry < 0) {
         failWith(error);
@@ -321,6 +330,8 @@ EntryRename renameCheckedEntry(const QString &path, const QString &to, FileUse u
 
 bool removeTrustedFile(const QString &path, QString *error)
 {
+    if (!goesAhead(beforeFileEffect(FileEffect::Remove, path), error))
+        return false;
     const int entry = openEntry(path);
     if (entry < 0)
         return failWith(error);
@@ -337,6 +348,8 @@ bool removeTrustedFile(const QString &path, QString *error)
 
 bool moveAsideForeignFolder(const QString &path, const QString &to, QString *error)
 {
+    if (!goesAhead(beforeFileEffect(FileEffect::Rename, path), error))
+        return false;
     const int entry = openEntry(path);
     if (entry < 0)
         return failWith(error);

@@ -3,8 +3,7 @@
 #include "logging/logline.h"
 #include "store/vendorfolder.h"
 
-#include <QElapsedTimer>
-#include <QThread>
+#include "utils/clock.h"
 
 namespace {
 
@@ -13,7 +12,7 @@ const QString lockFileName = QStringLiteral("dns.lock");
 
 // How often a waiting run tries again: it should start soon after the other
 // ends.
-const unsigned long pollMs = 50;
+const int pollMs = 50;
 
 } // namespace
 
@@ -53,8 +52,7 @@ RunLock::Outcome RunLock::takeIfFileExists(int waitMs)
 bool RunLock::waitFor(int descriptor, int waitMs, const std::function<Turn()> &turn)
 {
     lock = std::make_unique<SystemLock>(descriptor);
-    QElapsedTimer waited;
-    waited.start();
+    const qint64 start = runclock::nowMs();
     bool hadToWait = false;
     for (;;) {
         const Turn now = turn ? turn() : Turn::Go;
@@ -69,18 +67,18 @@ bool RunLock::waitFor(int descriptor, int waitMs, const std::function<Turn()> &t
                                       .arg(lockFilePath(), lock->error()));
             return false;
         }
-        if (waited.hasExpired(waitMs)) {
+        if (runclock::nowMs() - start >= waitMs) {
             logWarning(logSource, QStringLiteral("Another run still holds '%1' after %2 ms, DNS "
                                                  "servers left unchanged")
                                       .arg(lockFilePath(), QString::number(waitMs)));
             return false;
         }
         hadToWait = true;
-        QThread::msleep(pollMs);
+        runclock::sleepMs(pollMs);
     }
     if (hadToWait) {
-        logInfo(logSource,
-                QStringLiteral("Waited %1 ms for another run to finish").arg(waited.elapsed()));
+        logInfo(logSource, QStringLiteral("Waited %1 ms for another run to finish")
+                               .arg(runclock::nowMs() - start));
     }
     return true;
 }

@@ -4,9 +4,9 @@
 #include "store/systemlock.h"
 #include "store/vendorfolder.h"
 
-#include <QElapsedTimer>
+#include "utils/clock.h"
+
 #include <QFile>
-#include <QThread>
 
 namespace {
 
@@ -18,18 +18,17 @@ const quint64 userRunBytes = quint64(1) << 62;
 
 // Another run holds the counter's lock for a few milliseconds at most.
 const int counterLockWaitMs = 2000;
-const unsigned long counterLockPollMs = 1;
+const int counterLockPollMs = 1;
 
 // Only a lock another run holds is waited for.
 bool takeWithin(SystemLock &lock, int waitMs)
 {
-    QElapsedTimer waited;
-    waited.start();
+    const Deadline waitEnd(waitMs);
     SystemLock::Outcome outcome;
     while ((outcome = lock.tryTake()) != SystemLock::Taken) {
-        if (outcome == SystemLock::Failed || waited.hasExpired(waitMs))
+        if (outcome == SystemLock::Failed || waitEnd.hasExpired())
             return false;
-        QThread::msleep(counterLockPollMs);
+        runclock::sleepMs(counterLockPollMs);
     }
     return true;
 }

@@ -42,12 +42,24 @@ bool isTemporaryOf(const QString &name, const QString &fileName)
            unique.match(name.mid(fileName.size() + temporaryInfix.size())).hasMatch();
 }
 
+std::unique_ptr<VendorFolder> &processFolder()
+{
+    static std::unique_ptr<VendorFolder> folder;
+    return folder;
+}
+
 } // namespace
 
 const VendorFolder &VendorFolder::instance()
 {
-    static const VendorFolder vendorFolder(vendorFolderPath());
-    return vendorFolder;
+    if (!processFolder())
+        processFolder() = std::make_unique<VendorFolder>(vendorFolderPath());
+    return *processFolder();
+}
+
+void VendorFolder::forgetInstance()
+{
+    processFolder().reset();
 }
 
 VendorFolder::VendorFolder(const QString &path, Access access) : folder(path), access(access)

@@ -26,6 +26,9 @@ public:
     // The process's vendor folder, found among Qt's generic data locations
     // and checked at the first call.
     static const VendorFolder &instance();
+    // Lets the folder go, so that the next instance() checks it afresh: for
+    // tests that run the tool more than once in one process.
+    static void forgetInstance();
 
     // What a VendorFolder may do to the folder and its files.
     enum Access

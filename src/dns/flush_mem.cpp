@@ -1,0 +1,8 @@
+#include "flush.h"
+
+#include "memmachine.h"
+
+bool flushResolverCache()
+{
+    return !MemMachine::current().killed();
+}

@@ -1,0 +1,8 @@
+#include "paths.h"
+
+#include "memmachine.h"
+
+QString programDataFolder()
+{
+    return MemMachine::current().programData();
+}
