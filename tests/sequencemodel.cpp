@@ -1,0 +1,328 @@
+#include "sequencemodel.h"
+
+#include "dns/servers.h"
+#include "testmachine.h"
+
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QJsonArray>
+#include <QRegularExpression>
+#include <QSettings>
+#include <QTemporaryDir>
+
+#include <algorithm>
+#include <memory>
+#include <optional>
+
+const QString tapName = QStringLiteral("Local Area Connection");
+
+bool Servers::operator==(const Servers &other) const
+{
+    return canonicalServersText(ipv4) == canonicalServersText(other.ipv4) &&
+           canonicalServersText(ipv6) == canonicalServersText(other.ipv6);
+}
+
+Servers serversOf(const QString &entryServers)
+{
+    QStringList ipv4;
+    QStringList ipv6;
+    for (const QString &server : entryServers.split(QLatin1Char(','), Qt::SkipEmptyParts))
+        (server.contains(QLatin1Char(':')) ? ipv6 : ipv4).append(server);
+    return {ipv4.join(QLatin1Char(',')), ipv6.join(QLatin1Char(','))};
+}
+
+QString entryServers(const Servers &servers)
+{
+    QStringList parts{servers.ipv4, servers.ipv6};
+    parts.removeAll(QString());
+    return parts.join(QLatin1Char(','));
+}
+
+const QMap<QString, QString> &userInterfaceIds()
+{
+    static const QMap<QString, QString> ids = {{QStringLiteral("Ethernet"), sample::ethernet},
+                                               {QStringLiteral("Wi-Fi"), sample::wifi},
+                                               {QStringLiteral("Ethernet 2"), sample::ethernet2}};
+    return ids;
+}
+
+QString vpnSetServers(const QString &set)
+{
+    static const QHash<QString, QString> sets = {
+        {QStringLiteral("A"), sample::vpnIpv4 + QLatin1Char(',') + sample::vpnIpv6},
+        {QStringLiteral("B"), QStringLiteral("10.8.0.1,fd00:8::1")},
+        {QStringLiteral("C"), QStringLiteral("10.9.0.1")},
+        {QStringLiteral("D"), QStringLiteral("fd00:9::1")}};
+    return sets.value(set);
+}
+
+QString joinProblems(QStringList problems)
+{
+    problems.removeAll(QString());
+    return problems.join(QStringLiteral("; "));
+}
+
+namespace {
+
+QString describe(const Servers &servers)
+{
+    return QStringLiteral("IPv4 '%1', IPv6 '%2'").arg(servers.ipv4, servers.ipv6);
+}
+
+// A folder for the copies that QSettings reads, in memory where it can be.
+const QTemporaryDir &scratch()
+{
+    static const QTemporaryDir folder(QFileInfo(QStringLiteral("/dev/shm")).isWritable()
+                                          ? QStringLiteral("/dev/shm/tarnwick-model-XXXXXX")
+                                          : QDir::tempPath() +
+                                                QStringLiteral("/tarnwick-model-XXXXXX"));
+    return folder;
+}
+
+// One of the tool's data files as the tool reads it, through a copy without
+// a byte order mark, which QSettings reads as a line of its own; none when
+// it is missing, another account's, or does not read whole (bytes that are
+// no UTF-8 text, a last line cut short, a value that is no text).
+std::unique_ptr<QSettings> readDataFile(const QString &path)
+{
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly) || QFileInfo(path).ownerId() != 0)
+        return nullptr;
+    QByteArray bytes = file.readAll();
+    if (bytes.startsWith("\xef\xbb\xbf"))
+        bytes = bytes.mid(3);
+    if (bytes.contains('\0') || QString::fromUtf8(bytes).toUtf8() != bytes ||
+        (!bytes.isEmpty() && !bytes.endsWith('\n')))
+        return nullptr;
+    // A name of its own each time: QSettings caches what it read by name.
+    static int copies = 0;
+    QFile stripped(scratch().filePath(QString::number(++copies)));
+    if (!stripped.open(QIODevice::WriteOnly) || stripped.write(bytes) != bytes.size())
+        return nullptr;
+    stripped.close();
+    // QSettings reads the file whole as it is made.
+    auto settings = std::make_unique<QSettings>(stripped.fileName(), QSettings::IniFormat);
+    stripped.remove();
+    for (const QString &key : settings->allKeys()) {
+        if (settings->value(key).userType() != QMetaType::QString)
+            return nullptr;
+    }
+    return settings->status() == QSettings::NoError ? std::move(settings) : nullptr;
+}
+
+bool sameRecord(const QSettings &one, const QSettings &other)
+{
+    const QStringList keys = one.allKeys();
+    return keys == other.allKeys() &&
+           std::all_of(keys.cbegin(), keys.cend(),
+                       [&](const QString &key) { return one.value(key) == other.value(key); });
+}
+
+std::optional<quint64> generationOf(const QSettings &settings)
+{
+    bool ok = false;
+    const quint64 generation = settings.value(QStringLiteral("Record/Generation")).toULongLong(&ok);
+    return ok ? std::optional<quint64>(generation) : std::nullopt;
+}
+
+// The upper-case IDs a record's "Switched" names.
+QStringList switchedIds(const QSettings &record)
+{
+    return record.value(QStringLiteral("VpnDns/Switched"))
+        .toString()
+        .toUpper()
+        .split(QLatin1Char(';'), Qt::SkipEmptyParts);
+}
+
+} // namespace
+
+SequenceModel::SequenceModel(const ModelMachine &machine) : machine(machine)
+{
+    for (auto it = userInterfaceIds().cbegin(); it != userInterfaceIds().cend(); ++it)
+        interfaces[it.key()].user = held(it.value());
+    for (const QString &id : {sample::kernelDebug, sample::unnamed})
+        neverListed.insert(id, held(id));
+}
+
+Servers SequenceModel::held(const QString &id) const
+{
+    return {machine.nameServer(id, true), machine.nameServer(id, false)};
+}
+
+bool SequenceModel::maySpoil(bool ofCopy) const
+{
+    return ofCopy ? recordsAlike()
+                  : bool(readDataFile(machine.dataFilePath() + QStringLiteral(".copy")));
+}
+
+// Which interfaces the tool holds switched, as its record says: only those
+// may the user not change, and only those may a switch back restore. The
+// record is dns.dat where it reads whole and its copy does not or matches
+// it; the copy where dns.dat does not read whole, or holds an older
+// generation than the copy. Where dns.dat reads whole but other than its
+// copy, the interfaces on a VPN server count as switched, and with a
+// generation in either file those dns.dat's own "Switched" names, each
+// restored from its entry in dns.dat, else in the copy. Only an `edited`
+// file, another writer's, may change what the user's servers are: after a
+// run of the tool's own, both files hold its record, or the copy is ahead.
+void SequenceModel::readRecord(bool edited)
+{
+    const std::unique_ptr<QSettings> written = readDataFile(machine.dataFilePath());
+    const std::unique_ptr<QSettings> copied =
+        readDataFile(machine.dataFilePath() + QStringLiteral(".copy"));
+    const QSettings *record = written ? written.get() : copied.get();
+    if (written && copied && !sameRecord(*written, *copied)) {
+        const auto writtenGeneration = generationOf(*written);
+        const auto copiedGeneration = generationOf(*copied);
+        if (!writtenGeneration || !copiedGeneration || *copiedGeneration <= *writtenGeneration) {
+            followRewrite(*written, *copied, writtenGeneration || copiedGeneration, edited);
+            return;
+        }
+        record = copied.get();
+    }
+    recordVpn = record ? Servers{record->value(QStringLiteral("VpnDns/IPv4")).toString(),
+                                 record->value(QStringLiteral("VpnDns/IPv6")).toString()}
+                       : Servers();
+    const QStringList switched = record ? switchedIds(*record) : QStringList();
+    for (auto it = interfaces.begin(); it != interfaces.end(); ++it)
+        it->switched = switched.contains(userInterfaceIds().value(it.key()).toUpper());
+}
+
+void SequenceModel::followRewrite(const QSettings &written, const QSettings &copied,
+                                  bool withGeneration, bool edited)
+{
+    // Without a recorded switch in either file no interface is switched.
+    const bool switchRecorded = written.childGroups().contains(QStringLiteral("VpnDns")) ||
+                                copied.childGroups().contains(QStringLiteral("VpnDns"));
+    const QSettings &vpnRecord =
+        written.childGroups().contains(QStringLiteral("VpnDns")) ? written : copied;
+    recordVpn = {vpnRecord.value(QStringLiteral("VpnDns/IPv4")).toString(),
+                 vpnRecord.value(QStringLiteral("VpnDns/IPv6")).toString()};
+    // dns.dat's own "Switched", where it belongs to dns.dat's VPN servers.
+    const QString switchedFor = written.value(QStringLiteral("VpnDns/SwitchedFor")).toString();
+    const bool ownSwitched =
+        withGeneration &&
+        (switchedFor.isEmpty() ||
+         switchedFor == written.value(QStringLiteral("VpnDns/IPv4")).toString() + QLatin1Char(',') +
+                            written.value(QStringLiteral("VpnDns/IPv6")).toString());
+    QStringList vpnServers = vpnDefaultServers();
+    QStringList entries;
+    for (const QSettings *settings : {&written, &copied}) {
+        vpnServers << settings->value(QStringLiteral("VpnDns/IPv4")).toString()
+                   << canonicalServersText(
+                          settings->value(QStringLiteral("VpnDns/IPv6")).toString());
+        entries += settings->value(QStringLiteral("UserDns/Args")).toString().split(';');
+    }
+    for (auto it = interfaces.begin(); it != interfaces.end(); ++it) {
+        const QString id = userInterfaceIds().value(it.key());
+        const Servers inForce = held(id);
+        const QStringList servers = splitNameServerValue(canonicalServersText(inForce.ipv4)) +
+                                    splitNameServerValue(canonicalServersText(inForce.ipv6));
+        it->switched = (switchRecorded && std::any_of(servers.begin(), servers.end(),
+                                                      [&](const QString &server) {
+                                                          return vpnServers.contains(server);
+                                                      })) ||
+                       (ownSwitched && switchedIds(written).contains(id.toUpper()));
+        const QStringList saved = entries.filter(QRegularExpression(
+            "^" + QRegularExpression::escape(id) + "@", QRegularExpression::CaseInsensitiveOption));
+        if (edited)
+            it->user = it->switched && !saved.isEmpty() ? serversOf(saved.first().section('@', 1))
+                                                        : inForce;
+    }
+}
+
+bool SequenceModel::recordsAlike() const
+{
+    const QString copyPath = machine.dataFilePath() + QStringLiteral(".copy");
+    if (!QFile::exists(machine.dataFilePath()) && !QFile::exists(copyPath))
+        return true;
+    const std::unique_ptr<QSettings> written = readDataFile(machine.dataFilePath());
+    const std::unique_ptr<QSettings> copied = readDataFile(copyPath);
+    return written && copied && sameRecord(*written, *copied);
+}
+
+QString SequenceModel::checkOnVpn(const QString &set) const
+{
+    const Servers vpn = serversOf(vpnSetServers(set));
+    QStringList differences{difference(tapName, sample::tap, vpn, QStringLiteral("not the VPN's"))};
+    for (auto it = userInterfaceIds().cbegin(); it != userInterfaceIds().cend(); ++it)
+        differences.append(difference(it.key(), it.value(), vpn, QStringLiteral("not the VPN's")));
+    return joinProblems(differences);
+}
+
+// "NAME holds SERVERS, EXPECTATION SERVERS" when the interface does not hold
+// the expected servers; empty when it does.
+QString SequenceModel::difference(const QString &name, const QString &id, const Servers &expected,
+                                  const QString &expectation) const
+{
+    const Servers servers = held(id);
+    if (servers == expected)
+        return QString();
+    return QStringLiteral("%1 holds %2, %3 %4")
+        .arg(name, describe(servers), expectation, describe(expected));
+}
+
+// The state the model expects: "none" without a record (no step leaves a
+// lone VPN default server, which a reset would take for the VPN's) or a
+// switched interface; "switched" when every listed one is on the record's
+// VPN servers.
+QString SequenceModel::expectedState() const
+{
+    QStringList ids = userInterfaceIds().values();
+    if (std::none_of(interfaces.cbegin(), interfaces.cend(),
+                     [](const Interface &interface) { return interface.switched; }))
+        return QStringLiteral("none");
+    ids.append(sample::tap);
+    const bool allOnVpn = std::all_of(ids.cbegin(), ids.cend(),
+                                      [&](const QString &id) { return held(id) == recordVpn; });
+    return allOnVpn ? QStringLiteral("switched") : QStringLiteral("partial");
+}
+
+QString SequenceModel::checkStatus(int exitCode, const QJsonObject &answer) const
+{
+    QStringList problems;
+    const QString expected = expectedState();
+    const QString state = answer.value(QStringLiteral("state")).toString();
+    const int expectedExitCode = expected == "none" ? 0 : expected == "switched" ? 10 : 11;
+    if (state != expected || exitCode != expectedExitCode) {
+        problems.append(QStringLiteral("status answered '%1' (exit code %2), the model '%3'")
+                            .arg(state, QString::number(exitCode), expected));
+    }
+    for (const QJsonValue &value : answer.value(QStringLiteral("interfaces")).toArray()) {
+        const QJsonObject interface = value.toObject();
+        const QString name = interface.value(QStringLiteral("name")).toString();
+        if (interfaces.contains(name) &&
+            interface.value(QStringLiteral("switched")).toBool() != interfaces.value(name).switched)
+            problems.append(
+                QStringLiteral("status holds %1 switched otherwise than the record").arg(name));
+        // On the VPN's servers: what the record names, in each protocol.
+        const bool onVpn = (!recordVpn.ipv4.isEmpty() || !recordVpn.ipv6.isEmpty()) &&
+                           held(interface.value(QStringLiteral("id")).toString()) == recordVpn;
+        if (interface.value(QStringLiteral("onVpnServers")).toBool() != onVpn)
+            problems.append(QStringLiteral("status holds %1 %2 the VPN's servers")
+                                .arg(name, onVpn ? QStringLiteral("off") : QStringLiteral("on")));
+    }
+    return joinProblems(problems);
+}
+
+QString SequenceModel::checkFinalReset(const QStringList &resetLog) const
+{
+    QStringList differences;
+    for (const QString &line : resetLog) {
+        if (line.startsWith(QLatin1String("warning\t")) &&
+            line.contains(QLatin1String("not restored"))) {
+            differences.append(QStringLiteral("the reset warned: ") +
+                               line.section(QLatin1Char('\t'), 1));
+        }
+    }
+    for (auto it = interfaces.cbegin(); it != interfaces.cend(); ++it) {
+        differences.append(difference(it.key(), userInterfaceIds().value(it.key()), it->user,
+                                      QStringLiteral("the user gave it")));
+    }
+    for (auto it = neverListed.cbegin(); it != neverListed.cend(); ++it) {
+        differences.append(difference(QStringLiteral("never listed ") + it.key(), it.key(),
+                                      it.value(), QStringLiteral("it held")));
+    }
+    return joinProblems(differences);
+}

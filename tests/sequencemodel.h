@@ -1,0 +1,90 @@
+#pragma once
+
+#include <QJsonObject>
+#include <QMap>
+#include <QString>
+#include <QStringList>
+
+// The promise that sequences of runs are held against: for each interface
+// the servers the user last gave it, and whether the tool's record holds it
+// switched. It restates the record's rules from the files as a reader sees
+// them, and never asks the tool's own code. The losses the README names are
+// its exceptions: no step spoils both data files at once (see
+// SequenceModel::maySpoil), nor leaves a lone VPN default server to the user.
+
+// An interface's servers as the "NameServer" texts of its two stacks,
+// compared as a user would: a repeated server once, IPv6 in one form.
+struct Servers
+{
+    QString ipv4;
+    QString ipv6;
+    bool operator==(const Servers &other) const;
+};
+
+// The servers of an entry's text after "@": addresses joined by ",".
+Servers serversOf(const QString &entryServers);
+QString entryServers(const Servers &servers);
+
+// The sample machine's interfaces that a switch back restores, by
+// connection name, and its TAP adapter's name.
+const QMap<QString, QString> &userInterfaceIds();
+extern const QString tapName;
+// The entry servers of a vpn step's server set (A, B, C, D); empty for an
+// unknown set.
+QString vpnSetServers(const QString &set);
+
+// The problems that are not empty, joined.
+QString joinProblems(QStringList problems);
+
+// What the model reads of the machine that the tool runs on.
+class ModelMachine
+{
+public:
+    virtual ~ModelMachine() = default;
+    // "NameServer" of an interface's IPv4 or IPv6 stack.
+    virtual QString nameServer(const QString &id, bool ipv4) const = 0;
+    virtual QString dataFilePath() const = 0;
+};
+
+class SequenceModel
+{
+public:
+    // The user's servers are those the machine holds now.
+    explicit SequenceModel(const ModelMachine &machine);
+
+    struct Interface
+    {
+        Servers user;
+        bool switched = false;
+    };
+    QMap<QString, Interface> interfaces; // by connection name
+
+    // Takes what the data files now say. Only an `edited` file, another
+    // writer's, may change what the user's servers are.
+    void readRecord(bool edited = false);
+    // Whether dns.dat and its copy hold the same record (or neither exists).
+    bool recordsAlike() const;
+    // Whether a step may spoil the copy (`ofCopy`) or dns.dat: only while
+    // the other file holds the record whole.
+    bool maySpoil(bool ofCopy) const;
+
+    // What differs from the servers of vpn set `set` on any listed interface.
+    QString checkOnVpn(const QString &set) const;
+    // What `status --json` answered (its exit code and JSON) differs from
+    // the model in.
+    QString checkStatus(int exitCode, const QJsonObject &answer) const;
+    // After a final reset whose log lines are `resetLog`: what was lost.
+    QString checkFinalReset(const QStringList &resetLog) const;
+
+private:
+    void followRewrite(const class QSettings &written, const QSettings &copied, bool withGeneration,
+                       bool edited);
+    QString expectedState() const;
+    Servers held(const QString &id) const;
+    QString difference(const QString &name, const QString &id, const Servers &expected,
+                       const QString &expectation) const;
+
+    const ModelMachine &machine;
+    QMap<QString, Servers> neverListed; // by ID
+    Servers recordVpn;                  // the VPN servers of the record read
+};
