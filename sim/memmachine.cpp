@@ -121,11 +121,11 @@ void MemMachine::storeValue(const QString &keyPath, const QString &name, const Q
     value.second = text;
 }
 
-void MemMachine::startRun(int killAtTick, const QString &killAtText)
+void MemMachine::startRun(const RunFaults &runFaults)
 {
     effectCount = 0;
-    killTick = killAtTick;
-    killText = killAtText;
+    callCount = 0;
+    run = runFaults;
     wasKilled = false;
     standardOutput.clear();
     standardError.clear();
@@ -146,12 +146,20 @@ MemMachine::Effect MemMachine::effect(const QString &name)
     if (wasKilled)
         return Effect::Killed;
     ++effectCount;
-    wasKilled = effectCount == killTick || (!killText.isEmpty() && name.contains(killText));
+    wasKilled = effectCount == run.killAtTick ||
+                (!run.killAtText.isEmpty() && name.contains(run.killAtText));
     if (wasKilled)
         return Effect::Killed;
     const bool fails =
         faults.value(QStringLiteral("vendorfolder")).contains(QStringLiteral("fail ") + name);
     return fails ? Effect::Fails : Effect::Happens;
+}
+
+QString MemMachine::callAction(const QString &program, const QStringList &arguments)
+{
+    if (++callCount == run.faultAtCall)
+        return run.callAction;
+    return faultActionIn(faults.value(program), arguments);
 }
 
 MemMachine::CommandRun MemMachine::runCommand(const QString &name, const QStringList &arguments,
@@ -160,10 +168,12 @@ MemMachine::CommandRun MemMachine::runCommand(const QString &name, const QString
     if (wasKilled)
         return {false, false, false, {}};
     journal.append((QStringList(name) + arguments).join(QLatin1Char('\t')));
-    if (name == QLatin1String("netsh") &&
+    const bool netsh = name == QLatin1String("netsh");
+    const QString action =
+        netsh ? callAction(name, arguments) : faultActionIn(faults.value(name), arguments);
+    if (netsh &&
         effect(QStringLiteral("netsh ") + arguments.join(QLatin1Char(' '))) != Effect::Happens)
         return {false, false, false, {}};
-    const QString action = faultActionIn(faults.value(name), arguments);
     if (action == QLatin1String("fail"))
         return {true, false, false, failedWith("The requested operation failed.")};
     if (action == QLatin1String("hang")) {
@@ -185,10 +195,10 @@ std::optional<unsigned long> MemMachine::setInterfaceDns(const QString &guid, bo
     if (wasKilled)
         return simiphlpapi::errorInvalidParameter;
     journal.append((QStringList(QStringLiteral("iphlpapi")) + arguments).join(QLatin1Char('\t')));
-    const QString action = faultActionIn(faults.value(QStringLiteral("iphlpapi")), arguments);
+    const QString action = callAction(QStringLiteral("iphlpapi"), arguments);
     // A call that crashes ends the tool, as a kill there.
     if (action == QLatin1String("crash"))
-        killTick = effectCount + 1;
+        run.killAtTick = effectCount + 1;
     if (effect(arguments.join(QLatin1Char(' '))) != Effect::Happens)
         return simiphlpapi::errorInvalidParameter;
     if (action == QLatin1String("fail"))
@@ -213,4 +223,27 @@ void MemMachine::landLateWrites()
     for (const auto &write : qAsConst(lateWrites))
         setValue(write.first, QStringLiteral("NameServer"), write.second);
     lateWrites.clear();
+}
+
+MemMachine::Registry MemMachine::registry() const
+{
+    Registry registry;
+    registry.keys = keys;
+    return registry;
+}
+
+void MemMachine::setRegistry(const Registry &registry)
+{
+    keys = registry.keys;
+}
+
+QString MemMachine::registryText() const
+{
+    QString text;
+    for (auto key = keys.cbegin(); key != keys.cend(); ++key) {
+        for (const auto &value : key->values)
+            text += key.key() + QLatin1Char('\t') + value.first + QLatin1Char('=') + value.second +
+                    QLatin1Char('\n');
+    }
+    return text;
 }

@@ -54,14 +54,27 @@ public:
     QByteArray standardOutput;
     QByteArray standardError;
 
-    // A run begins: no kill yet, the effect counter at 0, its console empty.
-    // The run is killed at effect number `killAtTick` (from 1; 0: none), or
-    // at the first effect whose name holds `killAtText` (empty: none).
-    void startRun(int killAtTick = 0, const QString &killAtText = QString());
+    // What befalls one run, beside the fault rules.
+    struct RunFaults
+    {
+        // The run is killed at its effect number `killAtTick` (from 1; 0:
+        // none), or at the first effect whose name holds `killAtText`.
+        int killAtTick = 0;
+        QString killAtText;
+        // Its call number `faultAtCall` (from 1; 0: none), counting netsh
+        // commands and SetInterfaceDnsSettings calls, takes the fault
+        // action `callAction` ("fail", "hang", "noop").
+        int faultAtCall = 0;
+        QString callAction;
+    };
+    // A run begins: no kill yet, its counters at 0, its console empty.
+    void startRun(const RunFaults &runFaults);
     // The run ended: SetInterfaceDnsSettings calls that it abandoned land.
     void endRun();
     bool killed() const { return wasKilled; }
+    // The effects and the calls of the run so far.
     int ticks() const { return effectCount; }
+    int calls() const { return callCount; }
 
     enum class Effect
     {
@@ -93,16 +106,24 @@ public:
     // The late writes of hung calls land.
     void landLateWrites();
 
+    // The registry as it is now, to be put back whole; its text, a line a
+    // value, for fingerprints.
+    class Registry;
+    Registry registry() const;
+    void setRegistry(const Registry &registry);
+    QString registryText() const;
+
     // The virtual clock, in milliseconds.
     qint64 nowMs() const { return clockMs; }
     void advanceClock(qint64 ms) { clockMs += qMax<qint64>(0, ms); }
 
-private:
     struct Key
     {
         QString name;                                  // the last part of its path, as stored
         QMap<QString, QPair<QString, QString>> values; // upper-case name: stored name, text
     };
+
+private:
     void loadKeys(const QString &directory, const QString &keyPath);
     void storeValue(const QString &keyPath, const QString &name, const QString &text) const;
     const Key *key(const QString &keyPath) const;
@@ -110,9 +131,19 @@ private:
     QString programDataFolder;
     mutable QMap<QString, Key> keys;           // by upper-case path
     QList<QPair<QString, QString>> lateWrites; // key, text
+    // The action of the call about to be made: its fault rule's, or the
+    // run's own call fault.
+    QString callAction(const QString &program, const QStringList &arguments);
+
     int effectCount = 0;
-    int killTick = 0;
-    QString killText;
+    int callCount = 0;
+    RunFaults run;
     bool wasKilled = false;
     qint64 clockMs = 1000000;
+};
+
+class MemMachine::Registry
+{
+    friend class MemMachine;
+    QMap<QString, Key> keys;
 };

@@ -6,6 +6,9 @@
 #include "store/vendorfolder.h"
 
 #include <QDir>
+#include <QSet>
+
+#include <unistd.h>
 
 namespace {
 
@@ -35,16 +38,26 @@ void captureLogLine(QtMsgType type, const QMessageLogContext &, const QString &m
                            message.simplified());
 }
 
-// The sample machine's registry, written once on disk for every MemMachine.
-QString sampleRoot()
+// The sample machine's registry with these user interfaces, written on disk
+// once for every MemMachine.
+QString sampleRoot(const QStringList &userInterfaces)
 {
-    static QTemporaryDir root;
-    static const bool written = [] {
-        writeRegistry(root.path(), sampleInterfaces(), int(sampleInterfaces().size()));
-        return true;
-    }();
-    Q_UNUSED(written);
-    return root.path();
+    static QTemporaryDir roots;
+    static QSet<QString> written;
+    const QStringList all = {QStringLiteral("Ethernet"), QStringLiteral("Wi-Fi"),
+                             QStringLiteral("Ethernet 2")};
+    const QStringList kept = userInterfaces.isEmpty() ? all : userInterfaces;
+    const QString root = roots.filePath(kept.join(QLatin1Char(',')));
+    if (!written.contains(root)) {
+        QList<SimInterface> interfaces;
+        for (const SimInterface &interface : sampleInterfaces()) {
+            if (!all.contains(interface.name) || kept.contains(interface.name))
+                interfaces.append(interface);
+        }
+        writeRegistry(root, interfaces, int(interfaces.size()));
+        written.insert(root);
+    }
+    return root;
 }
 
 QString temporaryTemplate()
@@ -56,15 +69,15 @@ QString temporaryTemplate()
 
 } // namespace
 
-MemTool::MemTool() : programData(temporaryTemplate())
+MemTool::MemTool(const QStringList &userInterfaces) : programData(temporaryTemplate())
 {
     if (programData.isValid())
-        machine = std::make_unique<MemMachine>(sampleRoot(), programData.path());
+        machine = std::make_unique<MemMachine>(sampleRoot(userInterfaces), programData.path());
 }
 
-MemTool::Run MemTool::run(const QStringList &arguments, int killAtTick, const QString &killAtText)
+MemTool::Run MemTool::run(const QStringList &arguments, const MemMachine::RunFaults &faults)
 {
-    machine->startRun(killAtTick, killAtText);
+    machine->startRun(faults);
     QList<QByteArray> words{"tarnwick-dns"};
     for (const QString &argument : arguments)
         words.append(argument.toUtf8());
@@ -90,4 +103,33 @@ MemTool::Run MemTool::run(const QStringList &arguments, int killAtTick, const QS
     run.standardOutput = machine->standardOutput;
     run.standardError = machine->standardError;
     return run;
+}
+
+MemTool::Snapshot MemTool::snapshot() const
+{
+    Snapshot snapshot{machine->registry(), {}};
+    for (const QFileInfo &entry : QDir(vendorFolder()).entryInfoList(QDir::Files | QDir::Hidden)) {
+        QFile file(entry.filePath());
+        if (file.open(QIODevice::ReadOnly))
+            snapshot.files.append({entry.fileName(), file.readAll(), entry.ownerId()});
+    }
+    return snapshot;
+}
+
+void MemTool::restore(const Snapshot &snapshot)
+{
+    machine->setRegistry(snapshot.registry);
+    QDir folder(vendorFolder());
+    for (const QString &name : folder.entryList(QDir::Files | QDir::Hidden))
+        folder.remove(name);
+    for (const Snapshot::File &saved : snapshot.files) {
+        QFile file(folder.filePath(saved.name));
+        if (file.open(QIODevice::WriteOnly) && file.write(saved.bytes) == saved.bytes.size()) {
+            file.setPermissions(QFileDevice::ReadOwner | QFileDevice::WriteOwner);
+            file.close();
+            if (saved.owner != 0 && chown(QFile::encodeName(file.fileName()).constData(),
+                                          saved.owner, saved.owner) != 0)
+                qWarning("cannot give %s its owner back", qPrintable(file.fileName()));
+        }
+    }
 }

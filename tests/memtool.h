@@ -17,7 +17,9 @@
 class MemTool
 {
 public:
-    MemTool();
+    // The sample machine, with only the interfaces among Ethernet, Wi-Fi and
+    // Ethernet 2 that `userInterfaces` names (all of them when empty).
+    explicit MemTool(const QStringList &userInterfaces = {});
     bool isValid() const { return machine != nullptr; }
     MemMachine &memory() { return *machine; }
     const MemMachine &memory() const { return *machine; }
@@ -30,8 +32,23 @@ public:
         QByteArray standardError;
         bool killed = false;
     };
-    // See MemMachine::startRun for the kill points.
-    Run run(const QStringList &arguments, int killAtTick = 0, const QString &killAtText = {});
+    Run run(const QStringList &arguments, const MemMachine::RunFaults &faults = {});
+
+    // The registry and every file of the vendor folder, with its owner, to
+    // be put back whole.
+    struct Snapshot
+    {
+        MemMachine::Registry registry;
+        struct File
+        {
+            QString name;
+            QByteArray bytes;
+            uint owner = 0;
+        };
+        QList<File> files;
+    };
+    Snapshot snapshot() const;
+    void restore(const Snapshot &snapshot);
 
 private:
     QTemporaryDir programData;

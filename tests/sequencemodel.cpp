@@ -137,23 +137,24 @@ QStringList switchedIds(const QSettings &record)
 
 } // namespace
 
-SequenceModel::SequenceModel(const ModelMachine &machine) : machine(machine)
+SequenceModel::SequenceModel(const ModelMachine &machine, const QStringList &names)
+    : machine(&machine)
 {
-    for (auto it = userInterfaceIds().cbegin(); it != userInterfaceIds().cend(); ++it)
-        interfaces[it.key()].user = held(it.value());
+    for (const QString &name : names)
+        interfaces[name].user = held(userInterfaceIds().value(name));
     for (const QString &id : {sample::kernelDebug, sample::unnamed})
         neverListed.insert(id, held(id));
 }
 
 Servers SequenceModel::held(const QString &id) const
 {
-    return {machine.nameServer(id, true), machine.nameServer(id, false)};
+    return {machine->nameServer(id, true), machine->nameServer(id, false)};
 }
 
 bool SequenceModel::maySpoil(bool ofCopy) const
 {
     return ofCopy ? recordsAlike()
-                  : bool(readDataFile(machine.dataFilePath() + QStringLiteral(".copy")));
+                  : bool(readDataFile(machine->dataFilePath() + QStringLiteral(".copy")));
 }
 
 // Which interfaces the tool holds switched, as its record says: only those
@@ -168,9 +169,9 @@ bool SequenceModel::maySpoil(bool ofCopy) const
 // run of the tool's own, both files hold its record, or the copy is ahead.
 void SequenceModel::readRecord(bool edited)
 {
-    const std::unique_ptr<QSettings> written = readDataFile(machine.dataFilePath());
+    const std::unique_ptr<QSettings> written = readDataFile(machine->dataFilePath());
     const std::unique_ptr<QSettings> copied =
-        readDataFile(machine.dataFilePath() + QStringLiteral(".copy"));
+        readDataFile(machine->dataFilePath() + QStringLiteral(".copy"));
     const QSettings *record = written ? written.get() : copied.get();
     if (written && copied && !sameRecord(*written, *copied)) {
         const auto writtenGeneration = generationOf(*written);
@@ -234,10 +235,10 @@ void SequenceModel::followRewrite(const QSettings &written, const QSettings &cop
 
 bool SequenceModel::recordsAlike() const
 {
-    const QString copyPath = machine.dataFilePath() + QStringLiteral(".copy");
-    if (!QFile::exists(machine.dataFilePath()) && !QFile::exists(copyPath))
+    const QString copyPath = machine->dataFilePath() + QStringLiteral(".copy");
+    if (!QFile::exists(machine->dataFilePath()) && !QFile::exists(copyPath))
         return true;
-    const std::unique_ptr<QSettings> written = readDataFile(machine.dataFilePath());
+    const std::unique_ptr<QSettings> written = readDataFile(machine->dataFilePath());
     const std::unique_ptr<QSettings> copied = readDataFile(copyPath);
     return written && copied && sameRecord(*written, *copied);
 }
@@ -246,8 +247,10 @@ QString SequenceModel::checkOnVpn(const QString &set) const
 {
     const Servers vpn = serversOf(vpnSetServers(set));
     QStringList differences{difference(tapName, sample::tap, vpn, QStringLiteral("not the VPN's"))};
-    for (auto it = userInterfaceIds().cbegin(); it != userInterfaceIds().cend(); ++it)
-        differences.append(difference(it.key(), it.value(), vpn, QStringLiteral("not the VPN's")));
+    for (auto it = interfaces.cbegin(); it != interfaces.cend(); ++it) {
+        differences.append(difference(it.key(), userInterfaceIds().value(it.key()), vpn,
+                                      QStringLiteral("not the VPN's")));
+    }
     return joinProblems(differences);
 }
 
@@ -269,7 +272,9 @@ QString SequenceModel::difference(const QString &name, const QString &id, const 
 // VPN servers.
 QString SequenceModel::expectedState() const
 {
-    QStringList ids = userInterfaceIds().values();
+    QStringList ids;
+    for (const QString &name : interfaces.keys())
+        ids.append(userInterfaceIds().value(name));
     if (std::none_of(interfaces.cbegin(), interfaces.cend(),
                      [](const Interface &interface) { return interface.switched; }))
         return QStringLiteral("none");

@@ -49,8 +49,9 @@ public:
 class SequenceModel
 {
 public:
-    // The user's servers are those the machine holds now.
-    explicit SequenceModel(const ModelMachine &machine);
+    // The user's servers of the interfaces `names` (of userInterfaceIds) are
+    // those the machine holds now.
+    SequenceModel(const ModelMachine &machine, const QStringList &names);
 
     struct Interface
     {
@@ -84,7 +85,7 @@ private:
     QString difference(const QString &name, const QString &id, const Servers &expected,
                        const QString &expectation) const;
 
-    const ModelMachine &machine;
+    const ModelMachine *machine;
     QMap<QString, Servers> neverListed; // by ID
     Servers recordVpn;                  // the VPN servers of the record read
 };

@@ -1,6 +1,4 @@
-#include "memtool.h"
-#include "sequencemodel.h"
-#include "testmachine.h"
+#include "sequencesteps.h"
 
 #include <QElapsedTimer>
 #include <QTextCodec>
@@ -19,40 +17,6 @@
 // the user last gave it. After each step, `status` must answer what the
 // record and the servers in force say, and change nothing.
 //
-// Steps, one per string (a list of them joined by "; " replays a sequence):
-//   vpn A|B|C|D                 vpn with the TAP adapter's entry and a server set
-//   reset
-//   user NAME[!K][,NAME[!K]...] an entry per named interface, its model servers;
-//                               with !K a malformed one of kind K (1 two "@",
-//                               2 no address, 3 blanks for commas, 4 a bad
-//                               item beside the model servers)
-//   RUN | FAULT                 one of the three above with a fault for that run:
-//                               netsh fail|crash|noop TEXT, kill TEXT (netsh
-//                               hangs at the first call holding TEXT, the tool
-//                               is killed there), no listing, wmic fail,
-//                               replace fails (dns.dat cannot be replaced
-//                               meanwhile), kill between writes (before dns.dat
-//                               is replaced), native fail|noop|crash|hang TEXT
-//                               (SetInterfaceDnsSettings, on a machine that
-//                               has it, for the calls holding TEXT), kill at N
-//                               (at the run's N-th effect: in-process only)
-//   together RUN + RUN after N ms   (processes only)
-//   change NAME@SERVERS         the user gives the interface these servers (left
-//                               out while the model holds it switched)
-//   garble lock [HEX]           these bytes (none without HEX) in dns.lock
-//                               (processes only)
-//   damage KIND                 dns.dat edited by hand or another program:
-//                               "Args" blanked (blank), its quotes taken away
-//                               (unquote), the TAP adapter's ID added to
-//                               "Switched" (tap), a byte order mark (bom), a
-//                               comment after each group line (comment), a
-//                               UTF-16 re-save (utf16), an older version's
-//                               rewrite of "Args" (rewrite), the file cut
-//                               short (cut)
-//   damage copy KIND            dns.dat.copy re-saved as UTF-16 (utf16), cut
-//                               short (cut), deleted (delete), or given to
-//                               another account (untrusted)
-//
 // Random sequences run in this process on the machine in memory (memtool.h):
 // TARNWICK_SEQUENCES of them (100; none under Wine, whose twin of this test
 // would repeat them). TARNWICK_PROCESS_SEQUENCES (3; 1 under Wine, where a
@@ -69,14 +33,6 @@ namespace {
 
 // Every run must end within this bound and exit with code 0.
 const int runBoundMs = 60000;
-const QString unreadableStep = QStringLiteral("cannot read the step");
-const QString notOnThisMachine = QStringLiteral("a step this machine cannot run");
-
-bool isVpnRun(const QString &run)
-{
-    return run.startsWith(QLatin1String("vpn "));
-}
-
 // Waits for a started run until the deadline and kills it when it overruns;
 // what went wrong, or an empty text. A run the test killed only has to end.
 QString awaitRun(QProcess &tool, const QString &run, bool killed, const QDeadlineTimer &deadline)
@@ -134,49 +90,6 @@ struct Sequence
                                                  : QStringLiteral("processes"),
                  where, failure, steps.join(QStringLiteral("; ")), logPart);
     }
-};
-
-// Whether every step exists on the simulated machine and under Wine (kills
-// at an effect exist only in-process), or in this process (runs that overlap
-// and lock files need processes).
-bool runsAsProcesses(const QStringList &steps)
-{
-    return steps.filter(QLatin1String("| kill at ")).isEmpty();
-}
-
-bool runsInProcess(const QStringList &steps)
-{
-    return steps.filter(QRegularExpression(QStringLiteral("^(together|garble lock)"))).isEmpty();
-}
-
-// A machine the steps run the tool on.
-class StepMachine : public ModelMachine
-{
-public:
-    virtual bool isValid() const = 0;
-    virtual void setNameServer(const QString &id, bool ipv4, const QString &servers) = 0;
-    // Log lines without their time: "<type>\t<message>".
-    virtual QStringList logLines() const = 0;
-    virtual int netshCallCount() const = 0;
-    struct RunEnd
-    {
-        QString problem; // what went wrong; empty when nothing did
-        bool killed = false;
-    };
-    // Runs the tool with a step's fault (`label` names the run in problems);
-    // none for a fault this machine cannot set.
-    virtual std::optional<RunEnd> run(const QStringList &arguments, const QString &fault,
-                                      const QString &label) = 0;
-    virtual TestMachine::Run status() = 0;
-    virtual QString vendorFolder() const = 0;
-    QString dataFilePath() const override { return vendorFolder() + QStringLiteral("/dns.dat"); }
-    // Two runs, the second started `delayMs` after the first: what went
-    // wrong. Only processes overlap.
-    virtual QString runTogether(const QStringList &, const QStringList &, const QStringList &, int)
-    {
-        return notOnThisMachine;
-    }
-    virtual void keep(const QString &) const {}
 };
 
 // The built tool as processes, on the simulated machine or under Wine.
@@ -332,320 +245,6 @@ bool ProcessMachine::killAtCall(QProcess &tool, const QString &text, int callsBe
     tool.kill();
     tool.waitForFinished();
     return true;
-}
-
-// The tool in this process, on the machine in memory.
-class MemoryMachine : public StepMachine
-{
-public:
-    MemoryMachine() { tool.memory().withDnsApi = TestMachine::nativeDnsWanted(); }
-    bool isValid() const override { return tool.isValid(); }
-    QString nameServer(const QString &id, bool ipv4) const override
-    {
-        return tool.memory().value(dnsStackKey(id, !ipv4), QStringLiteral("NameServer"));
-    }
-    void setNameServer(const QString &id, bool ipv4, const QString &servers) override
-    {
-        tool.memory().setValue(dnsStackKey(id, !ipv4), QStringLiteral("NameServer"), servers);
-    }
-    QStringList logLines() const override { return tool.memory().log; }
-    int netshCallCount() const override
-    {
-        return int(
-            tool.memory().journal.filter(QRegularExpression(QStringLiteral("^netsh\t"))).size());
-    }
-    std::optional<RunEnd> run(const QStringList &arguments, const QString &fault,
-                              const QString &label) override;
-    TestMachine::Run status() override
-    {
-        const MemTool::Run run = tool.run({QStringLiteral("status"), QStringLiteral("--json")});
-        return {run.exitCode, run.standardOutput, run.standardError};
-    }
-    QString vendorFolder() const override { return tool.vendorFolder(); }
-
-private:
-    MemTool tool;
-};
-
-std::optional<StepMachine::RunEnd> MemoryMachine::run(const QStringList &arguments,
-                                                      const QString &fault, const QString &label)
-{
-    static const QRegularExpression form(QStringLiteral(
-        "^(?:(netsh|native) (fail|noop|crash|hang) (.+)|kill at ([1-9]\\d*)|kill (.+)|(no listing|"
-        "wmic fail|replace fails))?$"));
-    const QRegularExpressionMatch match = form.match(fault);
-    if (!match.hasMatch())
-        return std::nullopt;
-    MemMachine &memory = tool.memory();
-    const QString program = match.captured(1) == QLatin1String("native")
-                                ? QStringLiteral("iphlpapi")
-                                : match.captured(1);
-    if (!program.isEmpty())
-        memory.faults[program] =
-            QStringList(match.captured(2) + QLatin1Char(' ') + match.captured(3));
-    if (fault == QLatin1String("no listing") || fault == QLatin1String("wmic fail"))
-        memory.faults[QStringLiteral("wmic")] = QStringList(QStringLiteral("fail"));
-    if (fault == QLatin1String("no listing"))
-        memory.faults[QStringLiteral("iphlpapi")] = QStringList(QStringLiteral("fail"));
-    const QString replaceDataFile =
-        MemMachine::fileEffectName(QStringLiteral("replace"), QStringLiteral("dns.dat"));
-    if (fault == QLatin1String("replace fails"))
-        memory.faults[QStringLiteral("vendorfolder")] =
-            QStringList(QStringLiteral("fail ") + replaceDataFile);
-    const QString killText =
-        fault == QLatin1String("kill between writes") ? replaceDataFile : match.captured(5);
-    const MemTool::Run run = tool.run(arguments, match.captured(4).toInt(), killText);
-    memory.faults.clear();
-    const QString problem =
-        run.killed || run.exitCode == 0
-            ? QString()
-            : QStringLiteral("'%1' exited with code %2").arg(label, QString::number(run.exitCode));
-    return RunEnd{problem, run.killed};
-}
-
-// Executes steps on a fresh sample machine and keeps the model.
-class SequenceRunner
-{
-public:
-    explicit SequenceRunner(StepMachine &machine) : machine(machine), model(machine) {}
-    // What differed from the model or failed; empty when the step went well.
-    QString execute(const QString &step);
-    // Clears all faults, runs reset, and checks that nothing was lost.
-    QString finalReset();
-    // Asks `status --json` and holds its answer against the model; what
-    // differed, or an empty text.
-    QString checkStatus();
-
-private:
-    QString runAlone(const QString &run, const QString &fault);
-    QString runTogether(const QString &pair);
-    QString changeServers(const QString &entry);
-    QString garbleLock(const QString &hexBytes) const;
-    QString damageDataFile(const QString &step);
-    QString userEntry(const QString &named) const;
-    QStringList toolArguments(const QString &run) const;
-
-    StepMachine &machine;
-    SequenceModel model;
-};
-
-QString SequenceRunner::execute(const QString &step)
-{
-    const QString together = QStringLiteral("together ");
-    const QString change = QStringLiteral("change ");
-    const QString garble = QStringLiteral("garble lock");
-    const QString damage = QStringLiteral("damage ");
-    if (step.startsWith(damage))
-        return damageDataFile(step.mid(damage.size()));
-    if (step.startsWith(together))
-        return runTogether(step.mid(together.size()));
-    if (step.startsWith(change))
-        return changeServers(step.mid(change.size()));
-    if (step.startsWith(garble))
-        return garbleLock(step.mid(garble.size()).trimmed());
-    const QString faultSeparator = QStringLiteral(" | ");
-    return runAlone(step.section(faultSeparator, 0, 0), step.section(faultSeparator, 1));
-}
-
-QString SequenceRunner::runAlone(const QString &run, const QString &fault)
-{
-    const QStringList arguments = toolArguments(run);
-    if (arguments.isEmpty())
-        return unreadableStep;
-    const std::optional<StepMachine::RunEnd> end = machine.run(arguments, fault, run);
-    if (!end)
-        return unreadableStep;
-    model.readRecord();
-    if (!end->problem.isEmpty() || fault == QLatin1String("no listing") ||
-        (end->killed && !isVpnRun(run)))
-        return end->problem;
-    const bool fileFault =
-        fault == QLatin1String("kill between writes") || fault == QLatin1String("replace fails");
-    // A run that ends leaves the record it acted on in both files.
-    if (!end->killed && !fileFault && !model.recordsAlike())
-        return QStringLiteral("dns.dat and its copy differ after '%1'").arg(run);
-    const bool undisturbed = fault.isEmpty() || fault == QLatin1String("wmic fail") ||
-                             (fault.startsWith(QLatin1String("kill ")) && !end->killed);
-    return isVpnRun(run) && undisturbed ? model.checkOnVpn(run.section(QLatin1Char(' '), 1))
-                                        : QString();
-}
-
-QString SequenceRunner::runTogether(const QString &pair)
-{
-    static const QRegularExpression form(QStringLiteral("^(.+) \\+ (.+) after (\\d+) ms$"));
-    const QRegularExpressionMatch match = form.match(pair);
-    const QStringList runs = {match.captured(1), match.captured(2)};
-    const QStringList firstArguments = toolArguments(runs.first());
-    const QStringList secondArguments = toolArguments(runs.last());
-    if (firstArguments.isEmpty() || secondArguments.isEmpty())
-        return unreadableStep;
-    const QString problems =
-        machine.runTogether(firstArguments, secondArguments, runs, match.captured(3).toInt());
-    model.readRecord();
-    return problems;
-}
-
-QString SequenceRunner::changeServers(const QString &entry)
-{
-    const QString name = entry.section(QLatin1Char('@'), 0, 0);
-    if (!entry.contains(QLatin1Char('@')) || !model.interfaces.contains(name))
-        return unreadableStep;
-    // The user only changes an interface the tool does not hold switched; a
-    // switch back that did not take leaves the step out.
-    SequenceModel::Interface &interface = model.interfaces[name];
-    if (interface.switched)
-        return QString();
-    interface.user = serversOf(entry.section(QLatin1Char('@'), 1));
-    const QString id = userInterfaceIds().value(name);
-    machine.setNameServer(id, true, interface.user.ipv4);
-    machine.setNameServer(id, false, interface.user.ipv6);
-    return QString();
-}
-
-// Edits dns.dat or its copy as a careless hand, another editor or another
-// writer would. Where one file no longer holds the record, the other does.
-QString SequenceRunner::damageDataFile(const QString &step)
-{
-    const QString copyPrefix = QStringLiteral("copy ");
-    const bool ofCopy = step.startsWith(copyPrefix);
-    const QString kind = ofCopy ? step.mid(copyPrefix.size()) : step;
-    const QString copyPath = machine.dataFilePath() + QStringLiteral(".copy");
-    QFile file(ofCopy ? copyPath : machine.dataFilePath());
-    // One file always holds the record whole: the copy is spoiled only while
-    // dns.dat holds the same, dns.dat only while the copy reads whole.
-    if (!file.exists() || !model.maySpoil(ofCopy))
-        return QString();
-    if (kind == QLatin1String("delete") || kind == QLatin1String("untrusted")) {
-        const bool done =
-            kind == QLatin1String("delete")
-                ? file.remove()
-                : chown(QFile::encodeName(file.fileName()).constData(), 65534, 65534) == 0;
-        model.readRecord(true);
-        return done ? QString() : QStringLiteral("cannot %1 %2").arg(kind, file.fileName());
-    }
-    if (!file.open(QIODevice::ReadOnly))
-        return QStringLiteral("cannot read %1").arg(file.fileName());
-    QByteArray text = file.readAll();
-    file.close();
-    static const QRegularExpression args(QStringLiteral("^Args=\"?([^\"\r\n]*)\"?"),
-                                         QRegularExpression::MultilineOption);
-    static const QRegularExpression switched(QStringLiteral("^Switched=\"?([^\"\r\n]*)\"?"),
-                                             QRegularExpression::MultilineOption);
-    QString edited = QString::fromLatin1(text);
-    if (kind == QLatin1String("blank"))
-        edited.replace(args, QStringLiteral("Args="));
-    else if (kind == QLatin1String("unquote"))
-        edited.replace(args, QStringLiteral("Args=\\1"));
-    else if (kind == QLatin1String("tap"))
-        edited.replace(switched,
-                       QStringLiteral("Switched=\"\\1;") + sample::tap + QLatin1Char('"'));
-    else if (kind == QLatin1String("bom"))
-        edited.prepend(QChar(0xfeff));
-    else if (kind == QLatin1String("comment"))
-        edited.replace(QStringLiteral("]\r\n"), QStringLiteral("] ; by hand\r\n"));
-    else if (kind == QLatin1String("cut")) // in the middle of its last line
-        edited.chop(4);
-    else if (kind == QLatin1String("rewrite")) // an older version's entries, in its order
-        edited.replace(args, QStringLiteral("Args=\"") +
-                                 QSettings(machine.dataFilePath(), QSettings::IniFormat)
-                                     .value(QStringLiteral("UserDns/Args"))
-                                     .toString()
-                                     .split(QLatin1Char(';'))
-                                     .mid(1)
-                                     .join(QLatin1Char(';')) +
-                                 QStringLiteral(";\""));
-    else if (kind != QLatin1String("utf16"))
-        return unreadableStep;
-    const QByteArray bytes = kind == QLatin1String("utf16")
-                                 ? QTextCodec::codecForName("UTF-16")->fromUnicode(edited)
-                             : kind == QLatin1String("bom") ? edited.toUtf8()
-                                                            : edited.toLatin1();
-    if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate) || file.write(bytes) < 0 ||
-        !file.flush())
-        return QStringLiteral("cannot write %1").arg(file.fileName());
-    file.close();
-    model.readRecord(true);
-    return QString();
-}
-
-QString SequenceRunner::garbleLock(const QString &hexBytes) const
-{
-    if (dynamic_cast<const MemoryMachine *>(&machine))
-        return notOnThisMachine;
-    QDir().mkpath(machine.vendorFolder());
-    QFile lock(machine.vendorFolder() + QStringLiteral("/dns.lock"));
-    if (!lock.open(QIODevice::WriteOnly | QIODevice::Truncate) ||
-        lock.write(QByteArray::fromHex(hexBytes.toLatin1())) < 0)
-        return QStringLiteral("cannot write %1").arg(lock.fileName());
-    return QString();
-}
-
-QStringList SequenceRunner::toolArguments(const QString &run) const
-{
-    const QString mode = run.section(QLatin1Char(' '), 0, 0);
-    const QString rest = run.section(QLatin1Char(' '), 1);
-    if (run == QLatin1String("reset"))
-        return {run};
-    if (mode == QLatin1String("vpn") && !vpnSetServers(rest).isEmpty())
-        return {mode, sample::tap + QLatin1Char('@') + vpnSetServers(rest)};
-    if (mode != QLatin1String("user"))
-        return {};
-    QStringList arguments{mode};
-    for (const QString &named : rest.split(QLatin1Char(','))) {
-        arguments.append(userEntry(named));
-        if (arguments.last().isEmpty())
-            return {};
-    }
-    return arguments;
-}
-
-// The entry of a user step's "NAME" or "NAME!K"; empty for an unknown name.
-QString SequenceRunner::userEntry(const QString &named) const
-{
-    const QString name = named.section(QLatin1Char('!'), 0, 0);
-    if (!model.interfaces.contains(name))
-        return QString();
-    const QString servers = entryServers(model.interfaces.value(name).user);
-    static const QStringList malformed = {
-        QStringLiteral("%1"), QStringLiteral("192.0.2.53@192.0.2.54"),
-        QStringLiteral("192.0.2.300"), QStringLiteral("192.0.2.53 192.0.2.54"),
-        QStringLiteral("%1,fd00::bad::1")};
-    const int kind = named.section(QLatin1Char('!'), 1).toInt();
-    return userInterfaceIds().value(name) + QLatin1Char('@') +
-           QString(malformed.value(kind)).replace(QStringLiteral("%1"), servers);
-}
-
-QString SequenceRunner::checkStatus()
-{
-    const auto dataFile = [this] {
-        QFile file(machine.dataFilePath());
-        return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
-    };
-    const QByteArray recordBefore = dataFile();
-    const int logLinesBefore = int(machine.logLines().size());
-    const int callsBefore = machine.netshCallCount();
-    const TestMachine::Run run = machine.status();
-    QStringList problems{
-        model.checkStatus(run.exitCode, QJsonDocument::fromJson(run.standardOutput).object())};
-    if (!problems.first().isEmpty()) {
-        problems.append(QStringLiteral("its error output '%1'")
-                            .arg(QString::fromUtf8(run.standardError).simplified().left(500)));
-    }
-    if (dataFile() != recordBefore || machine.logLines().size() != logLinesBefore ||
-        machine.netshCallCount() != callsBefore)
-        problems.append(QStringLiteral("status changed the data file, the log or DNS servers"));
-    return joinProblems(problems);
-}
-
-QString SequenceRunner::finalReset()
-{
-    const QString problem = runAlone(QStringLiteral("reset"), QString());
-    if (!problem.isEmpty())
-        return problem;
-    const QStringList lines = machine.logLines();
-    const int start = lines.lastIndexOf(
-        QRegularExpression(QStringLiteral(".*\tDns: Initialized with 'Reset' mode")));
-    return model.checkFinalReset(lines.mid(start + 1));
 }
 
 std::unique_ptr<StepMachine> freshMachine(Where where)
@@ -1006,6 +605,7 @@ private slots:
     void randomSequencesLoseNothing();
     void regressionsLoseNothing_data();
     void regressionsLoseNothing();
+    void killedRunLeavesWhatAKilledProcessLeaves();
 };
 
 void TestSequences::randomSequencesLoseNothing()
@@ -1107,6 +707,30 @@ void TestSequences::regressionsLoseNothing()
             qInfo().noquote() << sequence.report();
         QVERIFY2(sequence.failure.isEmpty(), "the sequence failed, as reported above");
     }
+}
+
+void TestSequences::killedRunLeavesWhatAKilledProcessLeaves()
+{
+    SIMULATED_MACHINE_ONLY("the tool's own writes stop only on the simulated machine");
+    QStringList left[2];
+    for (const Where where : {Where::InProcess, Where::Processes}) {
+        const std::unique_ptr<StepMachine> machine = freshMachine(where);
+        QVERIFY(machine->isValid());
+        for (const QString &step :
+             {QStringLiteral("vpn A | "), QStringLiteral("vpn B | kill between writes")}) {
+            const QString run = step.section(QStringLiteral(" | "), 0, 0);
+            const QStringList arguments{QStringLiteral("vpn"), sample::tap + QLatin1Char('@') +
+                                                                   vpnSetServers(run.right(1))};
+            const auto end = machine->run(arguments, step.section(QStringLiteral(" | "), 1), run);
+            QVERIFY(end && end->problem.isEmpty());
+        }
+        for (const QString &name :
+             QDir(machine->vendorFolder()).entryList({"dns.dat*"}, QDir::Files))
+            left[int(where)].append(
+                QString(name).replace(QRegularExpression("-[0-9a-f]{32}$"), "-*"));
+    }
+    QCOMPARE(left[int(Where::InProcess)], left[int(Where::Processes)]);
+    QVERIFY2(left[0].contains("dns.dat.tmp-*"), qPrintable(left[0].join(", ")));
 }
 
 QTEST_GUILESS_MAIN(TestSequences)
