@@ -119,6 +119,9 @@ MemTool::Snapshot MemTool::snapshot() const
 void MemTool::restore(const Snapshot &snapshot)
 {
     machine->setRegistry(snapshot.registry);
+    // What the runs before logged and called belongs to no state.
+    machine->log.clear();
+    machine->journal.clear();
     QDir folder(vendorFolder());
     for (const QString &name : folder.entryList(QDir::Files | QDir::Hidden))
         folder.remove(name);

@@ -35,7 +35,7 @@ public:
     Run run(const QStringList &arguments, const MemMachine::RunFaults &faults = {});
 
     // The registry and every file of the vendor folder, with its owner, to
-    // be put back whole.
+    // be put back whole; the log and the journal start empty then.
     struct Snapshot
     {
         MemMachine::Registry registry;

@@ -65,6 +65,19 @@ QString joinProblems(QStringList problems)
 
 namespace {
 
+// The servers without any of `taken`.
+Servers withoutServers(const Servers &servers, const QStringList &taken)
+{
+    const auto kept = [&](const QString &text) {
+        QStringList left = splitNameServerValue(canonicalServersText(text));
+        left.erase(std::remove_if(left.begin(), left.end(),
+                                  [&](const QString &server) { return taken.contains(server); }),
+                   left.end());
+        return left.join(QLatin1Char(','));
+    };
+    return {kept(servers.ipv4), kept(servers.ipv6)};
+}
+
 QString describe(const Servers &servers)
 {
     return QStringLiteral("IPv4 '%1', IPv6 '%2'").arg(servers.ipv4, servers.ipv6);
@@ -227,9 +240,14 @@ void SequenceModel::followRewrite(const QSettings &written, const QSettings &cop
                        (ownSwitched && switchedIds(written).contains(id.toUpper()));
         const QStringList saved = entries.filter(QRegularExpression(
             "^" + QRegularExpression::escape(id) + "@", QRegularExpression::CaseInsensitiveOption));
-        if (edited)
-            it->user = it->switched && !saved.isEmpty() ? serversOf(saved.first().section('@', 1))
-                                                        : inForce;
+        // One taken for switched without a saved entry goes back to its
+        // servers in force without the VPN's, a user's own equal to one of
+        // them included: a loss the README names.
+        if (edited && it->switched)
+            it->user = saved.isEmpty() ? withoutServers(inForce, vpnServers)
+                                       : serversOf(saved.first().section('@', 1));
+        else if (edited)
+            it->user = inForce;
     }
 }
 
@@ -330,4 +348,15 @@ QString SequenceModel::checkFinalReset(const QStringList &resetLog) const
                                       it.value(), QStringLiteral("it held")));
     }
     return joinProblems(differences);
+}
+
+QString SequenceModel::text() const
+{
+    QString text = describe(recordVpn) + QLatin1Char('\n');
+    for (auto it = interfaces.cbegin(); it != interfaces.cend(); ++it) {
+        text += QStringLiteral("%1: %2%3\n")
+                    .arg(it.key(), describe(it->user),
+                         it->switched ? QStringLiteral(", switched") : QString());
+    }
+    return text;
 }

@@ -76,6 +76,8 @@ public:
     QString checkStatus(int exitCode, const QJsonObject &answer) const;
     // After a final reset whose log lines are `resetLog`: what was lost.
     QString checkFinalReset(const QStringList &resetLog) const;
+    // What the model holds, a line an interface, for fingerprints.
+    QString text() const;
 
 private:
     void followRewrite(const class QSettings &written, const QSettings &copied, bool withGeneration,

@@ -137,6 +137,9 @@ QString SequenceRunner::changeServers(const QString &entry)
     const QString id = userInterfaceIds().value(name);
     machine.setNameServer(id, true, interface.user.ipv4);
     machine.setNameServer(id, false, interface.user.ipv6);
+    // Where another program rewrote dns.dat, a server of the VPN's makes
+    // the interface count as switched.
+    model.readRecord(true);
     return QString();
 }
 

@@ -101,6 +101,7 @@ public:
         tool.memory().withDnsApi = TestMachine::nativeDnsWanted();
     }
     MemTool &memTool() { return tool; }
+    const MemTool &memTool() const { return tool; }
     bool isValid() const override { return tool.isValid(); }
     QString nameServer(const QString &id, bool ipv4) const override
     {
