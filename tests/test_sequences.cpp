@@ -386,8 +386,8 @@ QString StepGenerator::step()
 
 QString StepGenerator::damage()
 {
-    QStringList kinds{"blank",   "unquote", "tap",        "bom",      "comment",    "utf16",
-                      "rewrite", "cut",     "copy utf16", "copy cut", "copy delete"};
+    QStringList kinds{"blank",   "unquote", "tap",    "bom",        "comment",  "utf16",
+                      "rewrite", "cut",     "delete", "copy utf16", "copy cut", "copy delete"};
     // Wine keeps no owners.
     if (where == Where::InProcess || !TestMachine::windowsWanted())
         kinds.append(QStringLiteral("copy untrusted"));
@@ -426,7 +426,7 @@ QString StepGenerator::fault(const QString &run)
     const int simulatedOnly = inProcess || !TestMachine::windowsWanted() ? 1 : 0;
     const int native = TestMachine::nativeDnsWanted() ? 4 : 0;
     switch (weighted({5, 3, simulatedOnly, simulatedOnly, simulatedOnly, simulatedOnly, native,
-                      4 * inProcess})) {
+                      3 * inProcess, 3 * inProcess})) {
     case 0: {
         const QString action = pick({"fail", "fail", "crash", "noop"});
         return QStringLiteral("netsh %1 %2").arg(action, netshText());
@@ -443,6 +443,10 @@ QString StepGenerator::fault(const QString &run)
         return QStringLiteral("kill between writes");
     case 7:
         return QStringLiteral("kill at %1").arg(random.bounded(1, 17));
+    case 8:
+        return QStringLiteral("call %1 %2")
+            .arg(random.bounded(1, 9))
+            .arg(pick({"fail", "hang", "noop"}));
     default:
         return QStringLiteral("native %1 %2")
             .arg(pick({"fail", "noop", "crash", "hang"}),
