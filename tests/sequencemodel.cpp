@@ -166,8 +166,18 @@ Servers SequenceModel::held(const QString &id) const
 
 bool SequenceModel::maySpoil(bool ofCopy) const
 {
-    return ofCopy ? recordsAlike()
-                  : bool(readDataFile(machine->dataFilePath() + QStringLiteral(".copy")));
+    return ofCopy ? recordsAlike() : bool(readPair().second);
+}
+
+std::pair<std::unique_ptr<QSettings>, std::unique_ptr<QSettings>> SequenceModel::readPair() const
+{
+    std::unique_ptr<QSettings> written = readDataFile(machine->dataFilePath());
+    std::unique_ptr<QSettings> copied =
+        readDataFile(machine->dataFilePath() + QStringLiteral(".copy"));
+    // One cut to nothing beside one that holds values holds no record.
+    if (written && copied && written->allKeys().isEmpty() != copied->allKeys().isEmpty())
+        (written->allKeys().isEmpty() ? written : copied).reset();
+    return {std::move(written), std::move(copied)};
 }
 
 // Which interfaces the tool holds switched, as its record says: only those
@@ -182,9 +192,7 @@ bool SequenceModel::maySpoil(bool ofCopy) const
 // run of the tool's own, both files hold its record, or the copy is ahead.
 void SequenceModel::readRecord(bool edited)
 {
-    const std::unique_ptr<QSettings> written = readDataFile(machine->dataFilePath());
-    const std::unique_ptr<QSettings> copied =
-        readDataFile(machine->dataFilePath() + QStringLiteral(".copy"));
+    const auto [written, copied] = readPair();
     const QSettings *record = written ? written.get() : copied.get();
     if (written && copied && !sameRecord(*written, *copied)) {
         const auto writtenGeneration = generationOf(*written);

@@ -5,6 +5,9 @@
 #include <QString>
 #include <QStringList>
 
+#include <memory>
+#include <utility>
+
 // The promise that sequences of runs are held against: for each interface
 // the servers the user last gave it, and whether the tool's record holds it
 // switched. It restates the record's rules from the files as a reader sees
@@ -80,6 +83,9 @@ public:
     QString text() const;
 
 private:
+    // dns.dat and its copy as the tool reads them; none for one that does
+    // not read whole.
+    std::pair<std::unique_ptr<class QSettings>, std::unique_ptr<QSettings>> readPair() const;
     void followRewrite(const class QSettings &written, const QSettings &copied, bool withGeneration,
                        bool edited);
     QString expectedState() const;

@@ -172,7 +172,8 @@ QString SequenceRunner::damageDataFile(const QString &step)
                                          QRegularExpression::MultilineOption);
     static const QRegularExpression switched(QStringLiteral("^Switched=\"?([^\"\r\n]*)\"?"),
                                              QRegularExpression::MultilineOption);
-    QString edited = QString::fromLatin1(text);
+    // With its size: a UTF-16 file holds NUL bytes.
+    QString edited = QString::fromLatin1(text.constData(), text.size());
     if (kind == QLatin1String("blank"))
         edited.replace(args, QStringLiteral("Args="));
     else if (kind == QLatin1String("unquote"))
@@ -186,6 +187,8 @@ QString SequenceRunner::damageDataFile(const QString &step)
         edited.replace(QStringLiteral("]\r\n"), QStringLiteral("] ; by hand\r\n"));
     else if (kind == QLatin1String("cut")) // in the middle of its last line
         edited.chop(4);
+    else if (kind == QLatin1String("empty")) // cut to nothing
+        edited.clear();
     else if (kind == QLatin1String("rewrite")) // an older version's entries, in its order
         edited.replace(args, QStringLiteral("Args=\"") +
                                  QSettings(machine.dataFilePath(), QSettings::IniFormat)

@@ -43,9 +43,10 @@
 //                               comment after each group line (comment), a
 //                               UTF-16 re-save (utf16), an older version's
 //                               rewrite of "Args" (rewrite), the file cut
-//                               short (cut)
+//                               short (cut), cut to nothing (empty)
 //   damage copy KIND            dns.dat.copy re-saved as UTF-16 (utf16), cut
-//                               short (cut), deleted (delete), or given to
+//                               short (cut) or to nothing (empty), deleted
+//                               (delete), or given to
 //                               another account (untrusted); damage delete
 //                               deletes dns.dat
 //

@@ -386,8 +386,9 @@ QString StepGenerator::step()
 
 QString StepGenerator::damage()
 {
-    QStringList kinds{"blank",   "unquote", "tap",    "bom",        "comment",  "utf16",
-                      "rewrite", "cut",     "delete", "copy utf16", "copy cut", "copy delete"};
+    QStringList kinds{"blank",      "unquote",  "tap",        "bom",        "comment",
+                      "utf16",      "rewrite",  "cut",        "empty",      "delete",
+                      "copy utf16", "copy cut", "copy empty", "copy delete"};
     // Wine keeps no owners.
     if (where == Where::InProcess || !TestMachine::windowsWanted())
         kinds.append(QStringLiteral("copy untrusted"));
@@ -688,6 +689,10 @@ void TestSequences::regressionsLoseNothing_data()
            "untrusted; reset";
     QTest::newRow("deleted copy written again")
         << "vpn A; damage copy delete; reset | netsh fail interface; reset";
+    QTest::newRow("VPN server given to an interface of a rewritten record")
+        << "vpn B | no listing; damage tap; change Ethernet@203.0.113.9,10.8.0.1; reset";
+    QTest::newRow("dns.dat cut to nothing, then not replaced")
+        << "vpn B; damage empty; vpn A | replace fails; reset";
     QTest::newRow("empty lock file") << "garble lock; vpn A";
     QTest::newRow("garbled lock file") << "garble lock 9c0e41ff7a; vpn A";
 }

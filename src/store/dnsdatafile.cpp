@@ -127,8 +127,15 @@ void DnsDataFile::read()
 
 void DnsDataFile::decide(const VendorFolder::FileRead &file, const VendorFolder::FileRead &copy)
 {
-    const IniText written = parseIniText(file.bytes);
-    const IniText copied = parseIniText(copy.bytes);
+    IniText written = parseIniText(file.bytes);
+    IniText copied = parseIniText(copy.bytes);
+    // A file that holds no value beside one that does was cut to nothing (a
+    // power loss, another program): a damaged one, not an empty record. Read
+    // as one, it would hide that the other holds a newer record.
+    for (auto [empty, other] : {std::pair(&written, &copied), std::pair(&copied, &written)}) {
+        if (empty->isWhole() && empty->values.isEmpty() && !other->values.isEmpty())
+            empty->damage = QStringLiteral("it holds nothing");
+    }
     auto noteDamage = [this](const QString &name, const VendorFolder::FileRead &read,
                              const IniText &ini) {
         if (read.status != VendorFolder::FileRead::Read || ini.isWhole())

@@ -48,9 +48,10 @@ const QStringList editSteps = {
     QStringLiteral("damage bom"),           QStringLiteral("damage comment"),
     QStringLiteral("damage blank"),         QStringLiteral("damage unquote"),
     QStringLiteral("damage tap"),           QStringLiteral("damage cut"),
-    QStringLiteral("damage utf16"),         QStringLiteral("damage rewrite"),
-    QStringLiteral("damage delete"),        QStringLiteral("damage copy utf16"),
-    QStringLiteral("damage copy cut"),      QStringLiteral("damage copy delete"),
+    QStringLiteral("damage empty"),         QStringLiteral("damage utf16"),
+    QStringLiteral("damage rewrite"),       QStringLiteral("damage delete"),
+    QStringLiteral("damage copy utf16"),    QStringLiteral("damage copy cut"),
+    QStringLiteral("damage copy empty"),    QStringLiteral("damage copy delete"),
     QStringLiteral("damage copy untrusted")};
 
 class Explorer
