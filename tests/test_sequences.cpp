@@ -84,11 +84,15 @@ struct Sequence
                                   : QStringLiteral("the final reset");
         const QString logPart =
             log.isEmpty() ? QString() : QStringLiteral("\n  its log:\n    ") + log.join("\n    ");
-        return QStringLiteral("%1 (%2) failed at %3: %4\n  TARNWICK_REPLAY='%5'%6")
+        const QString replayable = runsAsProcesses(steps)
+                                       ? QString()
+                                       : QStringLiteral(" (in-process only: it kills a run at an "
+                                                        "effect or fails a call by its number)");
+        return QStringLiteral("%1 (%2) failed at %3: %4\n  TARNWICK_REPLAY='%5'%6%7")
             .arg(origin,
                  this->where == Where::InProcess ? QStringLiteral("in-process")
                                                  : QStringLiteral("processes"),
-                 where, failure, steps.join(QStringLiteral("; ")), logPart);
+                 where, failure, steps.join(QStringLiteral("; ")), replayable, logPart);
     }
 };
 
