@@ -199,6 +199,7 @@ void SequenceModel::readRecord(bool edited)
         const auto copiedGeneration = generationOf(*copied);
         if (!writtenGeneration || !copiedGeneration || *copiedGeneration <= *writtenGeneration) {
             followRewrite(*written, *copied, writtenGeneration || copiedGeneration, edited);
+            settleLosses(edited);
             return;
         }
         record = copied.get();
@@ -209,6 +210,18 @@ void SequenceModel::readRecord(bool edited)
     const QStringList switched = record ? switchedIds(*record) : QStringList();
     for (auto it = interfaces.begin(); it != interfaces.end(); ++it)
         it->switched = switched.contains(userInterfaceIds().value(it.key()).toUpper());
+    settleLosses(edited);
+}
+
+void SequenceModel::settleLosses(bool edited)
+{
+    for (Interface &interface : interfaces) {
+        if (interface.switched || !interface.beforeLoss)
+            continue;
+        if (edited)
+            interface.user = *interface.beforeLoss;
+        interface.beforeLoss.reset();
+    }
 }
 
 void SequenceModel::followRewrite(const QSettings &written, const QSettings &copied,
@@ -251,11 +264,13 @@ void SequenceModel::followRewrite(const QSettings &written, const QSettings &cop
         // One taken for switched without a saved entry goes back to its
         // servers in force without the VPN's, a user's own equal to one of
         // them included: a loss the README names.
-        if (edited && it->switched)
-            it->user = saved.isEmpty() ? withoutServers(inForce, vpnServers)
-                                       : serversOf(saved.first().section('@', 1));
-        else if (edited)
-            it->user = inForce;
+        if (edited && it->switched && saved.isEmpty()) {
+            if (!it->beforeLoss)
+                it->beforeLoss = it->user;
+            it->user = withoutServers(inForce, vpnServers);
+        } else if (edited) {
+            it->user = it->switched ? serversOf(saved.first().section('@', 1)) : inForce;
+        }
     }
 }
 

@@ -6,6 +6,7 @@
 #include <QStringList>
 
 #include <memory>
+#include <optional>
 #include <utility>
 
 // The promise that sequences of runs are held against: for each interface
@@ -60,6 +61,11 @@ public:
     {
         Servers user;
         bool switched = false;
+        // The user's servers before `user` took the loss the README names
+        // for an interface that a rewritten record counts as switched
+        // without a saved entry: given back where an edit leaves it
+        // unswitched before a run restored it.
+        std::optional<Servers> beforeLoss;
     };
     QMap<QString, Interface> interfaces; // by connection name
 
@@ -86,6 +92,9 @@ private:
     // dns.dat and its copy as the tool reads them; none for one that does
     // not read whole.
     std::pair<std::unique_ptr<class QSettings>, std::unique_ptr<QSettings>> readPair() const;
+    // Forgets the loss of an interface no longer switched: a run restored
+    // it, or an `edited` file no longer counts it, which gives the loss back.
+    void settleLosses(bool edited);
     void followRewrite(const class QSettings &written, const QSettings &copied, bool withGeneration,
                        bool edited);
     QString expectedState() const;
