@@ -499,10 +499,9 @@ void DnsManager::finishRun()
                                              "netsh"));
     }
     // An abandoned call is given as long as a command started at the
-    // deadline would have.
-    const Deadline bound(
-        qMin(commandDeadline.remainingMs(), std::numeric_limits<qint64>::max() / 2) +
-        boundOnThisMachine("dns-call-timeout-ms", commandTimeoutMs));
+    // deadline (or now, without one) would have.
+    const Deadline bound((commandDeadline.isNever() ? 0 : commandDeadline.remainingMs()) +
+                         boundOnThisMachine("dns-call-timeout-ms", commandTimeoutMs));
     for (const InterfaceDns::Abandoned &call :
          nativeDns ? nativeDns->waitForAbandoned(bound) : QList<InterfaceDns::Abandoned>()) {
         const InterfaceInfo *record = interfaceWithId(call.id);

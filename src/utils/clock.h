@@ -29,6 +29,7 @@ public:
     }
     static Deadline never() { return Deadline(std::numeric_limits<qint64>::max()); }
 
+    bool isNever() const { return endless; }
     bool hasExpired() const { return !endless && runclock::nowMs() >= end; }
     // Milliseconds left, 0 once expired; never() holds the largest number.
     qint64 remainingMs() const
