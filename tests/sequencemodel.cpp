@@ -199,7 +199,7 @@ void SequenceModel::readRecord(bool edited)
         const auto copiedGeneration = generationOf(*copied);
         if (!writtenGeneration || !copiedGeneration || *copiedGeneration <= *writtenGeneration) {
             followRewrite(*written, *copied, writtenGeneration || copiedGeneration, edited);
-            settleLosses(edited);
+            settleLosses();
             return;
         }
         record = copied.get();
@@ -210,17 +210,18 @@ void SequenceModel::readRecord(bool edited)
     const QStringList switched = record ? switchedIds(*record) : QStringList();
     for (auto it = interfaces.begin(); it != interfaces.end(); ++it)
         it->switched = switched.contains(userInterfaceIds().value(it.key()).toUpper());
-    settleLosses(edited);
+    settleLosses();
 }
 
-void SequenceModel::settleLosses(bool edited)
+void SequenceModel::settleLosses()
 {
-    for (Interface &interface : interfaces) {
-        if (interface.switched || !interface.beforeLoss)
+    for (auto it = interfaces.begin(); it != interfaces.end(); ++it) {
+        if (it->switched || !it->beforeLoss)
             continue;
-        if (edited)
-            interface.user = *interface.beforeLoss;
-        interface.beforeLoss.reset();
+        // Still on the servers the user gave it: no restore took them.
+        if (held(userInterfaceIds().value(it.key())) == *it->beforeLoss)
+            it->user = *it->beforeLoss;
+        it->beforeLoss.reset();
     }
 }
 
@@ -261,16 +262,18 @@ void SequenceModel::followRewrite(const QSettings &written, const QSettings &cop
                        (ownSwitched && switchedIds(written).contains(id.toUpper()));
         const QStringList saved = entries.filter(QRegularExpression(
             "^" + QRegularExpression::escape(id) + "@", QRegularExpression::CaseInsensitiveOption));
-        // One taken for switched without a saved entry goes back to its
-        // servers in force without the VPN's, a user's own equal to one of
-        // them included: a loss the README names.
-        if (edited && it->switched && saved.isEmpty()) {
-            if (!it->beforeLoss)
-                it->beforeLoss = it->user;
-            it->user = withoutServers(inForce, vpnServers);
-        } else if (edited) {
-            it->user = it->switched ? serversOf(saved.first().section('@', 1)) : inForce;
-        }
+        if (!edited)
+            continue;
+        // After another writer's edit, one taken for switched goes back to
+        // its saved entry, or without one to its servers in force without
+        // the VPN's, a user's own equal to one of them included: a loss the
+        // README names (beforeLoss).
+        const Servers expected = !it->switched     ? inForce
+                                 : saved.isEmpty() ? withoutServers(inForce, vpnServers)
+                                                   : serversOf(saved.first().section('@', 1));
+        if (it->switched && !(expected == it->user) && !it->beforeLoss)
+            it->beforeLoss = it->user;
+        it->user = expected;
     }
 }
 

@@ -62,9 +62,10 @@ public:
         Servers user;
         bool switched = false;
         // The user's servers before `user` took the loss the README names
-        // for an interface that a rewritten record counts as switched
-        // without a saved entry: given back where an edit leaves it
-        // unswitched before a run restored it.
+        // for an interface that a rewritten record counts as switched, a
+        // server of the VPN's among its own: a restore then takes that
+        // server out, or gives it a stale saved entry. Given back where the
+        // interface is no longer switched and no restore changed it.
         std::optional<Servers> beforeLoss;
     };
     QMap<QString, Interface> interfaces; // by connection name
@@ -92,9 +93,8 @@ private:
     // dns.dat and its copy as the tool reads them; none for one that does
     // not read whole.
     std::pair<std::unique_ptr<class QSettings>, std::unique_ptr<QSettings>> readPair() const;
-    // Forgets the loss of an interface no longer switched: a run restored
-    // it, or an `edited` file no longer counts it, which gives the loss back.
-    void settleLosses(bool edited);
+    // Settles the loss of each interface no longer switched (beforeLoss).
+    void settleLosses();
     void followRewrite(const class QSettings &written, const QSettings &copied, bool withGeneration,
                        bool edited);
     QString expectedState() const;
