@@ -87,12 +87,6 @@ QString MemMachine::value(const QString &keyPath, const QString &name) const
     return found ? found->values.value(name.toUpper()).second : QString();
 }
 
-bool MemMachine::hasValue(const QString &keyPath, const QString &name) const
-{
-    const Key *found = key(keyPath);
-    return found && found->values.contains(name.toUpper());
-}
-
 QStringList MemMachine::valueNames(const QString &keyPath) const
 {
     QStringList names;

@@ -37,7 +37,6 @@ public:
     QString value(const QString &keyPath, const QString &name) const override;
     bool setValue(const QString &keyPath, const QString &name, const QString &text) const override;
     QStringList valueNames(const QString &keyPath) const;
-    bool hasValue(const QString &keyPath, const QString &name) const;
 
     // Fault rules of "netsh", "wmic" and "iphlpapi", as the stand-ins'
     // (faultActionIn); "vendorfolder" rules "fail EFFECT" fail a file effect,
