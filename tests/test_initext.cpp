@@ -98,6 +98,9 @@ const QList<HandEdit> handEdits = {
     {"unquoted ; starts a comment", "[UserDns]\nArgs={A}@1.1.1.1;{B}@\n", "{A}@1.1.1.1", true},
     {"unquoted , makes a list", "[UserDns]\nArgs={A}@1.1.1.1,2.2.2.2\n", "", false},
     {"another type", "[UserDns]\nArgs=@Size(1 2)\n", "", false},
+    {"cut inside quotes, a line saved after",
+     "[UserDns]\r\nArgs=\"{A}@1.1.1.1;{B}@192.0.2.5\r\n; end\r\n",
+     "{A}@1.1.1.1;{B}@192.0.2.5\r\n; end\r\n", false},
     {"a line that is no INI line", "[UserDns]\nArgs=\"{A}@\"\ngarbage\n", "{A}@", false},
     {"UTF-16", QByteArray("\xff\xfe[\0U\0]\0\n\0", 10), "", false},
     {"Latin-1 bytes", "[UserDns]\nArgs=caf\xe9\n", "caf\u00e9", false}};

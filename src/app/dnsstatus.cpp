@@ -110,7 +110,8 @@ DnsStatus unknownStatus(const QString &reason)
 }
 
 DnsStatus assessStatus(const QList<InterfaceInfo> &inventory,
-                       const QList<DnsManager::LeftOut> &leftOut, const RecordReading &record)
+                       const QList<DnsManager::LeftOut> &leftOut, const QSet<QString> &partlyRead,
+                       const RecordReading &record)
 {
     DnsStatus status;
     status.vpnIpv4 = canonicalServersText(record.vpnIpv4);
@@ -123,8 +124,11 @@ DnsStatus assessStatus(const QList<InterfaceInfo> &inventory,
         interface.serversRead = true;
         interface.ipv4 = listed.ipv4Dns();
         interface.ipv6 = listed.ipv6Dns();
+        // An item the inventory could not read is something besides the
+        // VPN's servers, whatever it is.
         const bool onVpn = holdsExactly(interface.ipv4, record.vpnIpv4) &&
-                           holdsExactly(interface.ipv6, record.vpnIpv6);
+                           holdsExactly(interface.ipv6, record.vpnIpv6) &&
+                           !partlyRead.contains(listed.id().toUpper());
         interface.onVpnServers = vpnRecorded && onVpn;
         allOnVpn = allOnVpn && onVpn;
         status.interfaces.append(interface);
@@ -146,8 +150,9 @@ DnsStatus assessStatus(const QList<InterfaceInfo> &inventory,
     status.reason = record.fallback;
     if (!record.hasRecord) {
         status.reason = joinNonEmpty({record.fallback, noRecordReason}, QStringLiteral("; "));
-        status.state =
-            holdsLoneVpnServer(inventory, record.vpnServers) ? DnsStatus::Partial : DnsStatus::None;
+        status.state = record.mayHideSwitch || holdsLoneVpnServer(inventory, record.vpnServers)
+                           ? DnsStatus::Partial
+                           : DnsStatus::None;
     } else if (record.switched.isEmpty()) {
         status.state = DnsStatus::None;
     } else {

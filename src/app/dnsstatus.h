@@ -78,6 +78,8 @@ struct RecordReading
     QString vpnIpv6;
     // The interfaces switched, as the runs decide it (switchedinterfaces.h).
     QStringList switched;
+    // Neither data file reads whole: a switch may be recorded in them.
+    bool mayHideSwitch = false;
 };
 
 DnsStatus unknownStatus(const QString &reason);
@@ -85,12 +87,15 @@ DnsStatus unknownStatus(const QString &reason);
 // The state a run would act on. With a record: None when it holds no
 // switched interface; Switched when it does and every listed interface, the
 // VPN's adapter included, holds exactly the recorded VPN server of each
-// protocol (none where none is recorded), no interface is left out and every
-// switched one is listed; Partial otherwise. Without a record: None,
-// unless a list is exactly a lone VPN server, which a reset without a record
-// would clear (Partial). The reason names the fallback a run would take.
+// protocol (none where none is recorded) and nothing else, read or not
+// (`partlyRead`: the upper-case IDs whose lists hold items not read), no
+// interface is left out and every switched one is listed; Partial otherwise.
+// Without a record: Partial where the data files may hide a switch, or a
+// list is exactly a lone VPN server, which a reset without a record would
+// clear; None otherwise. The reason names the fallback a run would take.
 DnsStatus assessStatus(const QList<InterfaceInfo> &inventory,
-                       const QList<DnsManager::LeftOut> &leftOut, const RecordReading &record);
+                       const QList<DnsManager::LeftOut> &leftOut, const QSet<QString> &partlyRead,
+                       const RecordReading &record);
 
 // "none", "switched", "partial" or "unknown".
 QString stateWord(DnsStatus::State state);

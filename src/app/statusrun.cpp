@@ -41,6 +41,7 @@ RecordReading recordReading(DnsManager &manager, const DnsDataFile &dataFile)
     record.vpnIpv4 = dataFile.vpnIpv4();
     record.vpnIpv6 = dataFile.vpnIpv6();
     record.switched = switchedIds(manager, dataFile);
+    record.mayHideSwitch = dataFile.source() == DnsDataFile::Source::Damaged;
     return record;
 }
 
@@ -59,7 +60,7 @@ DnsStatus readWithFolder(const VendorFolder &folder)
     if (!manager.adaptersListed())
         return unknownStatus(QStringLiteral("no adapter lister answered"));
     const RecordReading record = dataFile ? recordReading(manager, *dataFile) : RecordReading();
-    return assessStatus(manager.interfaces(), manager.leftOut(), record);
+    return assessStatus(manager.interfaces(), manager.leftOut(), manager.partlyReadIds(), record);
 }
 
 DnsStatus readStatus()

@@ -32,9 +32,15 @@ QList<InterfaceEntry> entriesToSwitch(const DnsManager &manager, const QStringLi
     std::stable_partition(entries.begin(), entries.end(), [&](const InterfaceEntry &entry) {
         return containsId(switched, entry.id);
     });
-    for (const InterfaceEntry &entry : entries.mid(entriesPerRun()))
+    // A switched interface not listed now (unplugged) stays switched, and so
+    // takes its place among those the next run reads back.
+    const int unlistedSwitched =
+        int(std::count_if(switched.cbegin(), switched.cend(),
+                          [&](const QString &id) { return !manager.interfaceWithId(id); }));
+    const int room = qMax(0, entriesPerRun() - unlistedSwitched);
+    for (const InterfaceEntry &entry : entries.mid(room))
         leftAlone->append(manager.interfaceWithId(entry.id)->name());
-    return entries.mid(0, entriesPerRun());
+    return entries.mid(0, room);
 }
 
 QStringList switchedIds(DnsManager &manager, const DnsDataFile &dataFile)

@@ -19,8 +19,9 @@ InterfaceEntry entryOf(const InterfaceInfo &record);
 // back restores: all but the VPN's own, which a switch back never touches.
 QList<InterfaceEntry> switchableEntries(const DnsManager &manager);
 
-// The entries of the interfaces a switch to the VPN switches: at most
-// entriesPerRun(), as many as the next run reads back, those in `switched`
+// The entries of the interfaces a switch to the VPN switches: with those in
+// `switched` that are not listed now (they stay switched), at most
+// entriesPerRun(), as many as the next run reads back; those in `switched`
 // first, then in listing order, so that successive runs leave out the same
 // ones. The names of the interfaces left as they are go to `leftAlone`.
 QList<InterfaceEntry> entriesToSwitch(const DnsManager &manager, const QStringList &switched,

@@ -123,10 +123,10 @@ QSet<QString> answered(const QString &source, const QString &lister, const Adapt
     return listing.guids;
 }
 
-// The servers of one stack's "NameServer" value that the inventory keeps; what
-// it leaves out is named in one warning per kind, cut to a bounded length.
-QStringList nameServerAddresses(const QString &source, const QString &value, const QString &id,
-                                const QString &name, bool ipv4)
+// One stack's "NameServer" value as the inventory reads it; what it leaves
+// out is named in one warning per kind, cut to a bounded length.
+NameServerList nameServerAddresses(const QString &source, const QString &value, const QString &id,
+                                   const QString &name, bool ipv4)
 {
     const NameServerList list = parseNameServerValue(value, ipv4);
     const QString where =
@@ -141,7 +141,7 @@ QStringList nameServerAddresses(const QString &source, const QString &value, con
                                .arg(where, QString::number(maxServersPerProtocol),
                                     QString::number(list.ignored)));
     }
-    return list.servers;
+    return list;
 }
 
 } // namespace
@@ -213,6 +213,7 @@ void DnsManager::loadInterfaces()
 {
     inventory.clear();
     leftOutInterfaces.clear();
+    partlyRead.clear();
     const QSet<QString> guids = adapterGuids();
     listed = !guids.isEmpty();
     QList<InterfaceInfo> ipv4Records;
@@ -307,9 +308,11 @@ void DnsManager::readNameServers(QList<InterfaceInfo> &records, const QSet<QStri
                          .arg(ipv4 ? QStringLiteral("IPv4") : QStringLiteral("IPv6")));
             continue;
         }
-        const QStringList servers = nameServerAddresses(objectName(), *value, id, name, ipv4);
-        records.append(ipv4 ? InterfaceInfo(id, name, servers, {}, vpnAdapters())
-                            : InterfaceInfo(id, name, {}, servers, vpnAdapters()));
+        const NameServerList list = nameServerAddresses(objectName(), *value, id, name, ipv4);
+        if (!list.rejected.isEmpty() || list.ignored > 0)
+            partlyRead.insert(id.toUpper());
+        records.append(ipv4 ? InterfaceInfo(id, name, list.servers, {}, vpnAdapters())
+                            : InterfaceInfo(id, name, {}, list.servers, vpnAdapters()));
     }
 }
 

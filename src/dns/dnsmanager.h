@@ -53,6 +53,10 @@ public:
     const QList<LeftOut> &leftOut() const { return leftOutInterfaces; }
     // False when no adapter lister answered at the last loadInterfaces().
     bool adaptersListed() const { return listed; }
+    // The upper-case IDs of the interfaces whose "NameServer" held items the
+    // inventory left out (not addresses, or past the bound), at the last
+    // loadInterfaces(): their lists hold more than their records say.
+    const QSet<QString> &partlyReadIds() const { return partlyRead; }
 
     // The inventory itself; callers may change the server lists in place.
     QList<InterfaceInfo> &interfaces() { return inventory; }
@@ -129,6 +133,7 @@ private:
     const Deadline commandDeadline;
     QList<InterfaceInfo> inventory;
     QList<LeftOut> leftOutInterfaces;
+    QSet<QString> partlyRead;
     bool listed = false;
     std::optional<VpnAdapters> vpnAdapterReading;
     std::unique_ptr<InterfaceDns> nativeDns; // found at the first list set

@@ -71,13 +71,27 @@ QStringList recordedVpnServers(const IniText &ini)
     return servers;
 }
 
+// Generations stay below this bound, far from where one more would wrap to
+// 0 and make a stale dns.dat read as ahead of its copy.
+const quint64 generationBound = quint64(1) << 63;
+
 // The generation a text records; none for a file of an earlier version, or
-// one whose generation an editor spoiled.
+// one whose generation an editor spoiled or set out of range.
 std::optional<quint64> generationOf(const IniText &ini)
 {
     bool ok = false;
     const quint64 generation = ini.text(generationKey).toULongLong(&ok);
-    return ok ? std::optional<quint64>(generation) : std::nullopt;
+    return ok && generation < generationBound ? std::optional<quint64>(generation) : std::nullopt;
+}
+
+// Whether the text's generation is a number past the range: none can be
+// higher, so a run that writes after it starts again low, and a dns.dat that
+// still holds it after a run stopped between its two writes is the older.
+bool generationOutOfRange(const IniText &ini)
+{
+    bool ok = false;
+    const quint64 generation = ini.text(generationKey).toULongLong(&ok);
+    return ok && generation >= generationBound;
 }
 
 bool isAbsent(const VendorFolder::FileRead &file)
@@ -129,12 +143,13 @@ void DnsDataFile::decide(const VendorFolder::FileRead &file, const VendorFolder:
 {
     IniText written = parseIniText(file.bytes);
     IniText copied = parseIniText(copy.bytes);
-    // A file that holds no value beside one that does was cut to nothing (a
-    // power loss, another program): a damaged one, not an empty record. Read
-    // as one, it would hide that the other holds a newer record.
-    for (auto [empty, other] : {std::pair(&written, &copied), std::pair(&copied, &written)}) {
-        if (empty->isWhole() && empty->values.isEmpty() && !other->values.isEmpty())
-            empty->damage = QStringLiteral("it holds nothing");
+    // No version of the tool writes a file without a value: one that holds
+    // none was cut to nothing (a power loss, another program). Read as an
+    // empty record, it would hide a switch that the other file, or nothing
+    // any more, records.
+    for (IniText *ini : {&written, &copied}) {
+        if (ini->isWhole() && ini->values.isEmpty())
+            ini->damage = QStringLiteral("it holds nothing");
     }
     auto noteDamage = [this](const QString &name, const VendorFolder::FileRead &read,
                              const IniText &ini) {
@@ -151,8 +166,9 @@ void DnsDataFile::decide(const VendorFolder::FileRead &file, const VendorFolder:
     const Record fileRecord = recordOf(written);
     const Record copyRecord = recordOf(copied);
     highestGeneration = qMax(fileRecord.generation.value_or(0), copyRecord.generation.value_or(0));
-    const bool copyAhead = fileRecord.generation && copyRecord.generation &&
-                           *copyRecord.generation > *fileRecord.generation;
+    const bool copyAhead = copyRecord.generation &&
+                           (fileRecord.generation ? *copyRecord.generation > *fileRecord.generation
+                                                  : generationOutOfRange(written));
     rewriteDue = !(fileWhole && copyWhole && sameRecord(written, copied));
     if (isAbsent(file) && isAbsent(copy)) {
         recordSource = Source::None;
@@ -230,6 +246,13 @@ DnsDataFile::Record DnsDataFile::rewrittenRecord(const Record &written, const Re
     Record merged = written;
     // Either may name a switched interface that is not listed now.
     merged.switched = unitedIds(written.switched, copied.switched);
+    // An entry that is not whole (a typo, a cut) says nothing of the user's
+    // servers: the copy's, where it is whole, still does.
+    for (InterfaceEntry &entry : merged.saved) {
+        const InterfaceEntry *other = findEntry(copied.saved, entry.id);
+        if (!entry.isWhole() && other && other->isWhole())
+            entry = *other;
+    }
     for (const InterfaceEntry &entry : copied.saved) {
         if (findEntry(merged.saved, entry.id))
             continue;
@@ -373,7 +396,9 @@ bool DnsDataFile::write(Record wanted)
 {
     // Higher than either file's, so that a dns.dat left behind by a run that
     // stopped between the two writes reads as older than its copy.
-    wanted.generation = highestGeneration + 1;
+    // Below the bound it stays: a stale dns.dat of the same generation reads
+    // as a rewrite, never as ahead of its copy.
+    wanted.generation = qMin(highestGeneration + 1, generationBound - 1);
     const QList<QPair<QString, QString>> values = keyValues(wanted);
     // The copy first: while dns.dat is being replaced, the copy holds the
     // new record, and a dns.dat left behind then shows as differing.

@@ -58,13 +58,15 @@ public:
         // older generation than its copy: the copy, which then replaces it.
         Copy,
         // dns.dat reads whole but differs from its copy otherwise: another
-        // writer rewrote it. Its entries win, the copy's fill in what it
-        // lacks, and the interfaces on a VPN server count as switched, as
+        // writer rewrote it. Its entries win where they are whole, the
+        // copy's fill in what it lacks or holds not whole, and the
+        // interfaces on a VPN server count as switched, as
         // do those that dns.dat's own "Switched" names where either file has
         // a generation.
         Rewritten,
-        // Neither file reads whole: no record, as without a data file, but
-        // with the VPN servers the damaged files still read.
+        // Neither file reads whole (a file that holds no value never does):
+        // no record, as without a data file, but with the VPN servers the
+        // damaged files still read. A switch may be hidden in them.
         Damaged
     };
 

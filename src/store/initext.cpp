@@ -66,6 +66,9 @@ struct IniLine
     int start = 0;
     int end = 0;
     int equals = -1; // the first "=" outside quotes
+    // A quote still open at a line end: QSettings never writes one, so the
+    // file was cut inside a quoted value and whatever follows joined it.
+    bool quoteOpenAtLineEnd = false;
 };
 
 // Reads the line at `position` as QSettings' reader cuts the text: it skips
@@ -76,6 +79,7 @@ bool readLine(const QByteArray &data, int *position, IniLine *line)
 {
     const int size = data.size();
     bool inQuotes = false;
+    bool quoteOpenAtLineEnd = false;
     int start = *position;
     int equals = -1;
     while (start < size && isIniSpace(data.at(start)))
@@ -98,6 +102,8 @@ bool readLine(const QByteArray &data, int *position, IniLine *line)
             } else if (!inQuotes) {
                 --i; // the line end or ";" is not part of the line
                 break;
+            } else if (isLineEnd(c)) {
+                quoteOpenAtLineEnd = true;
             }
         } else if (c == '\\' && i < size) {
             const char escaped = data.at(i++);
@@ -109,7 +115,7 @@ bool readLine(const QByteArray &data, int *position, IniLine *line)
         }
     }
     *position = i;
-    *line = {start, i, equals};
+    *line = {start, i, equals, quoteOpenAtLineEnd};
     return i > start;
 }
 
@@ -314,6 +320,11 @@ QMap<QString, Section> gatherSections(const QByteArray &bytes, bool marked, QStr
     int position = marked ? byteOrderMark.size() : 0;
     IniLine line;
     while (readLine(bytes, &position, &line)) {
+        if (line.quoteOpenAtLineEnd && damage->isEmpty()) {
+            *damage = QStringLiteral("line %1 holds a quote not closed on its line: the file was "
+                                     "cut there")
+                          .arg(lineNumber(bytes, line.start));
+        }
         if (bytes.at(line.start) != '[') {
             if (line.equals < 0)
                 noteDamage(line);

@@ -115,6 +115,15 @@ enum class FileUse
     ExistingLock
 };
 
+// Whether the file is one of the run's lock files. Anything else at such a
+// name than a plain file of the tool's is set aside, a folder of a trusted
+// owner too: left there, it would keep every run from taking a turn. At any
+// other name such a folder is a file that cannot be read.
+inline bool isLockUse(FileUse use)
+{
+    return use == FileUse::Lock || use == FileUse::ExistingLock;
+}
+
 // What opening a file found.
 struct OpenedFile
 {

@@ -45,12 +45,12 @@ mode_t othersForbidden(FileUse use)
 // What the open file is: a plain file of a trusted owner with one link,
 // which no other account may use beyond what `use` allows, is one to use. A
 // folder of a trusted owner is none that was planted, but cannot be used
-// either.
+// either (isLockUse).
 OpenedFile::Status statusOf(const struct stat &status, FileUse use)
 {
     if (!isTrustedOwner(status.st_uid))
         return OpenedFile::Untrusted;
-    if (S_ISDIR(status.st_mode))
+    if (S_ISDIR(status.st_mode) && !isLockUse(use))
         return OpenedFile::Failed;
     const bool plain = S_ISREG(status.st_mode) && status.st_nlink == 1 &&
                        (status.st_mode & othersForbidden(use)) == 0;

@@ -379,10 +379,11 @@ FileOpening openingFor(FileUse use)
 
 // The file on the open handle, examined: a plain file of a trusted owner
 // with one link, on which no other account holds any of the `forbidden`
-// rights, is one to use. A folder of a trusted owner is none that was
-// planted, but cannot be used either.
-OpenedFile examine(const Handle &file, ACCESS_MASK forbidden)
+// rights of `use`, is one to use. A folder of a trusted owner is none that
+// was planted, but cannot be used either (isLockUse).
+OpenedFile examine(const Handle &file, FileUse use)
 {
+    const ACCESS_MASK forbidden = openingFor(use).forbidden;
     OpenedFile examined;
     BY_HANDLE_FILE_INFORMATION information = {};
     PSID owner = nullptr;
@@ -400,11 +401,12 @@ OpenedFile examine(const Handle &file, ACCESS_MASK forbidden)
     const DWORD attributes = information.dwFileAttributes;
     const bool trustedOwner = isTrustedAccount(owner);
     if (trustedOwner && (attributes & FILE_ATTRIBUTE_DIRECTORY) &&
-        !(attributes & FILE_ATTRIBUTE_REPARSE_POINT)) {
+        !(attributes & FILE_ATTRIBUTE_REPARSE_POINT) && !isLockUse(use)) {
         examined.error = QStringLiteral("a folder, not a file");
         return examined;
     }
-    const bool plain = trustedOwner && !(attributes & FILE_ATTRIBUTE_REPARSE_POINT) &&
+    const bool plain = trustedOwner &&
+                       !(attributes & (FILE_ATTRIBUTE_REPARSE_POINT | FILE_ATTRIBUTE_DIRECTORY)) &&
                        information.nNumberOfLinks == 1 && !allowsOthers(dacl, forbidden);
     examined.status = plain ? OpenedFile::Opened : OpenedFile::Untrusted;
     return examined;
@@ -632,7 +634,7 @@ OpenedFile openTrustedFile(const QString &path, FileUse use)
                   security.attributesOrNull());
     if (!opened.isOpen())
         return notOpened(GetLastError());
-    OpenedFile file = examine(opened, opening.forbidden);
+    OpenedFile file = examine(opened, use);
     if (file.status != OpenedFile::Opened)
         return file;
     const HANDLE handle = opened.release();
@@ -681,7 +683,7 @@ EntryRename renameCheckedEntry(const QString &path, const QString &to, FileUse u
         *error = qt_error_string(int(openError));
         return renameOutcomeOf(notOpened(openError).status);
     }
-    if (examine(entry, openingFor(use).forbidden).status != expected)
+    if (examine(entry, use).status != expected)
         return EntryRename::Unexpected;
     return renameOnHandle(entry.handle, to) || failWith(error) ? EntryRename::Renamed
                                                                : EntryRename::Failed;
@@ -692,7 +694,7 @@ bool removeTrustedFile(const QString &path, QString *error)
     const Handle entry(path, entryAccess, shareAll);
     if (!entry.isOpen())
         return failWith(error);
-    const OpenedFile examined = examine(entry, openingFor(FileUse::Read).forbidden);
+    const OpenedFile examined = examine(entry, FileUse::Read);
     if (examined.status != OpenedFile::Opened) {
         *error = QStringLiteral("not a file of the tool's");
         return false;

@@ -33,14 +33,18 @@ bool takeWithin(SystemLock &lock, int waitMs)
     return true;
 }
 
-// A line of the counter file as a decimal number, 0 for an empty or
-// unreadable one (a file just made, one that a power loss cut, or one an
-// earlier version wrote with its first line only).
-quint64 parseLine(const QList<QByteArray> &lines, int index)
+// A line of the counter file as a decimal number, 0 for an empty or missing
+// one (a file just made, or one an earlier version wrote with its first line
+// only); none for one that does not read, or reads at or past the bytes of
+// user runs: no request holds such a number.
+std::optional<quint64> parseLine(const QList<QByteArray> &lines, int index)
 {
+    const QByteArray line = lines.value(index).trimmed();
+    if (line.isEmpty())
+        return 0;
     bool ok = false;
-    const quint64 value = lines.value(index).trimmed().toULongLong(&ok);
-    return ok ? value : 0;
+    const quint64 value = line.toULongLong(&ok);
+    return ok && value < userRunBytes ? std::optional<quint64>(value) : std::nullopt;
 }
 
 // A counter line: 20 digits and a line end, always the same length, so that
@@ -135,10 +139,22 @@ bool RunOrder::withCounter(const std::function<void(Counter &)> &step) const
     const QList<QByteArray> lines = file.readAll().split('\n');
     if (file.error() != QFileDevice::NoError)
         return false;
-    const Counter before{parseLine(lines, 0), parseLine(lines, 1)};
+    const std::optional<quint64> taken = parseLine(lines, 0);
+    const std::optional<quint64> working = parseLine(lines, 1);
+    // A run yields to the second line: above the first, or garbled (a power
+    // loss, another program), no request holds it, and every run would
+    // yield to it for good. The counter goes on above both.
+    const bool garbled = !taken || !working || *working > *taken;
+    const Counter before{qMax(taken.value_or(0), working.value_or(0)), garbled ? 0 : *working};
+    if (garbled) {
+        logWarning(logSource,
+                   QStringLiteral("Request counter '%1' does not read or its lines disagree, "
+                                  "going on from %2")
+                       .arg(folder.filePath(counterFileName), QString::number(before.taken)));
+    }
     Counter counter = before;
     step(counter);
-    if (counter.taken == before.taken && counter.working == before.working)
+    if (!garbled && counter.taken == before.taken && counter.working == before.working)
         return true;
     const QByteArray written = formatLine(counter.taken) + formatLine(counter.working);
     return file.seek(0) && file.write(written) == written.size() && file.flush();

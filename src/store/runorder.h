@@ -31,6 +31,11 @@ class VendorFolder;
 // a later request killed while it waits makes nobody yield. A run killed
 // after it took the lock to work is a withdrawn request.
 //
+// A counter that does not read, whose numbers reach the bytes of user runs,
+// or whose second line is above its first, holds no number a request took:
+// it is repaired, with a warning, to go on above both lines, its second
+// line read as 0.
+//
 // Both files are opened as the run lock is (FileUse::Lock: checked, readable
 // by trusted accounts only). "dns.order" is locked while it is read or
 // written, a few milliseconds, by a lock of its own (SystemLock): never the
