@@ -6,6 +6,7 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QHostAddress>
 #include <QJsonArray>
 #include <QRegularExpression>
 #include <QSettings>
@@ -93,10 +94,30 @@ const QTemporaryDir &scratch()
     return folder;
 }
 
+// Whether a quote is still open where a line ends: the file was cut inside
+// a quoted value, which no writer of the data file leaves.
+bool quoteOpenAtLineEnd(const QByteArray &bytes)
+{
+    bool inQuotes = false;
+    for (int i = 0; i < bytes.size(); ++i) {
+        const char c = bytes.at(i);
+        if (c == '\\')
+            ++i;
+        else if (c == '"')
+            inQuotes = !inQuotes;
+        else if (c == ';' && !inQuotes) // a comment, to its line end
+            i = bytes.indexOf('\n', i) < 0 ? bytes.size() : bytes.indexOf('\n', i) - 1;
+        else if ((c == '\n' || c == '\r') && inQuotes)
+            return true;
+    }
+    return false;
+}
+
 // One of the tool's data files as the tool reads it, through a copy without
 // a byte order mark, which QSettings reads as a line of its own; none when
 // it is missing, another account's, or does not read whole (bytes that are
-// no UTF-8 text, a last line cut short, a value that is no text).
+// no UTF-8 text, a last line cut short, a quote not closed on its line, a
+// value that is no text, no value at all).
 std::unique_ptr<QSettings> readDataFile(const QString &path)
 {
     QFile file(path);
@@ -106,7 +127,7 @@ std::unique_ptr<QSettings> readDataFile(const QString &path)
     if (bytes.startsWith("\xef\xbb\xbf"))
         bytes = bytes.mid(3);
     if (bytes.contains('\0') || QString::fromUtf8(bytes).toUtf8() != bytes ||
-        (!bytes.isEmpty() && !bytes.endsWith('\n')))
+        (!bytes.isEmpty() && !bytes.endsWith('\n')) || quoteOpenAtLineEnd(bytes))
         return nullptr;
     // A name of its own each time: QSettings caches what it read by name.
     static int copies = 0;
@@ -117,6 +138,8 @@ std::unique_ptr<QSettings> readDataFile(const QString &path)
     // QSettings reads the file whole as it is made.
     auto settings = std::make_unique<QSettings>(stripped.fileName(), QSettings::IniFormat);
     stripped.remove();
+    if (settings->allKeys().isEmpty())
+        return nullptr;
     for (const QString &key : settings->allKeys()) {
         if (settings->value(key).userType() != QMetaType::QString)
             return nullptr;
@@ -132,11 +155,55 @@ bool sameRecord(const QSettings &one, const QSettings &other)
                        [&](const QString &key) { return one.value(key) == other.value(key); });
 }
 
+// A generation at or past 2^63 reads as none, and as older than any.
+const quint64 generationBound = quint64(1) << 63;
+
 std::optional<quint64> generationOf(const QSettings &settings)
 {
     bool ok = false;
     const quint64 generation = settings.value(QStringLiteral("Record/Generation")).toULongLong(&ok);
-    return ok ? std::optional<quint64>(generation) : std::nullopt;
+    return ok && generation < generationBound ? std::optional<quint64>(generation) : std::nullopt;
+}
+
+bool generationOutOfRange(const QSettings &settings)
+{
+    bool ok = false;
+    const quint64 generation = settings.value(QStringLiteral("Record/Generation")).toULongLong(&ok);
+    return ok && generation >= generationBound;
+}
+
+// Whether an entry's servers text holds plain addresses only: an item that
+// is not one (a typo, an empty one between commas) makes it no record of the
+// user's servers.
+bool isWholeEntry(const QString &servers)
+{
+    static const QRegularExpression ipv4(
+        QStringLiteral("^(0|[1-9]\\d{0,2})(\\.(0|[1-9]\\d{0,2})){3}$"));
+    if (servers.trimmed().isEmpty())
+        return true;
+    const QStringList items = servers.contains(QLatin1Char(','))
+                                  ? servers.split(QLatin1Char(','))
+                                  : QStringList(servers.simplified());
+    return std::all_of(items.cbegin(), items.cend(), [](const QString &item) {
+        const QString address = item.trimmed();
+        const QHostAddress parsed(address);
+        if (address.contains(QLatin1Char(':')))
+            return !parsed.isNull() && !address.contains(QLatin1Char('%')) &&
+                   !address.contains(QLatin1Char('['));
+        return ipv4.match(address).hasMatch() && parsed.protocol() == QAbstractSocket::IPv4Protocol;
+    });
+}
+
+// The servers text of the interface's first entry in a record's "Args";
+// none without one.
+std::optional<QString> savedServers(const QSettings &record, const QString &id)
+{
+    for (const QString &entry :
+         record.value(QStringLiteral("UserDns/Args")).toString().split(';')) {
+        if (entry.section('@', 0, 0).trimmed().compare(id, Qt::CaseInsensitive) == 0)
+            return entry.section('@', 1);
+    }
+    return std::nullopt;
 }
 
 // The upper-case IDs a record's "Switched" names.
@@ -174,9 +241,6 @@ std::pair<std::unique_ptr<QSettings>, std::unique_ptr<QSettings>> SequenceModel:
     std::unique_ptr<QSettings> written = readDataFile(machine->dataFilePath());
     std::unique_ptr<QSettings> copied =
         readDataFile(machine->dataFilePath() + QStringLiteral(".copy"));
-    // One cut to nothing beside one that holds values holds no record.
-    if (written && copied && written->allKeys().isEmpty() != copied->allKeys().isEmpty())
-        (written->allKeys().isEmpty() ? written : copied).reset();
     return {std::move(written), std::move(copied)};
 }
 
@@ -197,7 +261,10 @@ void SequenceModel::readRecord(bool edited)
     if (written && copied && !sameRecord(*written, *copied)) {
         const auto writtenGeneration = generationOf(*written);
         const auto copiedGeneration = generationOf(*copied);
-        if (!writtenGeneration || !copiedGeneration || *copiedGeneration <= *writtenGeneration) {
+        const bool copyAhead =
+            copiedGeneration && (writtenGeneration ? *copiedGeneration > *writtenGeneration
+                                                   : generationOutOfRange(*written));
+        if (!copyAhead) {
             followRewrite(*written, *copied, writtenGeneration || copiedGeneration, edited);
             settleLosses();
             return;
@@ -243,12 +310,10 @@ void SequenceModel::followRewrite(const QSettings &written, const QSettings &cop
          switchedFor == written.value(QStringLiteral("VpnDns/IPv4")).toString() + QLatin1Char(',') +
                             written.value(QStringLiteral("VpnDns/IPv6")).toString());
     QStringList vpnServers = vpnDefaultServers();
-    QStringList entries;
     for (const QSettings *settings : {&written, &copied}) {
         vpnServers << settings->value(QStringLiteral("VpnDns/IPv4")).toString()
                    << canonicalServersText(
                           settings->value(QStringLiteral("VpnDns/IPv6")).toString());
-        entries += settings->value(QStringLiteral("UserDns/Args")).toString().split(';');
     }
     for (auto it = interfaces.begin(); it != interfaces.end(); ++it) {
         const QString id = userInterfaceIds().value(it.key());
@@ -260,21 +325,55 @@ void SequenceModel::followRewrite(const QSettings &written, const QSettings &cop
                                                           return vpnServers.contains(server);
                                                       })) ||
                        (ownSwitched && switchedIds(written).contains(id.toUpper()));
-        const QStringList saved = entries.filter(QRegularExpression(
-            "^" + QRegularExpression::escape(id) + "@", QRegularExpression::CaseInsensitiveOption));
         if (!edited)
             continue;
         // After another writer's edit, one taken for switched goes back to
-        // its saved entry, or without one to its servers in force without
+        // its saved entry, dns.dat's where it is whole, else the copy's
+        // where that one is, or without one to its servers in force without
         // the VPN's, a user's own equal to one of them included: a loss the
         // README names (beforeLoss).
-        const Servers expected = !it->switched     ? inForce
-                                 : saved.isEmpty() ? withoutServers(inForce, vpnServers)
-                                                   : serversOf(saved.first().section('@', 1));
+        std::optional<QString> saved = savedServers(written, id);
+        if (!saved || !isWholeEntry(*saved))
+            saved = savedServers(copied, id);
+        if (saved && !isWholeEntry(*saved))
+            saved.reset();
+        const Servers expected = !it->switched ? inForce
+                                 : !saved      ? withoutServers(inForce, vpnServers)
+                                               : serversOf(*saved);
         if (it->switched && !(expected == it->user) && !it->beforeLoss)
             it->beforeLoss = it->user;
         it->user = expected;
     }
+}
+
+void SequenceModel::loseRecord()
+{
+    // The loss the README names where neither file reads whole: a switched
+    // interface keeps its servers in force, but for a list that is exactly a
+    // VPN default server, which a reset clears and the next vpn run does not
+    // record.
+    const QStringList defaults = vpnDefaultServers();
+    const auto withoutLoneDefault = [&](const QString &list) {
+        return defaults.contains(canonicalServersText(list)) ? QString() : list;
+    };
+    for (auto it = interfaces.begin(); it != interfaces.end(); ++it) {
+        if (!it->switched)
+            continue;
+        const Servers inForce = held(userInterfaceIds().value(it.key()));
+        it->user = {withoutLoneDefault(inForce.ipv4), withoutLoneDefault(inForce.ipv6)};
+        it->beforeLoss.reset();
+    }
+    readRecord();
+}
+
+bool SequenceModel::recordHidden() const
+{
+    const auto [written, copied] = readPair();
+    const auto ours = [](const QString &path) {
+        return QFileInfo::exists(path) && QFileInfo(path).ownerId() == 0;
+    };
+    return !written && !copied &&
+           (ours(machine->dataFilePath()) || ours(machine->dataFilePath() + ".copy"));
 }
 
 bool SequenceModel::recordsAlike() const
@@ -316,6 +415,9 @@ QString SequenceModel::difference(const QString &name, const QString &id, const 
 // VPN servers.
 QString SequenceModel::expectedState() const
 {
+    // Files that no longer read whole may hide a switch.
+    if (recordHidden())
+        return QStringLiteral("partial");
     QStringList ids;
     for (const QString &name : interfaces.keys())
         ids.append(userInterfaceIds().value(name));

@@ -13,8 +13,9 @@
 // the servers the user last gave it, and whether the tool's record holds it
 // switched. It restates the record's rules from the files as a reader sees
 // them, and never asks the tool's own code. The losses the README names are
-// its exceptions: no step spoils both data files at once (see
-// SequenceModel::maySpoil), nor leaves a lone VPN default server to the user.
+// its exceptions: only a step meant to spoil both data files at once does
+// (see SequenceModel::maySpoil and loseRecord), and none leaves a lone VPN
+// default server to the user.
 
 // An interface's servers as the "NameServer" texts of its two stacks,
 // compared as a user would: a repeated server once, IPv6 in one form.
@@ -73,8 +74,13 @@ public:
     // Takes what the data files now say. Only an `edited` file, another
     // writer's, may change what the user's servers are.
     void readRecord(bool edited = false);
+    // After an edit that leaves neither file holding the record whole: the
+    // loss the README names for it.
+    void loseRecord();
     // Whether dns.dat and its copy hold the same record (or neither exists).
     bool recordsAlike() const;
+    // Whether a data file of the tool's exists, but neither reads whole.
+    bool recordHidden() const;
     // Whether a step may spoil the copy (`ofCopy`) or dns.dat: only while
     // the other file holds the record whole.
     bool maySpoil(bool ofCopy) const;

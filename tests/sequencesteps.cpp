@@ -7,6 +7,8 @@
 #include <QSettings>
 #include <QTextCodec>
 
+#include <functional>
+
 #include <unistd.h>
 
 const QString unreadableStep = QStringLiteral("cannot read the step");
@@ -72,9 +74,15 @@ QString SequenceRunner::execute(const QString &step)
     const QString together = QStringLiteral("together ");
     const QString change = QStringLiteral("change ");
     const QString garble = QStringLiteral("garble lock");
+    const QString garbleOrder = QStringLiteral("garble order ");
+    const QString damagePair = QStringLiteral("damage pair ");
     const QString damage = QStringLiteral("damage ");
+    if (step.startsWith(damagePair))
+        return damageBothFiles(step.mid(damagePair.size()));
     if (step.startsWith(damage))
         return damageDataFile(step.mid(damage.size()));
+    if (step.startsWith(garbleOrder))
+        return garbleCounter(step.mid(garbleOrder.size()));
     if (step.startsWith(together))
         return runTogether(step.mid(together.size()));
     if (step.startsWith(change))
@@ -99,8 +107,9 @@ QString SequenceRunner::runAlone(const QString &run, const QString &fault)
         return end->problem;
     const bool fileFault =
         fault == QLatin1String("kill between writes") || fault == QLatin1String("replace fails");
-    // A run that ends leaves the record it acted on in both files.
-    if (!end->killed && !fileFault && !model.recordsAlike())
+    // A run that ends leaves the record it acted on in both files; where
+    // neither reads whole, it acts on none.
+    if (!end->killed && !fileFault && !model.recordsAlike() && !model.recordHidden())
         return QStringLiteral("dns.dat and its copy differ after '%1'").arg(run);
     const bool undisturbed = fault.isEmpty() || fault == QLatin1String("wmic fail") ||
                              (fault.startsWith(QLatin1String("kill ")) && !end->killed);
@@ -142,6 +151,27 @@ QString SequenceRunner::changeServers(const QString &entry)
     model.readRecord(true);
     return QString();
 }
+
+namespace {
+
+// The text cut in the middle of its `number`-th line that is not blank
+// (counted from 1, round the lines as often as it takes).
+QString cutInLine(const QString &text, int number)
+{
+    static const QRegularExpression line(QStringLiteral("^[^\r\n]+"),
+                                         QRegularExpression::MultilineOption);
+    QList<QPair<int, int>> lines;
+    for (auto it = line.globalMatch(text); it.hasNext();) {
+        const QRegularExpressionMatch match = it.next();
+        lines.append({match.capturedStart(), match.capturedLength()});
+    }
+    if (lines.isEmpty())
+        return text;
+    const QPair<int, int> cut = lines.at((qMax(1, number) - 1) % lines.size());
+    return text.left(cut.first + cut.second / 2);
+}
+
+} // namespace
 
 // Edits dns.dat or its copy as a careless hand, another editor or another
 // writer would. Where one file no longer holds the record, the other does.
@@ -187,6 +217,13 @@ QString SequenceRunner::damageDataFile(const QString &step)
         edited.replace(QStringLiteral("]\r\n"), QStringLiteral("] ; by hand\r\n"));
     else if (kind == QLatin1String("cut")) // in the middle of its last line
         edited.chop(4);
+    else if (kind == QLatin1String("typo")) // the last character of an entry's last server
+        edited.replace(
+            QRegularExpression(QStringLiteral("^(Args=\"?[^@\r\n]*@[^;\"\r\n]*)[^;\"\r\n]"),
+                               QRegularExpression::MultilineOption),
+            QStringLiteral("\\1x"));
+    else if (kind.startsWith(QLatin1String("cut in "))) // as an editor saves a file cut there
+        edited = cutInLine(edited, kind.mid(7).toInt()) + QStringLiteral("; end\r\n");
     else if (kind == QLatin1String("empty")) // cut to nothing
         edited.clear();
     else if (kind == QLatin1String("rewrite")) // an older version's entries, in its order
@@ -209,6 +246,78 @@ QString SequenceRunner::damageDataFile(const QString &step)
         return QStringLiteral("cannot write %1").arg(file.fileName());
     file.close();
     model.readRecord(true);
+    return QString();
+}
+
+// Edits that leave neither file holding the record whole: dns.dat and its
+// copy cut to nothing (empty), or dns.dat cut to nothing and its copy
+// deleted (lost); or, keeping them alike, both files' generation set to the
+// top of its range (generation).
+QString SequenceRunner::damageBothFiles(const QString &kind)
+{
+    const QString copyPath = machine.dataFilePath() + QStringLiteral(".copy");
+    if (!QFile::exists(machine.dataFilePath()) || !QFile::exists(copyPath))
+        return QString();
+    const auto rewrite = [](const QString &path,
+                            const std::function<QByteArray(QByteArray)> &edit) {
+        QFile file(path);
+        if (!file.open(QIODevice::ReadOnly))
+            return false;
+        const QByteArray bytes = edit(file.readAll());
+        file.close();
+        return file.open(QIODevice::WriteOnly | QIODevice::Truncate) &&
+               file.write(bytes) == bytes.size() && file.flush();
+    };
+    const auto empty = [](const QByteArray &) {
+        return QByteArray();
+    };
+    bool done = false;
+    if (kind == QLatin1String("generation")) {
+        const auto top = [](const QByteArray &bytes) {
+            return QString::fromLatin1(bytes)
+                .replace(QRegularExpression(QStringLiteral("Generation=\\d+")),
+                         QStringLiteral("Generation=18446744073709551615"))
+                .toLatin1();
+        };
+        done = rewrite(machine.dataFilePath(), top) && rewrite(copyPath, top);
+        model.readRecord(true);
+        return done ? QString() : QStringLiteral("cannot write %1").arg(machine.dataFilePath());
+    }
+    if (kind == QLatin1String("empty"))
+        done = rewrite(machine.dataFilePath(), empty) && rewrite(copyPath, empty);
+    else if (kind == QLatin1String("lost"))
+        done = rewrite(machine.dataFilePath(), empty) && QFile::remove(copyPath);
+    else
+        return unreadableStep;
+    model.loseRecord();
+    return done ? QString() : QStringLiteral("cannot write %1").arg(machine.dataFilePath());
+}
+
+// dns.order as a power loss or another program leaves it: its first line
+// garbled (first), its second line above its first (above) or at the top of
+// the range (top).
+QString SequenceRunner::garbleCounter(const QString &kind) const
+{
+    QFile counter(machine.vendorFolder() + QStringLiteral("/dns.order"));
+    if (!counter.open(QIODevice::ReadOnly))
+        return QString();
+    const QList<QByteArray> lines = counter.readAll().split('\n');
+    counter.close();
+    const quint64 taken = lines.value(0).toULongLong();
+    QByteArray first = lines.value(0);
+    QByteArray second = lines.value(1);
+    if (kind == QLatin1String("first"))
+        first = "xx" + first.mid(2);
+    else if (kind == QLatin1String("above"))
+        second = QByteArray::number(taken + 5);
+    else if (kind == QLatin1String("top"))
+        second = "18446744073709551615";
+    else
+        return unreadableStep;
+    const QByteArray bytes = first + '\n' + second + '\n';
+    if (!counter.open(QIODevice::WriteOnly | QIODevice::Truncate) ||
+        counter.write(bytes) != bytes.size())
+        return QStringLiteral("cannot write %1").arg(counter.fileName());
     return QString();
 }
 

@@ -43,12 +43,22 @@
 //                               comment after each group line (comment), a
 //                               UTF-16 re-save (utf16), an older version's
 //                               rewrite of "Args" (rewrite), the file cut
-//                               short (cut), cut to nothing (empty)
+//                               short (cut), cut to nothing (empty), one
+//                               character of the first entry's last server
+//                               mistyped (typo), cut in its N-th line with a
+//                               line saved after (cut in N)
 //   damage copy KIND            dns.dat.copy re-saved as UTF-16 (utf16), cut
 //                               short (cut) or to nothing (empty), deleted
-//                               (delete), or given to
-//                               another account (untrusted); damage delete
-//                               deletes dns.dat
+//                               (delete), given to another account
+//                               (untrusted), or typo and cut in N as above;
+//                               damage delete deletes dns.dat
+//   damage pair KIND            both files cut to nothing (empty), dns.dat cut
+//                               to nothing and its copy deleted (lost), both
+//                               generations at the top of their range
+//                               (generation)
+//   garble order KIND           dns.order's first line garbled (first), its
+//                               second line above the first (above) or at the
+//                               top of its range (top)
 //
 
 extern const QString unreadableStep;
@@ -156,7 +166,9 @@ private:
     QString runTogether(const QString &pair);
     QString changeServers(const QString &entry);
     QString garbleLock(const QString &hexBytes) const;
+    QString garbleCounter(const QString &kind) const;
     QString damageDataFile(const QString &step);
+    QString damageBothFiles(const QString &kind);
     QString userEntry(const QString &named) const;
     QStringList toolArguments(const QString &run) const;
 

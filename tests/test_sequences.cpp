@@ -390,12 +390,19 @@ QString StepGenerator::step()
 
 QString StepGenerator::damage()
 {
-    QStringList kinds{"blank",      "unquote",  "tap",        "bom",        "comment",
-                      "utf16",      "rewrite",  "cut",        "empty",      "delete",
-                      "copy utf16", "copy cut", "copy empty", "copy delete"};
+    QStringList kinds{
+        "blank",          "unquote",  "tap",        "bom",         "comment",    "utf16",
+        "rewrite",        "cut",      "empty",      "delete",      "typo",       "copy typo",
+        "copy utf16",     "copy cut", "copy empty", "copy delete", "pair empty", "pair lost",
+        "pair generation"};
     // Wine keeps no owners.
     if (where == Where::InProcess || !TestMachine::windowsWanted())
         kinds.append(QStringLiteral("copy untrusted"));
+    // A cut inside any line of either file, as an editor saves it.
+    const QString cut = QStringLiteral("cut in %1").arg(random.bounded(1, 10));
+    kinds << cut << QStringLiteral("copy ") + cut;
+    if (random.bounded(4) == 0)
+        return QStringLiteral("garble order ") + pick({"first", "above", "top"});
     return QStringLiteral("damage ") + pick(kinds);
 }
 
@@ -697,6 +704,19 @@ void TestSequences::regressionsLoseNothing_data()
         << "vpn B | no listing; damage tap; change Ethernet@203.0.113.9,10.8.0.1; reset";
     QTest::newRow("dns.dat cut to nothing, then not replaced")
         << "vpn B; damage empty; vpn A | replace fails; reset";
+    QTest::newRow("mistyped server in dns.dat's entry") << "vpn B; damage typo; reset";
+    QTest::newRow("dns.dat cut inside an entry, a line saved after")
+        << "vpn D; damage cut in 4; reset";
+    QTest::newRow("dns.dat's Switched cut inside its one ID")
+        << "vpn B; user Ethernet,Ethernet 2; damage cut in 8; reset";
+    QTest::newRow("emptied pair") << "vpn A; damage pair empty; vpn B; reset";
+    QTest::newRow("emptied dns.dat beside no copy") << "vpn A; damage pair lost; reset";
+    QTest::newRow("garbled request counter") << "vpn B; garble order first; reset";
+    QTest::newRow("counter's second line above the first")
+        << "vpn B; garble order top; reset; vpn C; garble order above; reset";
+    QTest::newRow("generation at the top of its range, a run stopped between its writes")
+        << "vpn B; damage pair generation; reset | kill between writes; "
+           "change Ethernet@203.0.113.5; reset";
     QTest::newRow("empty lock file") << "garble lock; vpn A";
     QTest::newRow("garbled lock file") << "garble lock 9c0e41ff7a; vpn A";
 }

@@ -38,6 +38,8 @@ void apply(const TestMachine &machine, const QString &step)
                                  unicodeName);
     else if (step == QLatin1String("unreadable"))
         machine.makeNameServerUnreadable(sample::wifi, true);
+    else if (step == QLatin1String("unparsed")) // beside the VPN's, by another program
+        machine.setNameServer(sample::ethernet, false, sample::vpnIpv6 + ",fe80::1%12");
     else if (step == QLatin1String("garble")) {
         QFile dataFile(machine.dataFilePath());
         QVERIFY(dataFile.open(QIODevice::WriteOnly) &&
@@ -91,6 +93,8 @@ void TestStatus::answersTheStateAndChangesNothing_data()
                                      << "partial" << 11 << 1 << "" << 2;
     QTest::newRow("unreadable NameServer") << QStringList{"vpn", "unreadable"} << "partial" << 11
                                            << 3 << "Wi-Fi: IPv4 NameServer cannot be read" << 3;
+    QTest::newRow("a server it cannot parse beside the VPN's")
+        << QStringList{"vpn", "unparsed"} << "partial" << 11 << 3 << "" << 3;
     QTest::newRow("dns.dat garbled, its copy read")
         << QStringList{"vpn", "garble"} << "switched" << 10 << 3 << "" << 4;
     QTest::newRow("its copy untrusted, dns.dat read")
@@ -127,8 +131,9 @@ void TestStatus::answersTheStateAndChangesNothing()
     QCOMPARE(snapshot(machine), before);
     QCOMPARE(machine.journal().filter(QRegularExpression("^(?!wmic\t)")), QStringList());
     const bool garbled = steps.contains("garble");
-    QCOMPARE(json.standardError.isEmpty(),
-             (leftOut.isEmpty() || steps.contains("unplug")) && !garbled && !untrusted);
+    QCOMPARE(json.standardError.isEmpty(), (leftOut.isEmpty() || steps.contains("unplug")) &&
+                                               !garbled && !untrusted &&
+                                               !steps.contains("unparsed"));
 
     const QJsonObject answer = QJsonDocument::fromJson(json.standardOutput).object();
     QCOMPARE(answer.value("state").toString(), state);

@@ -94,6 +94,8 @@ private slots:
     void neitherFileReadingWholeLeavesNoVpnServerRecorded();
     void lockBesideTheDataFileIsIgnored_data();
     void lockBesideTheDataFileIsIgnored();
+    void folderAtALockFileNameIsSetAside_data();
+    void folderAtALockFileNameIsSetAside();
     void failingSystemCommandsStillExitWithZero();
     void switchBackSurvivesFailuresAndUserChanges_data();
     void switchBackSurvivesFailuresAndUserChanges();
@@ -102,6 +104,7 @@ private slots:
     void interfaceInOneStackOnlyIsLeftAlone();
     void unreadableNameServerLeavesTheInterfaceAlone();
     void interfacesPastTheBoundAreLeftAlone();
+    void unpluggedSwitchedInterfacesCountAgainstTheBound();
     void runWaitsForTheRunBeforeIt();
     void overlappingRunsKeepTheUsersServers();
     void slowRunEndsAtItsDeadline();
@@ -609,6 +612,30 @@ void TestSwitch::lockBesideTheDataFileIsIgnored()
     QVERIFY(machine->dataFileValue("UserDns/Args").startsWith(sample::ethernet));
 }
 
+void TestSwitch::folderAtALockFileNameIsSetAside_data()
+{
+    QTest::addColumn<QString>("name");
+
+    QTest::newRow("the run lock") << "dns.lock";
+    QTest::newRow("the request counter") << "dns.order";
+    QTest::newRow("the live runs' bytes") << "dns.alive";
+}
+
+// A folder, an administrator's too, would keep every run from its turn, or
+// from its number, so that an earlier request could run after a later one.
+void TestSwitch::folderAtALockFileNameIsSetAside()
+{
+    QFETCH(QString, name);
+
+    QVERIFY(QDir().mkpath(machine->vendorFolder() + "/" + name));
+    QCOMPARE(machine->runTool(vpnArguments()).exitCode, 0);
+    QCOMPARE(machine->nameServer(sample::ethernet, true), vpnIpv4);
+    QVERIFY(QFileInfo(machine->vendorFolder() + "/" + name).isFile());
+    QCOMPARE(QDir(machine->vendorFolder()).entryList({name + ".untrusted-*"}, QDir::Dirs).size(),
+             1);
+    QCOMPARE(machine->logLines().filter("Cannot take a request number"), QStringList());
+}
+
 void TestSwitch::failingSystemCommandsStillExitWithZero()
 {
     for (const char *program : {"wmic", "iphlpapi", "netsh", "ipconfig", "dnsapi"})
@@ -842,6 +869,31 @@ void TestSwitch::interfacesPastTheBoundAreLeftAlone()
     QCOMPARE(large.runTool({"status"}).exitCode, 11);
     QCOMPARE(large.runTool({"reset"}).exitCode, 0);
     QCOMPARE(tableWithoutTap(large.show()), tableWithoutTap(before));
+}
+
+// An unplugged switched adapter stays switched: with it, a vpn run switches
+// no more interfaces than the next run reads back, whichever are listed.
+void TestSwitch::unpluggedSwitchedInterfacesCountAgainstTheBound()
+{
+    SIMULATED_MACHINE_ONLY("the bound is lowered and adapters unplugged in the simulated "
+                           "machine's files");
+    QFile bound(machine->root() + "/entries-per-run");
+    QVERIFY(bound.open(QIODevice::WriteOnly) && bound.write("2") == 1 && bound.flush());
+    const QString connections = machine->root() +
+                                "/registry/HKEY_LOCAL_MACHINE/SYSTEM/CurrentControlSet/Control/"
+                                "Network/{4D36E972-E325-11CE-BFC1-08002BE10318}/";
+    const auto plug = [&](const QString &id, bool in) {
+        const QString key = connections + id.toUpper() + "/Connection";
+        return in ? QDir().rename(key + ".aside", key) : QDir().rename(key, key + ".aside");
+    };
+    const QString before = machine->show();
+    QVERIFY(plug(sample::ethernet2, false));
+    QCOMPARE(machine->runTool(vpnArguments()).exitCode, 0);
+    QVERIFY(plug(sample::ethernet, false) && plug(sample::ethernet2, true));
+    QCOMPARE(machine->runTool(vpnArguments()).exitCode, 0);
+    QVERIFY(plug(sample::ethernet, true));
+    QCOMPARE(machine->runTool({"reset"}).exitCode, 0);
+    QCOMPARE(tableWithoutTap(machine->show()), tableWithoutTap(before));
 }
 
 void TestSwitch::slowRunEndsAtItsDeadline()

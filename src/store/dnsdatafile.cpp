@@ -222,7 +222,13 @@ DnsDataFile::Record DnsDataFile::recordOf(const IniText &ini)
 {
     Record read;
     read.generation = generationOf(ini);
-    read.switched = parseSavedArgs(ini.text(switchedKey), separator);
+    // Only a GUID names an interface a run handles: anything else (an ID a
+    // cut or an edit spoiled) could never be restored, and would keep the
+    // record of a switch for good.
+    for (const QString &id : parseSavedArgs(ini.text(switchedKey), separator)) {
+        if (isInterfaceGuid(id))
+            read.switched.append(id);
+    }
     QStringList words = parseSavedArgs(ini.text(argsKey), separator);
     read.unreadEntries = qMax(0, words.size() - entriesPerRun());
     if (read.unreadEntries > 0) {
