@@ -233,7 +233,17 @@ Servers SequenceModel::held(const QString &id) const
 
 bool SequenceModel::maySpoil(bool ofCopy) const
 {
-    return ofCopy ? recordsAlike() : bool(readPair().second);
+    if (ofCopy)
+        return recordsAlike();
+    // The copy must hold every entry whole too: one spoiled in both files is
+    // a loss the README names.
+    const std::unique_ptr<QSettings> copied = readPair().second;
+    if (!copied)
+        return false;
+    const QStringList entries =
+        copied->value(QStringLiteral("UserDns/Args")).toString().split(';', Qt::SkipEmptyParts);
+    return std::all_of(entries.cbegin(), entries.cend(),
+                       [](const QString &entry) { return isWholeEntry(entry.section('@', 1)); });
 }
 
 std::pair<std::unique_ptr<QSettings>, std::unique_ptr<QSettings>> SequenceModel::readPair() const
@@ -409,10 +419,11 @@ QString SequenceModel::difference(const QString &name, const QString &id, const 
         .arg(name, describe(servers), expectation, describe(expected));
 }
 
-// The state the model expects: "none" without a record (no step leaves a
-// lone VPN default server, which a reset would take for the VPN's) or a
-// switched interface; "switched" when every listed one is on the record's
-// VPN servers.
+// The state the model expects: "partial" where the data files may hide a
+// switch, or without a record where a list is a lone VPN default server,
+// which a reset would take for the VPN's; "none" without a switched
+// interface; "switched" when every listed one is on the record's VPN
+// servers.
 QString SequenceModel::expectedState() const
 {
     // Files that no longer read whole may hide a switch.
@@ -421,6 +432,16 @@ QString SequenceModel::expectedState() const
     QStringList ids;
     for (const QString &name : interfaces.keys())
         ids.append(userInterfaceIds().value(name));
+    const auto [written, copied] = readPair();
+    // Without a record, a list that is a lone VPN default server is one a
+    // reset would clear: only a lost record leaves one.
+    const bool loneDefault = std::any_of(ids.cbegin(), ids.cend(), [&](const QString &id) {
+        const Servers servers = held(id);
+        return vpnDefaultServers().contains(canonicalServersText(servers.ipv4)) ||
+               vpnDefaultServers().contains(canonicalServersText(servers.ipv6));
+    });
+    if (!written && !copied && loneDefault)
+        return QStringLiteral("partial");
     if (std::none_of(interfaces.cbegin(), interfaces.cend(),
                      [](const Interface &interface) { return interface.switched; }))
         return QStringLiteral("none");

@@ -82,7 +82,7 @@ public:
     // Whether a data file of the tool's exists, but neither reads whole.
     bool recordHidden() const;
     // Whether a step may spoil the copy (`ofCopy`) or dns.dat: only while
-    // the other file holds the record whole.
+    // the other file holds the record whole, each entry whole.
     bool maySpoil(bool ofCopy) const;
 
     // What differs from the servers of vpn set `set` on any listed interface.

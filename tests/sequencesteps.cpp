@@ -154,9 +154,10 @@ QString SequenceRunner::changeServers(const QString &entry)
 
 namespace {
 
-// The text cut in the middle of its `number`-th line that is not blank
-// (counted from 1, round the lines as often as it takes).
-QString cutInLine(const QString &text, int number)
+// The text cut in its `number`-th line that is not blank (counted from 1,
+// round the lines as often as it takes): in the middle, or just after its
+// first `after` ("@" or ",") where it holds one.
+QString cutInLine(const QString &text, int number, const QString &after)
 {
     static const QRegularExpression line(QStringLiteral("^[^\r\n]+"),
                                          QRegularExpression::MultilineOption);
@@ -168,7 +169,8 @@ QString cutInLine(const QString &text, int number)
     if (lines.isEmpty())
         return text;
     const QPair<int, int> cut = lines.at((qMax(1, number) - 1) % lines.size());
-    return text.left(cut.first + cut.second / 2);
+    const int mark = after.isEmpty() ? -1 : text.mid(cut.first, cut.second).indexOf(after);
+    return text.left(cut.first + (mark < 0 ? cut.second / 2 : mark + 1));
 }
 
 } // namespace
@@ -223,7 +225,9 @@ QString SequenceRunner::damageDataFile(const QString &step)
                                QRegularExpression::MultilineOption),
             QStringLiteral("\\1x"));
     else if (kind.startsWith(QLatin1String("cut in "))) // as an editor saves a file cut there
-        edited = cutInLine(edited, kind.mid(7).toInt()) + QStringLiteral("; end\r\n");
+        edited = cutInLine(edited, kind.mid(7).remove(QRegularExpression("\\D")).toInt(),
+                           kind.mid(7).remove(QRegularExpression("\\d"))) +
+                 QStringLiteral("; end\r\n");
     else if (kind == QLatin1String("empty")) // cut to nothing
         edited.clear();
     else if (kind == QLatin1String("rewrite")) // an older version's entries, in its order

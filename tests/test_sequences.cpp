@@ -399,7 +399,8 @@ QString StepGenerator::damage()
     if (where == Where::InProcess || !TestMachine::windowsWanted())
         kinds.append(QStringLiteral("copy untrusted"));
     // A cut inside any line of either file, as an editor saves it.
-    const QString cut = QStringLiteral("cut in %1").arg(random.bounded(1, 10));
+    const QString cut =
+        QStringLiteral("cut in %1%2").arg(random.bounded(1, 10)).arg(pick({"", "@", ","}));
     kinds << cut << QStringLiteral("copy ") + cut;
     if (random.bounded(4) == 0)
         return QStringLiteral("garble order ") + pick({"first", "above", "top"});
@@ -706,12 +707,12 @@ void TestSequences::regressionsLoseNothing_data()
         << "vpn B; damage empty; vpn A | replace fails; reset";
     QTest::newRow("mistyped server in dns.dat's entry") << "vpn B; damage typo; reset";
     QTest::newRow("dns.dat cut inside an entry, a line saved after")
-        << "vpn D; damage cut in 4; reset";
+        << "vpn B; damage cut in 4,; reset";
     QTest::newRow("dns.dat's Switched cut inside its one ID")
         << "vpn B; user Ethernet,Ethernet 2; damage cut in 8; reset";
     QTest::newRow("emptied pair") << "vpn A; damage pair empty; vpn B; reset";
     QTest::newRow("emptied dns.dat beside no copy") << "vpn A; damage pair lost; reset";
-    QTest::newRow("garbled request counter") << "vpn B; garble order first; reset";
+    QTest::newRow("garbled request counter") << "vpn B; reset; vpn C; garble order first; reset";
     QTest::newRow("counter's second line above the first")
         << "vpn B; garble order top; reset; vpn C; garble order above; reset";
     QTest::newRow("generation at the top of its range, a run stopped between its writes")
