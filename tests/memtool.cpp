@@ -93,7 +93,7 @@ MemTool::Run MemTool::run(const QStringList &arguments, const MemMachine::RunFau
         run.exitCode = runStatus(argc, argv.data());
     } else {
         Dns dns(argc, argv.data());
-        run.exitCode = !dns.isInvalid() && dns.run() ? 0 : -1;
+        run.exitCode = dns.isInvalid() ? -1 : Dns::exitCodeOf(dns.run());
     }
     qInstallMessageHandler(previous);
     // The folder is checked afresh by the next run, as by a new process.

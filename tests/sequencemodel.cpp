@@ -461,6 +461,9 @@ QString SequenceModel::checkStatus(int exitCode, const QJsonObject &answer) cons
         problems.append(QStringLiteral("status answered '%1' (exit code %2), the model '%3'")
                             .arg(state, QString::number(exitCode), expected));
     }
+    const bool switchRecorded =
+        std::any_of(interfaces.cbegin(), interfaces.cend(),
+                    [](const Interface &interface) { return interface.switched; });
     for (const QJsonValue &value : answer.value(QStringLiteral("interfaces")).toArray()) {
         const QJsonObject interface = value.toObject();
         const QString name = interface.value(QStringLiteral("name")).toString();
@@ -474,6 +477,12 @@ QString SequenceModel::checkStatus(int exitCode, const QJsonObject &answer) cons
         if (interface.value(QStringLiteral("onVpnServers")).toBool() != onVpn)
             problems.append(QStringLiteral("status holds %1 %2 the VPN's servers")
                                 .arg(name, onVpn ? QStringLiteral("off") : QStringLiteral("on")));
+        // While a switch is recorded, every listed interface but the VPN's
+        // own that is off the VPN's servers may resolve around the VPN.
+        const bool leak = switchRecorded && !onVpn && name != tapName;
+        if (interface.value(QStringLiteral("possibleLeak")).toBool() != leak)
+            problems.append(QStringLiteral("status holds %1 %2 a possible leak")
+                                .arg(name, leak ? QStringLiteral("not as") : QStringLiteral("as")));
     }
     return joinProblems(problems);
 }

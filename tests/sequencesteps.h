@@ -65,6 +65,10 @@ extern const QString unreadableStep;
 extern const QString notOnThisMachine;
 
 bool isVpnRun(const QString &run);
+// Whether a run ended as it should with this exit code: 0, or 12 for a vpn
+// run that could not record the user's servers (its fault keeps dns.dat
+// from being replaced) and so changed nothing.
+bool exitCodeFits(int exitCode, const QString &run, const QString &fault);
 // Whether every step exists on the simulated machine and under Wine (kills
 // at an effect and faults by call number exist only in-process), or in this
 // process (runs that overlap and lock files need processes).

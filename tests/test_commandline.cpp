@@ -33,14 +33,21 @@ void TestCommandLine::acceptsOrRejects_data()
     QTest::newRow("Reset capitalised") << QStringList{"Reset"} << 255 << invalid;
     const QString noServer = invalid + QStringLiteral(": no VPN server");
     QTest::newRow("vpn with an empty word") << QStringList{"vpn", ""} << 255 << noServer;
+    const QString notAddresses = invalid + QStringLiteral(": not addresses: '10.64.0.l'");
     QTest::newRow("vpn whose one server is a typo")
-        << QStringList{"vpn", "{X}@10.64.0.l"} << 255 << noServer;
+        << QStringList{"vpn", "{X}@10.64.0.l"} << 255 << notAddresses;
+    QTest::newRow("vpn with a typo beside good servers")
+        << QStringList{"vpn", sample::tap + "@10.64.0.l,fd00:64::1", "{X}@10.64.0.2"} << 255
+        << notAddresses;
     QTest::newRow("vpn without @") << QStringList{"vpn", "plain"} << 255 << noServer;
 
     QTest::newRow("reset") << QStringList{"reset"} << 0
                            << "info\tDns: Initialized with 'Reset' mode";
     QTest::newRow("reset drops further words")
         << QStringList{"reset", "x", "y"} << 0 << "info\tDns: Initialized with 'Reset' mode";
+    QTest::newRow("vpn with an empty item")
+        << QStringList{"vpn", sample::tap + "@10.64.0.1,"} << 0
+        << "info\tDns: Initialized with 'VPN DNS' mode and args '" + sample::tap + "@10.64.0.1,'";
     QTest::newRow("user with two words")
         << QStringList{"user", "a", "b"} << 0
         << "info\tDns: Initialized with 'User DNS' mode and args 'a b'";
@@ -64,10 +71,14 @@ void TestCommandLine::acceptsOrRejects()
         QCOMPARE(lines.last(), QStringLiteral("info\tDns: Process finished"));
         QCOMPARE(run.standardError, QByteArray());
     } else {
-        // Checked up to three times, warned about once; nothing else is done.
+        // Checked up to three times, warned about once; nothing else is done,
+        // and the items that are no address are named.
         QCOMPARE(lines.size(), 1);
-        QCOMPARE(run.standardError.count('\n'), 1);
+        const bool items = firstLine.contains("not addresses");
+        QCOMPARE(run.standardError.count('\n'), items ? 2 : 1);
         QVERIFY(run.standardError.startsWith("usage: tarnwick-dns"));
+        QCOMPARE(run.standardError.contains("tarnwick-dns: not addresses: '10.64.0.l'\n"), items);
+        QVERIFY(!QFileInfo::exists(machine.dataFilePath()));
     }
 }
 
@@ -102,7 +113,8 @@ void TestCommandLine::answersWithoutActing()
                                           TestMachine::toolPath()} +
                                   arguments);
     QVERIFY(tool.waitForFinished(60000));
-    QCOMPARE(tool.exitCode(), 0);
+    // Without elevation nothing is done: not success.
+    QCOMPARE(tool.exitCode(), elevated ? 0 : 12);
     const QByteArray standardOutput = tool.readAllStandardOutput();
     const QByteArray standardError = tool.readAllStandardError();
     if (elevated) {
@@ -154,7 +166,7 @@ void TestCommandLine::withoutProgramDataLogsToStandardError()
     tool.start(TestMachine::toolPath(), {"reset"});
     QVERIFY(tool.waitForFinished(60000));
 
-    QCOMPARE(tool.exitCode(), 0);
+    QCOMPARE(tool.exitCode(), 12);
     QCOMPARE(QDir(workingDirectory.path()).entryList(QDir::Files).size(), 12);
     const QString errors = QString::fromUtf8(tool.readAllStandardError());
     QVERIFY2(errors.contains("Utils: Can't find 'ProgramData' path!"), qPrintable(errors));

@@ -35,7 +35,8 @@ namespace {
 const int runBoundMs = 60000;
 // Waits for a started run until the deadline and kills it when it overruns;
 // what went wrong, or an empty text. A run the test killed only has to end.
-QString awaitRun(QProcess &tool, const QString &run, bool killed, const QDeadlineTimer &deadline)
+QString awaitRun(QProcess &tool, const QString &run, bool killed, const QDeadlineTimer &deadline,
+                 const QString &fault = QString())
 {
     if (tool.state() != QProcess::NotRunning &&
         !tool.waitForFinished(int(deadline.remainingTime()))) {
@@ -48,7 +49,7 @@ QString awaitRun(QProcess &tool, const QString &run, bool killed, const QDeadlin
         return QString();
     if (tool.exitStatus() != QProcess::NormalExit || tool.error() == QProcess::FailedToStart)
         return QStringLiteral("'%1' did not exit: %2").arg(run, tool.errorString());
-    if (tool.exitCode() != 0)
+    if (!exitCodeFits(tool.exitCode(), run, fault))
         return QStringLiteral("'%1' exited with code %2")
             .arg(run, QString::number(tool.exitCode()));
     return QString();
@@ -163,7 +164,7 @@ std::optional<StepMachine::RunEnd> ProcessMachine::run(const QStringList &argume
                   killAtCall(tool, fault.mid(kill.size()), callsBefore, deadline);
     if (betweenWrites && tool.waitForFinished(int(deadline.remainingTime())))
         killed = tool.exitStatus() == QProcess::CrashExit;
-    const QString problem = awaitRun(tool, label, killed, deadline);
+    const QString problem = awaitRun(tool, label, killed, deadline, fault);
     clearFaults();
     return RunEnd{problem, killed};
 }

@@ -40,6 +40,8 @@ void apply(const TestMachine &machine, const QString &step)
         machine.makeNameServerUnreadable(sample::wifi, true);
     else if (step == QLatin1String("unparsed")) // beside the VPN's, by another program
         machine.setNameServer(sample::ethernet, false, sample::vpnIpv6 + ",fe80::1%12");
+    else if (step == QLatin1String("tap changed"))
+        machine.setNameServer(sample::tap, true, "192.0.2.200");
     else if (step == QLatin1String("garble")) {
         QFile dataFile(machine.dataFilePath());
         QVERIFY(dataFile.open(QIODevice::WriteOnly) &&
@@ -81,27 +83,38 @@ void TestStatus::answersTheStateAndChangesNothing_data()
     QTest::addColumn<int>("switched");    // how many interfaces are switched
     QTest::addColumn<QString>("leftOut"); // "NAME: REASON" of the one left out
     QTest::addColumn<int>("onVpn");       // how many hold the record's VPN servers
+    // "NAME: CAUSE" of each interface with a cause, "!" after a possible leak
+    QTest::addColumn<QString>("causes");
 
-    QTest::newRow("fresh machine") << QStringList{"unicode name"} << "none" << 0 << 0 << "" << 0;
+    const QString notListed = sample::ethernet + ": notListed";
+    QTest::newRow("fresh machine")
+        << QStringList{"unicode name"} << "none" << 0 << 0 << "" << 0 << "";
     QTest::newRow("after vpn") << QStringList{"unicode name", "vpn"} << "switched" << 10 << 3 << ""
-                               << 4;
+                               << 4 << "";
     QTest::newRow("vpn failing on one interface")
-        << QStringList{"vpn | fail name= Wi-Fi static"} << "partial" << 11 << 3 << "" << 3;
+        << QStringList{"vpn | fail name= Wi-Fi static"} << "partial" << 11 << 3 << "" << 3
+        << "Wi-Fi: differs!";
     QTest::newRow("after vpn and reset")
-        << QStringList{"vpn", "reset"} << "none" << 0 << 0 << "" << 0;
-    QTest::newRow("half-done reset") << QStringList{"vpn", "reset | fail name= Wi-Fi static none"}
-                                     << "partial" << 11 << 1 << "" << 2;
-    QTest::newRow("unreadable NameServer") << QStringList{"vpn", "unreadable"} << "partial" << 11
-                                           << 3 << "Wi-Fi: IPv4 NameServer cannot be read" << 3;
+        << QStringList{"vpn", "reset"} << "none" << 0 << 0 << "" << 0 << "";
+    QTest::newRow("half-done reset")
+        << QStringList{"vpn", "reset | fail name= Wi-Fi static none"} << "partial" << 11 << 1 << ""
+        << 2 << "Ethernet: differs!; Ethernet 2: differs!";
+    QTest::newRow("unreadable NameServer")
+        << QStringList{"vpn", "unreadable"} << "partial" << 11 << 3
+        << "Wi-Fi: IPv4 NameServer cannot be read" << 3 << "Wi-Fi: unreadable!";
     QTest::newRow("a server it cannot parse beside the VPN's")
-        << QStringList{"vpn", "unparsed"} << "partial" << 11 << 3 << "" << 3;
+        << QStringList{"vpn", "unparsed"} << "partial" << 11 << 3 << "" << 3
+        << "Ethernet: differs!";
+    QTest::newRow("the VPN's adapter changed since")
+        << QStringList{"vpn", "tap changed"} << "partial" << 11 << 3 << "" << 3
+        << "Local Area Connection: differs";
     QTest::newRow("dns.dat garbled, its copy read")
-        << QStringList{"vpn", "garble"} << "switched" << 10 << 3 << "" << 4;
+        << QStringList{"vpn", "garble"} << "switched" << 10 << 3 << "" << 4 << "";
     QTest::newRow("its copy untrusted, dns.dat read")
         << QStringList{"vpn | fail name= Wi-Fi static", "untrusted copy"} << "partial" << 11 << 3
-        << "" << 3;
+        << "" << 3 << "Wi-Fi: differs!";
     QTest::newRow("unplugged adapter") << QStringList{"vpn", "unplug"} << "partial" << 11 << 3
-                                       << sample::ethernet + ": not listed" << 3;
+                                       << sample::ethernet + ": not listed" << 3 << notListed;
 }
 
 void TestStatus::answersTheStateAndChangesNothing()
@@ -112,6 +125,7 @@ void TestStatus::answersTheStateAndChangesNothing()
     QFETCH(int, switched);
     QFETCH(QString, leftOut);
     QFETCH(int, onVpn);
+    QFETCH(QString, causes);
     if (steps.contains(QStringLiteral("unplug")))
         SIMULATED_MACHINE_ONLY("the adapter is unplugged in the simulated registry's files");
     const bool untrusted = steps.contains(QStringLiteral("untrusted copy"));
@@ -149,7 +163,9 @@ void TestStatus::answersTheStateAndChangesNothing()
     const bool saved = !steps.filter(QRegularExpression("^vpn")).isEmpty();
     const QJsonArray interfaces = answer.value("interfaces").toArray();
     QCOMPARE(interfaces.size(), 4);
+    QCOMPARE(answer.value("schemaVersion").toInt(), 2);
     QStringList leftOuts;
+    QStringList causesFound;
     for (const QJsonValue &value : interfaces) {
         const QJsonObject interface = value.toObject();
         const QString name = interface.value("name").toString();
@@ -162,8 +178,14 @@ void TestStatus::answersTheStateAndChangesNothing()
         QCOMPARE(interface.value("savedIpv6").isNull(), !saved);
         if (!interface.value("leftOut").isNull())
             leftOuts.append(name + ": " + interface.value("leftOut").toString());
+        if (!interface.value("cause").isNull())
+            causesFound.append(name + ": " + interface.value("cause").toString() +
+                               (interface.value("possibleLeak").toBool() ? "!" : ""));
+        else
+            QVERIFY(!interface.value("possibleLeak").toBool());
     }
     QCOMPARE(leftOuts.join("; "), leftOut);
+    QCOMPARE(causesFound.join("; "), causes);
     QCOMPARE(switched, 0);
     QCOMPARE(onVpn, 0);
     if (steps.contains(QStringLiteral("unicode name")))

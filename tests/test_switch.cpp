@@ -462,7 +462,9 @@ void TestSwitch::unreadableDataFileChangesNothing()
     machine->setNameServer(sample::ethernet, true, vpnIpv4);
     const QString before = machine->show();
     QVERIFY(QDir().mkpath(machine->dataFilePath()));
-    QCOMPARE(machine->runTool(arguments).exitCode, 0);
+    const TestMachine::Run run = machine->runTool(arguments);
+    QCOMPARE(run.exitCode, 12);
+    QVERIFY(run.standardError.contains("the DNS data file cannot be read"));
     QCOMPARE(machine->show(), before);
     QCOMPARE(machine->netshCalls(), QStringList());
     verifyLinePatterns(machine->logLines().filter("warning\t"),
@@ -866,7 +868,13 @@ void TestSwitch::interfacesPastTheBoundAreLeftAlone()
                                             "left as they are"))
                  .size(),
              1);
-    QCOMPARE(large.runTool({"status"}).exitCode, 11);
+    const TestMachine::Run status = large.runTool({"status", "--json"});
+    QCOMPARE(status.exitCode, 11);
+    int pastBound = 0;
+    for (const QJsonValue &interface :
+         QJsonDocument::fromJson(status.standardOutput).object().value("interfaces").toArray())
+        pastBound += interface["cause"] == "pastBound" && interface["possibleLeak"].toBool();
+    QCOMPARE(pastBound, 2);
     QCOMPARE(large.runTool({"reset"}).exitCode, 0);
     QCOMPARE(tableWithoutTap(large.show()), tableWithoutTap(before));
 }

@@ -5,6 +5,7 @@
 #include "dns/interfaceid.h"
 #include "dns/servers.h"
 #include "dns/systemcommand.h"
+#include "dnsstatus.h"
 #include "logging/logline.h"
 #include "store/dnsdatafile.h"
 #include "store/runlock.h"
@@ -43,6 +44,12 @@ QString displayName(Dns::Mode mode)
         break;
     }
     return QString();
+}
+
+// The items, each in quotes, joined by ", ".
+QString quotedItems(const QStringList &items)
+{
+    return QLatin1Char('\'') + items.join(QStringLiteral("', '")) + QLatin1Char('\'');
 }
 
 // The names of the inventory's interfaces with these IDs; the ID itself for
@@ -155,23 +162,59 @@ Dns::Dns(int argc, char **argv)
 bool Dns::isInvalid()
 {
     const bool invalid = args.isEmpty() ? mode != Reset : mode == Unknown;
-    // Without a server a vpn run would clear every list, which on Windows
-    // means the network's own servers: a leak it would report as a switch.
-    const bool noServer = !invalid && mode == Vpn && !namesAnyServer(args);
+    // A mistyped server would leave its protocol's list cleared, which on
+    // Windows means the network's own servers: a leak reported as a switch.
+    const QStringList badItems =
+        !invalid && mode == Vpn ? nonEmptyRejectedItems(args) : QStringList();
+    // Without a server a vpn run would clear every list.
+    const bool noServer = !invalid && badItems.isEmpty() && mode == Vpn && !namesAnyServer(args);
+    QString warning = QStringLiteral("Invalid command line arguments");
+    if (!badItems.isEmpty())
+        warning += QStringLiteral(": not addresses: ") + boundedForLog(quotedItems(badItems));
+    else if (noServer)
+        warning += QStringLiteral(": no VPN server");
     // The warning is written once, however often the check runs.
-    if ((invalid || noServer) && !invalidWarningWritten) {
+    const bool rejected = invalid || noServer || !badItems.isEmpty();
+    if (rejected && !invalidWarningWritten) {
         invalidWarningWritten = true;
-        logWarning(objectName(), noServer ? QStringLiteral("Invalid command line arguments: no "
-                                                           "VPN server")
-                                          : QStringLiteral("Invalid command line arguments"));
+        logWarning(objectName(), warning);
     }
-    return invalid || noServer;
+    return rejected;
 }
 
-bool Dns::run()
+QString Dns::invalidItemsLine() const
+{
+    if (mode != Vpn)
+        return QString();
+    const QStringList badItems = nonEmptyRejectedItems(args);
+    return badItems.isEmpty() ? QString()
+                              : QStringLiteral("tarnwick-dns: not addresses: %1\n")
+                                    .arg(boundedForLog(quotedItems(badItems)));
+}
+
+int Dns::exitCodeOf(Outcome outcome)
+{
+    switch (outcome) {
+    case Outcome::Done:
+        return 0;
+    case Outcome::Invalid:
+        return -1;
+    case Outcome::Unchanged:
+        break;
+    }
+    return DnsStatus::Unknown;
+}
+
+void Dns::leaveUnchanged(const QString &warning, const QString &cause)
+{
+    logWarning(objectName(), warning);
+    unchanged = cause;
+}
+
+Dns::Outcome Dns::run()
 {
     if (isInvalid())
-        return false;
+        return Outcome::Invalid;
     logInfo(objectName(), QStringLiteral("Process started"));
     if (!endCommandsWithThisProcess()) {
         logWarning(objectName(),
@@ -181,14 +224,14 @@ bool Dns::run()
     // lock: no run could undo what it changed, so none changes anything.
     const VendorFolder &vendorFolder = VendorFolder::instance();
     if (!vendorFolder.isUsable()) {
-        logWarning(objectName(),
-                   QStringLiteral("No vendor folder for the DNS data file, DNS servers left "
-                                  "unchanged"));
+        leaveUnchanged(QStringLiteral("No vendor folder for the DNS data file, DNS servers left "
+                                      "unchanged"),
+                       QStringLiteral("no usable vendor folder"));
     } else {
         runInTurn(vendorFolder);
     }
     logInfo(objectName(), QStringLiteral("Process finished"));
-    return true;
+    return unchanged.isEmpty() ? Outcome::Done : Outcome::Unchanged;
 }
 
 void Dns::runInTurn(const VendorFolder &vendorFolder)
@@ -217,6 +260,9 @@ void Dns::runInTurn(const VendorFolder &vendorFolder)
     if (now == Turn::Yield) {
         logWarning(objectName(), QStringLiteral("A request made after this one is waiting or has "
                                                 "run, DNS servers left unchanged"));
+    } else {
+        // The lock's own warning said why.
+        unchanged = QStringLiteral("the run lock was not had");
     }
 }
 
@@ -225,8 +271,8 @@ void Dns::switchDns(const VendorFolder &vendorFolder, Deadline commandDeadline)
     DnsDataFile dataFile(vendorFolder);
     if (!dataFile.isReadable()) {
         // Whatever it records is unknown: any change could lose it.
-        logWarning(objectName(),
-                   QStringLiteral("Cannot read the DNS data file, DNS servers left unchanged"));
+        leaveUnchanged(QStringLiteral("Cannot read the DNS data file, DNS servers left unchanged"),
+                       QStringLiteral("the DNS data file cannot be read"));
         return;
     }
     if (mode == Reset) {
@@ -320,9 +366,9 @@ void Dns::switchToVpn(DnsManager &manager, DnsDataFile &dataFile, const QString 
     // On disk before the first DNS change, so that a run killed while netsh
     // works still leaves what a reset needs.
     if (!dataFile.recordSwitch(entries, lastIpv4, lastIpv6, unitedIds(switched, targets), listed)) {
-        logWarning(
-            objectName(),
-            QStringLiteral("Cannot record the user's DNS servers, DNS servers left unchanged"));
+        leaveUnchanged(
+            QStringLiteral("Cannot record the user's DNS servers, DNS servers left unchanged"),
+            QStringLiteral("the user's DNS servers cannot be recorded"));
         return;
     }
     manager.setDnsFromVpn(singleServerList(lastIpv4), singleServerList(lastIpv6), targets);

@@ -29,18 +29,37 @@ public:
     // argc and argv as they stand after the application object took them.
     Dns(int argc, char **argv);
 
-    // True when mode and arguments do not fit together, or a vpn run's
-    // entries name no server; the warning "Invalid command line arguments"
-    // is written once per process.
-    bool isInvalid();
+    // How a run ended, for its exit code.
+    enum class Outcome
+    {
+        // It did its work, or yielded to a later request that does it.
+        Done,
+        Invalid,
+        // It changed nothing for a cause the status calls unknown, or could
+        // not record the user's servers: unchangedReason() says which.
+        Unchanged
+    };
 
-    // Performs the mode; false only for an invalid command line.
-    bool run();
+    // True when mode and arguments do not fit together, or a vpn run's
+    // entries name no server or hold an item that is no address; the warning
+    // "Invalid command line arguments" is written once per process.
+    bool isInvalid();
+    // For an invalid vpn command line, a line for standard error that names
+    // the items that are no address; empty when it holds none.
+    QString invalidItemsLine() const;
+
+    Outcome run();
+    QString unchangedReason() const { return unchanged; }
+    // The process's exit code: 0, -1 (255) or, for Unchanged, the one of the
+    // unknown status (12), so that a caller never takes it for done.
+    static int exitCodeOf(Outcome outcome);
 
 private:
     // Takes a request number, waits for the run lock, and runs unless it
     // yields to a later request (runorder.h).
     void runInTurn(const VendorFolder &vendorFolder);
+    // Logs the warning of a run that changes nothing, and keeps its cause.
+    void leaveUnchanged(const QString &warning, const QString &cause);
     // The run itself, once it holds the run lock; it starts no system
     // command once `commandDeadline` has expired.
     void switchDns(const VendorFolder &vendorFolder, Deadline commandDeadline);
@@ -77,4 +96,5 @@ private:
     Mode mode = Unknown;
     QStringList args;
     bool invalidWarningWritten = false;
+    QString unchanged;
 };

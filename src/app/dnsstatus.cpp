@@ -14,6 +14,16 @@ const QString noRecordReason =
     QStringLiteral("no record: a reset clears every list that is a lone VPN server");
 const QString notListedReason = QStringLiteral("not listed");
 
+// Gives the interface its cause and whether it is a possible leak, where the
+// record holds a switch (`switchRecorded`) and it is not on the VPN's servers.
+void assessLeak(InterfaceStatus *interface, bool switchRecorded, const QString &cause)
+{
+    if (!switchRecorded || interface->onVpnServers)
+        return;
+    interface->cause = cause;
+    interface->possibleLeak = !interface->vpnAdapter && cause != QLatin1String("notListed");
+}
+
 // True when the list is exactly the recorded server, compared in one form;
 // an empty record asks for an empty list.
 bool holdsExactly(const QStringList &servers, const QString &recorded)
@@ -72,6 +82,8 @@ QString roleText(const InterfaceStatus &interface)
                                         : QStringLiteral("not on VPN servers"));
     if (!interface.leftOut.isEmpty())
         roles.append(QStringLiteral("left out: ") + interface.leftOut);
+    if (interface.possibleLeak)
+        roles.append(QStringLiteral("possible leak: ") + interface.cause);
     return roles.join(QStringLiteral(", "));
 }
 
@@ -88,6 +100,9 @@ QJsonObject jsonInterface(const InterfaceStatus &interface)
     object.insert(QStringLiteral("vpnAdapter"), interface.vpnAdapter);
     object.insert(QStringLiteral("switched"), interface.switched);
     object.insert(QStringLiteral("onVpnServers"), interface.onVpnServers);
+    object.insert(QStringLiteral("possibleLeak"), interface.possibleLeak);
+    object.insert(QStringLiteral("cause"),
+                  interface.cause.isEmpty() ? QJsonValue() : QJsonValue(interface.cause));
     object.insert(QStringLiteral("serversRead"), interface.serversRead);
     object.insert(QStringLiteral("leftOut"),
                   interface.leftOut.isEmpty() ? QJsonValue() : QJsonValue(interface.leftOut));
@@ -118,6 +133,7 @@ DnsStatus assessStatus(const QList<InterfaceInfo> &inventory,
     status.vpnIpv6 = canonicalServersText(record.vpnIpv6);
     bool allOnVpn = leftOut.isEmpty();
     const bool vpnRecorded = !record.vpnIpv4.isEmpty() || !record.vpnIpv6.isEmpty();
+    const bool switchRecorded = record.hasRecord && !record.switched.isEmpty();
     for (const InterfaceInfo &listed : inventory) {
         InterfaceStatus interface = interfaceStatus(listed.id(), listed.name(), record);
         interface.vpnAdapter = listed.isVpn();
@@ -131,11 +147,15 @@ DnsStatus assessStatus(const QList<InterfaceInfo> &inventory,
                            !partlyRead.contains(listed.id().toUpper());
         interface.onVpnServers = vpnRecorded && onVpn;
         allOnVpn = allOnVpn && onVpn;
+        assessLeak(&interface, switchRecorded,
+                   containsId(record.pastBound, listed.id()) ? QStringLiteral("pastBound")
+                                                             : QStringLiteral("differs"));
         status.interfaces.append(interface);
     }
     for (const DnsManager::LeftOut &left : leftOut) {
         InterfaceStatus interface = interfaceStatus(left.id, left.name, record);
         interface.leftOut = left.reason;
+        assessLeak(&interface, switchRecorded, QStringLiteral("unreadable"));
         status.interfaces.append(interface);
     }
     for (const QString &id : record.switched) {
@@ -143,6 +163,7 @@ DnsStatus assessStatus(const QList<InterfaceInfo> &inventory,
             continue;
         InterfaceStatus interface = interfaceStatus(id, id, record);
         interface.leftOut = notListedReason;
+        assessLeak(&interface, switchRecorded, QStringLiteral("notListed"));
         status.interfaces.append(interface);
         allOnVpn = false;
     }
@@ -201,6 +222,7 @@ QByteArray formatStatusJson(const DnsStatus &status)
     for (const InterfaceStatus &interface : status.interfaces)
         interfaces.append(jsonInterface(interface));
     QJsonObject object;
+    object.insert(QStringLiteral("schemaVersion"), statusSchemaVersion);
     object.insert(QStringLiteral("version"), QStringLiteral(TARNWICK_VERSION));
     object.insert(QStringLiteral("state"), stateWord(status.state));
     object.insert(QStringLiteral("vpnIpv4"), status.vpnIpv4);

@@ -30,6 +30,14 @@ struct InterfaceStatus
     bool serversRead = false;
     // Why a run leaves it out; empty when it does not.
     QString leftOut;
+    // While the record holds a switch, why it is not on the VPN's servers:
+    // "differs" (a failed switch or a list changed since), "unreadable" (left
+    // out: its list cannot be read), "pastBound" (a vpn run leaves it alone),
+    // "notListed"; empty otherwise.
+    QString cause;
+    // It may resolve around the VPN: listed now, not the VPN's adapter, and
+    // a cause other than "notListed".
+    bool possibleLeak = false;
     // The servers in force; empty for an interface left out.
     QStringList ipv4;
     QStringList ipv6;
@@ -80,6 +88,8 @@ struct RecordReading
     QStringList switched;
     // Neither data file reads whole: a switch may be recorded in them.
     bool mayHideSwitch = false;
+    // The interfaces a vpn run would leave alone, past the bound.
+    QStringList pastBound;
 };
 
 DnsStatus unknownStatus(const QString &reason);
@@ -103,8 +113,11 @@ QString stateWord(DnsStatus::State state);
 // For a person: a first line with the state and the VPN servers, then one
 // line per interface.
 QString formatStatusText(const DnsStatus &status);
-// One JSON object with a line end: version, state, vpnIpv4, vpnIpv6,
-// reason, warnings and interfaces (id, name, vpnAdapter, switched,
-// onVpnServers, serversRead, leftOut or null, ipv4, ipv6, savedIpv4 and
-// savedIpv6 or null).
+// The JSON form's schemaVersion: raised whenever a field changes meaning.
+const int statusSchemaVersion = 2;
+
+// One JSON object with a line end: schemaVersion, version, state, vpnIpv4,
+// vpnIpv6, reason, warnings and interfaces (id, name, vpnAdapter, switched,
+// onVpnServers, possibleLeak, cause or null, serversRead, leftOut or null,
+// ipv4, ipv6, savedIpv4 and savedIpv6 or null).
 QByteArray formatStatusJson(const DnsStatus &status);

@@ -1,6 +1,7 @@
 #include "console.h"
 #include "dllsearch.h"
 #include "dns.h"
+#include "dnsstatus.h"
 #include "elevation.h"
 #include "environment.h"
 #include "logging/logger.h"
@@ -28,7 +29,11 @@ bool answeredQuestion(int argc, char **argv)
     if (argc != 2)
         return false;
     if (qstrcmp(argv[1], "--version") == 0) {
-        writeText(StandardStream::Output, QStringLiteral("tarnwick-dns " TARNWICK_VERSION "\n"));
+        // The first line alone is what callers compare.
+        const QString commit = QStringLiteral(TARNWICK_COMMIT);
+        writeText(StandardStream::Output,
+                  QStringLiteral("tarnwick-dns " TARNWICK_VERSION "\n") +
+                      (commit.isEmpty() ? QString() : QStringLiteral("commit %1\n").arg(commit)));
         return true;
     }
     if (qstrcmp(argv[1], "--help") != 0)
@@ -41,7 +46,10 @@ bool answeredQuestion(int argc, char **argv)
                                  "entries\n"
                                  "  reset   give every switched interface its own servers back\n"
                                  "  status  tell what is switched; exit code 0 none, 10 "
-                                 "switched, 11 partial, 12 unknown\n"));
+                                 "switched, 11 partial, 12 unknown\n"
+                                 "vpn, user and reset exit with 0 when done, 12 when they "
+                                 "could change nothing, 255 for an invalid command line\n"
+                                 "log: C:\\ProgramData\\Tarnwick\\tarnwick-dns.log\n"));
     return true;
 }
 
@@ -82,13 +90,22 @@ int main(int argc, char **argv)
     Dns dns(argc, argv);
     if (dns.isInvalid()) {
         printUsage();
+        writeText(StandardStream::Error, dns.invalidItemsLine());
         return -1;
     }
+    // A run that changed nothing for a cause the status calls unknown exits
+    // as that status does: a caller must not take it for done.
     if (!elevated) {
         writeText(StandardStream::Error, QStringLiteral("tarnwick-dns: not elevated, DNS servers "
                                                         "left unchanged: run it as an "
                                                         "administrator\n"));
-        return 0;
+        return DnsStatus::Unknown;
     }
-    return dns.run() ? 0 : -1;
+    const Dns::Outcome outcome = dns.run();
+    if (outcome == Dns::Outcome::Unchanged) {
+        writeText(StandardStream::Error, QStringLiteral("tarnwick-dns: %1, DNS servers left "
+                                                        "unchanged: see the log\n")
+                                             .arg(dns.unchangedReason()));
+    }
+    return Dns::exitCodeOf(outcome);
 }

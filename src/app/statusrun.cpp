@@ -42,6 +42,12 @@ RecordReading recordReading(DnsManager &manager, const DnsDataFile &dataFile)
     record.vpnIpv6 = dataFile.vpnIpv6();
     record.switched = switchedIds(manager, dataFile);
     record.mayHideSwitch = dataFile.source() == DnsDataFile::Source::Damaged;
+    QStringList leftAlone;
+    const QList<InterfaceEntry> targets = entriesToSwitch(manager, record.switched, &leftAlone);
+    for (const InterfaceEntry &entry : switchableEntries(manager)) {
+        if (!findEntry(targets, entry.id))
+            record.pastBound.append(entry.id);
+    }
     return record;
 }
 

@@ -460,8 +460,13 @@ void DnsManager::setDnsFromVpn(const QStringList &ipv4Servers, const QStringList
             QStringLiteral("Set DNS settings from VPN, IPv4 DNS: (%1), IPv6 DNS: (%2)")
                 .arg(joinServers(ipv4Servers), joinServers(ipv6Servers)));
     for (const InterfaceInfo &record : qAsConst(inventory)) {
-        if (record.isVpn() || containsId(ids, record.id()))
-            replaceInterfaceDns(record, ipv4Servers, ipv6Servers);
+        if ((record.isVpn() || containsId(ids, record.id())) &&
+            !replaceInterfaceDns(record, ipv4Servers, ipv6Servers)) {
+            // The info lines above say what failed; this one says what it means.
+            logWarning(objectName(), QStringLiteral("DNS servers of '%1' are not the VPN's, it may "
+                                                    "resolve around the VPN")
+                                         .arg(record.name()));
+        }
     }
     flushDns();
 }

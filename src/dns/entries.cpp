@@ -82,6 +82,18 @@ bool namesAnyServer(const QStringList &words)
     });
 }
 
+QStringList nonEmptyRejectedItems(const QStringList &words)
+{
+    QStringList items;
+    for (const QString &word : words.mid(0, entriesPerRun())) {
+        for (const QString &item : parseInterfaceEntry(word).rejected) {
+            if (!item.trimmed().isEmpty())
+                items.append(item);
+        }
+    }
+    return items;
+}
+
 QString argsForLog(const QStringList &args)
 {
     QStringList words;

@@ -65,6 +65,11 @@ QString argsForLog(const QStringList &args);
 // reads them: its first entriesPerRun() entries, their addresses only.
 bool namesAnyServer(const QStringList &words);
 
+// The items of those entries that are not plain addresses, but for empty
+// ones (a trailing ",", blanks between two ","), which callers that join an
+// empty server leave.
+QStringList nonEmptyRejectedItems(const QStringList &words);
+
 // The IDs of the entries whose servers hold one of `servers`.
 QStringList idsOnServers(const QList<InterfaceEntry> &entries, const QStringList &servers);
 
