@@ -89,6 +89,15 @@ QList<SimInterface> sampleInterfaces()
     return interfaces;
 }
 
+SimInterface secondTapInterface()
+{
+    SimInterface tap =
+        sampleInterface(8, QStringLiteral("Other VPN"), QStringLiteral("10.20.0.53"), {});
+    tap.pnpInstanceId = QStringLiteral("ROOT\\NET\\0001");
+    tap.matchingDeviceId = QStringLiteral("tap0901");
+    return tap;
+}
+
 SimInterface bareInterface()
 {
     SimInterface interface =

@@ -24,6 +24,10 @@ QList<SimInterface> sampleInterfaces();
 // An interface with keys in both TCP/IP stacks but no network connection key.
 SimInterface bareInterface();
 
+// Another product's TAP adapter ("Other VPN", driver tap0901), with a static
+// IPv4 server of its own.
+SimInterface secondTapInterface();
+
 // `count` ordinary interfaces, static IPv4 servers on every other one.
 QList<SimInterface> generatedInterfaces(int count);
 

@@ -2,7 +2,8 @@
 //
 //   tarnwick-sim create ROOT --sample [--with-bare-interface]
 //   tarnwick-sim create ROOT --interfaces N [--adapters A]
-//     (either with --with-dns-api: SetInterfaceDnsSettings in iphlpapi)
+//     (either with --with-dns-api: SetInterfaceDnsSettings in iphlpapi, and
+//     --with-second-tap: another product's TAP adapter)
 //   tarnwick-sim env ROOT
 //   tarnwick-sim run ROOT -- COMMAND...
 //   tarnwick-sim show ROOT
@@ -30,7 +31,7 @@ int usage()
 {
     std::fputs("usage: tarnwick-sim create ROOT (--sample [--with-bare-interface] |\n"
                "                                --interfaces N [--adapters A])\n"
-               "                                [--with-dns-api]\n"
+               "                                [--with-dns-api] [--with-second-tap]\n"
                "       tarnwick-sim env ROOT\n"
                "       tarnwick-sim run ROOT -- COMMAND...\n"
                "       tarnwick-sim show ROOT\n"
@@ -92,6 +93,8 @@ int create(QStringList words)
     // With SetInterfaceDnsSettings, as Windows 10 2004 and later; without
     // it, as before, every list is set with netsh.
     const bool withDnsApi = words.removeAll(QStringLiteral("--with-dns-api")) > 0;
+    // Another product's TAP adapter beside the VPN's.
+    const bool withSecondTap = words.removeAll(QStringLiteral("--with-second-tap")) > 0;
     if (words.size() < 2)
         return usage();
     const QString root = absoluteRoot(words.at(0));
@@ -117,6 +120,11 @@ int create(QStringList words)
         interfaces = generatedInterfaces(count);
     } else {
         return usage();
+    }
+    if (withSecondTap) {
+        // Among the interfaces with an adapter key, after them.
+        interfaces.insert(qMin(adapters, int(interfaces.size())), secondTapInterface());
+        ++adapters;
     }
 
     const QDir dir(root);

@@ -45,12 +45,14 @@ QString sampleRoot(const QStringList &userInterfaces)
     static QTemporaryDir roots;
     static QSet<QString> written;
     const QStringList all = {QStringLiteral("Ethernet"), QStringLiteral("Wi-Fi"),
-                             QStringLiteral("Ethernet 2")};
-    const QStringList kept = userInterfaces.isEmpty() ? all : userInterfaces;
+                             QStringLiteral("Ethernet 2"), secondTapInterface().name};
+    const QStringList kept = userInterfaces.isEmpty() ? QStringList(all.mid(0, 3)) : userInterfaces;
     const QString root = roots.filePath(kept.join(QLatin1Char(',')));
     if (!written.contains(root)) {
         QList<SimInterface> interfaces;
-        for (const SimInterface &interface : sampleInterfaces()) {
+        QList<SimInterface> candidates = sampleInterfaces();
+        candidates.append(secondTapInterface());
+        for (const SimInterface &interface : qAsConst(candidates)) {
             if (!all.contains(interface.name) || kept.contains(interface.name))
                 interfaces.append(interface);
         }

@@ -17,8 +17,9 @@
 class MemTool
 {
 public:
-    // The sample machine, with only the interfaces among Ethernet, Wi-Fi and
-    // Ethernet 2 that `userInterfaces` names (all of them when empty).
+    // The sample machine, with only the interfaces among Ethernet, Wi-Fi,
+    // Ethernet 2 and another product's TAP adapter, Other VPN, that
+    // `userInterfaces` names (the first three when empty).
     explicit MemTool(const QStringList &userInterfaces = {});
     bool isValid() const { return machine != nullptr; }
     MemMachine &memory() { return *machine; }

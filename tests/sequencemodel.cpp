@@ -17,6 +17,8 @@
 #include <optional>
 
 const QString tapName = QStringLiteral("Local Area Connection");
+const QString otherTapName = QStringLiteral("Other VPN");
+const QString secondTapStep = QStringLiteral("with a second TAP adapter");
 
 bool Servers::operator==(const Servers &other) const
 {
@@ -44,8 +46,16 @@ const QMap<QString, QString> &userInterfaceIds()
 {
     static const QMap<QString, QString> ids = {{QStringLiteral("Ethernet"), sample::ethernet},
                                                {QStringLiteral("Wi-Fi"), sample::wifi},
-                                               {QStringLiteral("Ethernet 2"), sample::ethernet2}};
+                                               {QStringLiteral("Ethernet 2"), sample::ethernet2},
+                                               {otherTapName, sample::otherTap}};
     return ids;
+}
+
+QStringList sampleUserNames()
+{
+    QStringList names = userInterfaceIds().keys();
+    names.removeAll(otherTapName);
+    return names;
 }
 
 QString vpnSetServers(const QString &set)

@@ -30,10 +30,18 @@ struct Servers
 Servers serversOf(const QString &entryServers);
 QString entryServers(const Servers &servers);
 
-// The sample machine's interfaces that a switch back restores, by
-// connection name, and its TAP adapter's name.
+// The interfaces that a switch back restores, by connection name: the
+// sample machine's, and another product's TAP adapter (otherTapName) where a
+// machine has one; the VPN's own TAP adapter's name.
 const QMap<QString, QString> &userInterfaceIds();
 extern const QString tapName;
+extern const QString otherTapName;
+// The sample machine's user interfaces: all of userInterfaceIds() but the
+// other product's TAP adapter.
+QStringList sampleUserNames();
+// The first step of a sequence on a machine with another product's TAP
+// adapter among its user interfaces.
+extern const QString secondTapStep;
 // The entry servers of a vpn step's server set (A, B, C, D); empty for an
 // unknown set.
 QString vpnSetServers(const QString &set);

@@ -12,7 +12,8 @@
 // The steps that sequences of runs are made of, the machines they run on,
 // and the runner that holds each step against the model (sequencemodel.h).
 //
-// Steps, one per string (a list of them joined by "; " replays a sequence):
+// Steps, one per string (a list of them joined by "; " replays a sequence;
+// secondTapStep first puts another product's TAP adapter on its machine):
 //   vpn A|B|C|D                 vpn with the TAP adapter's entry and a server set
 //   reset
 //   user NAME[!K][,NAME[!K]...] an entry per named interface, its model servers;
@@ -111,7 +112,7 @@ public:
 class MemoryMachine : public StepMachine
 {
 public:
-    explicit MemoryMachine(const QStringList &names = userInterfaceIds().keys()) : tool(names)
+    explicit MemoryMachine(const QStringList &names = sampleUserNames()) : tool(names)
     {
         tool.memory().withDnsApi = TestMachine::nativeDnsWanted();
     }
@@ -151,7 +152,7 @@ class SequenceRunner
 {
 public:
     // On the machine's user interfaces `names`.
-    SequenceRunner(StepMachine &machine, const QStringList &names = userInterfaceIds().keys())
+    SequenceRunner(StepMachine &machine, const QStringList &names = sampleUserNames())
         : machine(machine), model(machine, names)
     {
     }

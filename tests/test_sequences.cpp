@@ -101,7 +101,8 @@ struct Sequence
 class ProcessMachine : public StepMachine
 {
 public:
-    ProcessMachine();
+    // The sample machine, with another product's TAP adapter where `secondTap`.
+    explicit ProcessMachine(bool secondTap);
     bool isValid() const override { return machine.isValid(); }
     QString nameServer(const QString &id, bool ipv4) const override
     {
@@ -139,7 +140,10 @@ private:
     TestMachine machine;
 };
 
-ProcessMachine::ProcessMachine()
+ProcessMachine::ProcessMachine(bool secondTap)
+    : machine(secondTap
+                  ? QStringList{QStringLiteral("--sample"), QStringLiteral("--with-second-tap")}
+                  : QStringList{QStringLiteral("--sample")})
 {
     // A hanging SetInterfaceDnsSettings costs a second, not 30.
     QFile timeout(machine.root() + QStringLiteral("/dns-call-timeout-ms"));
@@ -252,21 +256,30 @@ bool ProcessMachine::killAtCall(QProcess &tool, const QString &text, int callsBe
     return true;
 }
 
-std::unique_ptr<StepMachine> freshMachine(Where where)
+// The user interfaces of a sequence's machine: another product's TAP adapter
+// joins the sample's where its first step says so.
+QStringList userNamesOf(const QStringList &steps)
+{
+    return sampleUserNames() +
+           (steps.value(0) == secondTapStep ? QStringList(otherTapName) : QStringList());
+}
+
+std::unique_ptr<StepMachine> freshMachine(Where where, const QStringList &names)
 {
     if (where == Where::InProcess)
-        return std::make_unique<MemoryMachine>();
-    return std::make_unique<ProcessMachine>();
+        return std::make_unique<MemoryMachine>(names);
+    return std::make_unique<ProcessMachine>(names.contains(otherTapName));
 }
 
 void runSequence(Sequence &sequence)
 {
-    const std::unique_ptr<StepMachine> machine = freshMachine(sequence.where);
+    const QStringList names = userNamesOf(sequence.steps);
+    const std::unique_ptr<StepMachine> machine = freshMachine(sequence.where, names);
     if (!machine->isValid()) {
         sequence.failure = QStringLiteral("no sample machine");
         return;
     }
-    SequenceRunner runner(*machine);
+    SequenceRunner runner(*machine, names);
     // The log of a failed step goes into the report: a failure seen once,
     // on a loaded machine, is then explained by what the tool said.
     const auto failed = [&](int logLinesBefore) {
@@ -315,7 +328,13 @@ void runSequenceRetriedUnderWine(Sequence &sequence)
 class StepGenerator
 {
 public:
-    StepGenerator(quint32 seed, Where where) : random(seed), where(where) {}
+    // One sequence in three runs on a machine with another product's TAP
+    // adapter, which its first step says.
+    StepGenerator(quint32 seed, Where where)
+        : random(seed), where(where), secondTap(random.bounded(3) == 0),
+          names(secondTap ? sampleUserNames() << otherTapName : sampleUserNames())
+    {
+    }
     QStringList steps(int count);
 
 private:
@@ -334,7 +353,8 @@ private:
 
     QRandomGenerator random;
     const Where where;
-    const QStringList names = userInterfaceIds().keys();
+    const bool secondTap;
+    const QStringList names;
     QSet<QString> maybeSwitched;
     int addressesGiven = 0;
 };
@@ -342,6 +362,8 @@ private:
 QStringList StepGenerator::steps(int count)
 {
     QStringList steps;
+    if (secondTap)
+        steps.append(secondTapStep);
     while (steps.size() < count)
         steps.append(step());
     return steps;
@@ -749,7 +771,7 @@ void TestSequences::killedRunLeavesWhatAKilledProcessLeaves()
     SIMULATED_MACHINE_ONLY("the tool's own writes stop only on the simulated machine");
     QStringList left[2];
     for (const Where where : {Where::InProcess, Where::Processes}) {
-        const std::unique_ptr<StepMachine> machine = freshMachine(where);
+        const std::unique_ptr<StepMachine> machine = freshMachine(where, sampleUserNames());
         QVERIFY(machine->isValid());
         for (const QString &step :
              {QStringLiteral("vpn A | "), QStringLiteral("vpn B | kill between writes")}) {

@@ -163,7 +163,7 @@ void TestStatus::answersTheStateAndChangesNothing()
     const bool saved = !steps.filter(QRegularExpression("^vpn")).isEmpty();
     const QJsonArray interfaces = answer.value("interfaces").toArray();
     QCOMPARE(interfaces.size(), 4);
-    QCOMPARE(answer.value("schemaVersion").toInt(), 2);
+    QCOMPARE(answer.value("schemaVersion").toInt(), 3);
     QStringList leftOuts;
     QStringList causesFound;
     for (const QJsonValue &value : interfaces) {

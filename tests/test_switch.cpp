@@ -103,6 +103,8 @@ private slots:
     void resetReadsTheRecordOfEarlierVersions();
     void interfaceInOneStackOnlyIsLeftAlone();
     void unreadableNameServerLeavesTheInterfaceAlone();
+    void otherProductsTapAdapterIsTheUsers_data();
+    void otherProductsTapAdapterIsTheUsers();
     void interfacesPastTheBoundAreLeftAlone();
     void unpluggedSwitchedInterfacesCountAgainstTheBound();
     void runWaitsForTheRunBeforeIt();
@@ -850,6 +852,51 @@ void TestSwitch::overlappingRunsKeepTheUsersServers()
         waits += fresh.logLines().filter("info\tDns: Waited").size();
     }
     QVERIFY(waits > 0);
+}
+
+void TestSwitch::otherProductsTapAdapterIsTheUsers_data()
+{
+    QTest::addColumn<QStringList>("runs"); // the VPN's entries, then the switch back
+    QTest::addColumn<bool>("restored");    // the other product's adapter gets its server back
+
+    const QString vpn = "vpn " + sample::tap + "@10.8.0.1,fd00:8::1";
+    const QString other = QStringLiteral("{6F1C2A10-8B3E-4C55-9D21-0A1B2C3D4E08}");
+    QTest::newRow("vpn, reset") << QStringList{vpn, "reset"} << true;
+    QTest::newRow("vpn, user") << QStringList{vpn, "user " + other + "@10.20.0.53"} << true;
+    QTest::newRow("an entry that names no TAP adapter")
+        << QStringList{"vpn " + sample::ethernet + "@10.8.0.1", "reset"} << false;
+    QTest::newRow("a record without the VPN's adapter, then one naming it")
+        << QStringList{"vpn " + sample::ethernet + "@10.8.0.1", vpn, "reset"} << true;
+}
+
+// Another product's TAP adapter is restored as any interface is, where the
+// vpn run's entry names the VPN's own; without that, every TAP adapter counts
+// as the VPN's, with a warning.
+void TestSwitch::otherProductsTapAdapterIsTheUsers()
+{
+    QFETCH(QStringList, runs);
+    QFETCH(bool, restored);
+
+    TestMachine twoTaps({"--sample", "--with-second-tap"});
+    QVERIFY(twoTaps.isValid());
+    const QString other = QStringLiteral("{6F1C2A10-8B3E-4C55-9D21-0A1B2C3D4E08}");
+    for (const QString &run : runs) {
+        QCOMPARE(twoTaps.runTool(run.split(' ')).exitCode, 0);
+        if (run != runs.first())
+            continue;
+        // While the record names the VPN's own adapter, status names it alone.
+        int vpnAdapters = 0;
+        const TestMachine::Run status = twoTaps.runTool({"status", "--json"});
+        for (const QJsonValue &interface :
+             QJsonDocument::fromJson(status.standardOutput).object()["interfaces"].toArray())
+            vpnAdapters += interface["vpnAdapter"].toBool();
+        QCOMPARE(vpnAdapters, run.contains(sample::tap) ? 1 : 2);
+    }
+    QCOMPARE(twoTaps.nameServer(other, true), restored ? "10.20.0.53" : "10.8.0.1");
+    if (runs.last() == "reset")
+        QCOMPARE(twoTaps.nameServer(sample::ethernet, true), "192.0.2.53,192.0.2.54");
+    QCOMPARE(twoTaps.logLines().filter("2 TAP adapters are listed").isEmpty(),
+             runs.first().contains(sample::tap));
 }
 
 // A vpn run switches no more interfaces than the next run reads back: the

@@ -17,6 +17,7 @@ const QString ethernet2 = QStringLiteral("{6f1c2a10-8b3e-4c55-9d21-0a1b2c3d4e03}
 const QString tap = QStringLiteral("{6F1C2A10-8B3E-4C55-9D21-0A1B2C3D4E04}");
 const QString kernelDebug = QStringLiteral("{6F1C2A10-8B3E-4C55-9D21-0A1B2C3D4E05}");
 const QString unnamed = QStringLiteral("{6F1C2A10-8B3E-4C55-9D21-0A1B2C3D4E06}");
+const QString otherTap = QStringLiteral("{6F1C2A10-8B3E-4C55-9D21-0A1B2C3D4E08}");
 const QString vpnIpv4 = QStringLiteral("172.16.0.1");
 const QString vpnIpv6 = QStringLiteral("fd00:dead:beef:cafe::1");
 

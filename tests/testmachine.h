@@ -157,6 +157,7 @@ extern const QString ethernet2;   // IPv4 and IPv6, lower-case keys
 extern const QString tap;         // the VPN's TAP adapter
 extern const QString kernelDebug; // never listed
 extern const QString unnamed;     // no connection name, never listed
+extern const QString otherTap;    // another product's TAP adapter (--with-second-tap)
 
 // The VPN's servers, and the command line of the client's switch to the VPN
 // with the TAP adapter's entry.

@@ -290,6 +290,10 @@ void Dns::switchDns(const VendorFolder &vendorFolder, Deadline commandDeadline)
     QString lastIpv4;
     QString lastIpv6;
     const QList<InterfaceEntry> entries = readArguments(&lastIpv4, &lastIpv6);
+    // The VPN's own adapter: the one a vpn run's entries name, else the one
+    // the record names. Another product's TAP adapter is then the user's.
+    manager.setVpnAdapterCandidates(mode == Vpn ? idsOf(entries)
+                                                : QStringList(dataFile.vpnAdapter()));
     manager.refreshInterfaces();
     if (mode == Vpn) {
         switchToVpn(manager, dataFile, lastIpv4, lastIpv6);
@@ -365,7 +369,10 @@ void Dns::switchToVpn(DnsManager &manager, DnsDataFile &dataFile, const QString 
     }
     // On disk before the first DNS change, so that a run killed while netsh
     // works still leaves what a reset needs.
-    if (!dataFile.recordSwitch(entries, lastIpv4, lastIpv6, unitedIds(switched, targets), listed)) {
+    const QString ownAdapter = manager.vpnAdapters().own();
+    const InterfaceInfo *ownListed = manager.interfaceWithId(ownAdapter);
+    if (!dataFile.recordSwitch(entries, lastIpv4, lastIpv6, unitedIds(switched, targets), listed,
+                               ownListed ? ownListed->id() : ownAdapter)) {
         leaveUnchanged(
             QStringLiteral("Cannot record the user's DNS servers, DNS servers left unchanged"),
             QStringLiteral("the user's DNS servers cannot be recorded"));

@@ -114,7 +114,7 @@ QString stateWord(DnsStatus::State state);
 // line per interface.
 QString formatStatusText(const DnsStatus &status);
 // The JSON form's schemaVersion: raised whenever a field changes meaning.
-const int statusSchemaVersion = 2;
+const int statusSchemaVersion = 3;
 
 // One JSON object with a line end: schemaVersion, version, state, vpnIpv4,
 // vpnIpv6, reason, warnings and interfaces (id, name, vpnAdapter, switched,

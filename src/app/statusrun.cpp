@@ -62,6 +62,8 @@ DnsStatus readWithFolder(const VendorFolder &folder)
             return unknownStatus(QStringLiteral("the data file cannot be read"));
     }
     DnsManager manager;
+    if (dataFile)
+        manager.setVpnAdapterCandidates({dataFile->vpnAdapter()});
     manager.loadInterfaces();
     if (!manager.adaptersListed())
         return unknownStatus(QStringLiteral("no adapter lister answered"));

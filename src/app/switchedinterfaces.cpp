@@ -3,6 +3,7 @@
 #include "dns/dnsmanager.h"
 #include "dns/interfaceid.h"
 #include "store/dnsdatafile.h"
+#include "utils/text.h"
 
 #include <algorithm>
 
@@ -49,6 +50,21 @@ QStringList switchedIds(DnsManager &manager, const DnsDataFile &dataFile)
     for (const QString &id : dataFile.switchedIds(switchableEntries(manager))) {
         if (!manager.vpnAdapters().contains(id))
             ids.append(id);
+    }
+    // A record that names no adapter of the VPN's own was written as if every
+    // TAP adapter were the VPN's: another one on a recorded VPN server was
+    // switched by it, and must not be recorded with those as its own.
+    if (!dataFile.vpnRecorded() || !dataFile.vpnAdapter().isEmpty())
+        return ids;
+    QStringList recorded;
+    for (const QString &server : {dataFile.vpnIpv4(), dataFile.vpnIpv6()}) {
+        if (!server.isEmpty())
+            recorded.append(canonicalAddress(server));
+    }
+    for (const InterfaceEntry &entry : switchableEntries(manager)) {
+        if (manager.vpnAdapters().isTapAdapter(entry.id) &&
+            holdsAnyOf(entry.ipv4 + entry.ipv6, recorded))
+            ids = unitedIds(ids, {entry.id});
     }
     return ids;
 }

@@ -161,7 +161,7 @@ DnsManager::~DnsManager()
 const VpnAdapters &DnsManager::vpnAdapters()
 {
     if (!vpnAdapterReading)
-        vpnAdapterReading = VpnAdapters::read();
+        vpnAdapterReading = VpnAdapters::read().ownedBy(ownCandidates);
     return *vpnAdapterReading;
 }
 
@@ -239,6 +239,15 @@ void DnsManager::loadInterfaces()
     }
     logUnpairedInterfaces(ipv4Records, ipv6Records);
     inventory = paired;
+    const int vpnCount =
+        int(std::count_if(inventory.cbegin(), inventory.cend(),
+                          [](const InterfaceInfo &record) { return record.isVpn(); }));
+    if (vpnCount > 1) {
+        logWarning(objectName(), QStringLiteral("%1 TAP adapters are listed and no entry or record "
+                                                "names the VPN's own: every one counts as the "
+                                                "VPN's, and none is switched back")
+                                     .arg(vpnCount));
+    }
 }
 
 void DnsManager::logUnpairedInterfaces(const QList<InterfaceInfo> &ipv4Records,

@@ -41,6 +41,9 @@ public:
     // would read every adapter's values for each of the 3N + 1 records of a
     // run, and the adapters installed do not change while a run lasts.
     const VpnAdapters &vpnAdapters();
+    // Names the VPN's own adapter, before the first vpnAdapters(): the last
+    // of `candidates` that is a TAP adapter (VpnAdapters::ownedBy).
+    void setVpnAdapterCandidates(const QStringList &candidates) { ownCandidates = candidates; }
 
     // An interface the adapter list reports that the inventory leaves out.
     struct LeftOut
@@ -136,6 +139,7 @@ private:
     QSet<QString> partlyRead;
     bool listed = false;
     std::optional<VpnAdapters> vpnAdapterReading;
+    QStringList ownCandidates;
     std::unique_ptr<InterfaceDns> nativeDns; // found at the first list set
     bool nativeAbandoned = false;            // a call did not return in time
     // The interfaces with such a call, which stay switched.

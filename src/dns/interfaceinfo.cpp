@@ -27,7 +27,22 @@ VpnAdapters VpnAdapters::read()
     return found;
 }
 
+VpnAdapters VpnAdapters::ownedBy(const QStringList &candidates) const
+{
+    VpnAdapters owned = *this;
+    for (const QString &id : candidates) {
+        if (isTapAdapter(id))
+            owned.ownId = id.toLower();
+    }
+    return owned;
+}
+
 bool VpnAdapters::contains(const QString &id) const
+{
+    return ownId.isEmpty() ? isTapAdapter(id) : id.toLower() == ownId;
+}
+
+bool VpnAdapters::isTapAdapter(const QString &id) const
 {
     return lowerCaseIds.contains(id.toLower());
 }

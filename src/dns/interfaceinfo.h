@@ -6,16 +6,26 @@
 
 // The instance IDs of the machine's TAP adapters, as one walk of the network
 // adapter class key found them: the subkeys whose "MatchingDeviceId" is
-// "tap0901" exactly.
+// "tap0901" exactly. Other products share that driver: where a run knows
+// which of them is the VPN's own, only that one counts as the VPN's.
 class VpnAdapters
 {
 public:
     static VpnAdapters read();
-    // True when `id` is the instance ID of a TAP adapter, ignoring letter case.
+    // The same adapters with the VPN's own the last of `candidates` that is
+    // one of them; without such a candidate every one counts as the VPN's.
+    VpnAdapters ownedBy(const QStringList &candidates) const;
+    // True when `id`, ignoring letter case, is the VPN's own adapter, or any
+    // TAP adapter where no own one is known.
     bool contains(const QString &id) const;
+    // True when `id` is the instance ID of any TAP adapter.
+    bool isTapAdapter(const QString &id) const;
+    // The VPN's own adapter's ID in lower case; empty where it is not known.
+    QString own() const { return ownId; }
 
 private:
     QSet<QString> lowerCaseIds;
+    QString ownId;
 };
 
 // One network interface: its ID (the adapter GUID with braces, in the letter

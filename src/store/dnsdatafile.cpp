@@ -22,6 +22,7 @@ const QString ipv4Key = QStringLiteral("VpnDns/IPv4");
 const QString ipv6Key = QStringLiteral("VpnDns/IPv6");
 const QString switchedKey = QStringLiteral("VpnDns/Switched");
 const QString switchedForKey = QStringLiteral("VpnDns/SwitchedFor");
+const QString adapterKey = QStringLiteral("VpnDns/Adapter");
 const QString generationKey = QStringLiteral("Record/Generation");
 const int readRetryPauseMs = 100;
 
@@ -53,7 +54,7 @@ bool readsWhole(const VendorFolder::FileRead &file, const IniText &ini)
 bool sameRecord(const IniText &one, const IniText &other)
 {
     for (const QString &key :
-         {generationKey, argsKey, ipv4Key, ipv6Key, switchedKey, switchedForKey}) {
+         {generationKey, argsKey, ipv4Key, ipv6Key, switchedKey, switchedForKey, adapterKey}) {
         if (one.contains(key) != other.contains(key) || one.text(key) != other.text(key))
             return false;
     }
@@ -244,6 +245,7 @@ DnsDataFile::Record DnsDataFile::recordOf(const IniText &ini)
     read.vpnIpv6 = ini.text(ipv6Key);
     read.switchedRecorded = ini.contains(switchedKey);
     read.switchedFor = ini.text(switchedForKey);
+    read.vpnAdapter = isInterfaceGuid(ini.text(adapterKey)) ? ini.text(adapterKey) : QString();
     return read;
 }
 
@@ -272,6 +274,10 @@ DnsDataFile::Record DnsDataFile::rewrittenRecord(const Record &written, const Re
         merged.vpnIpv4 = copied.vpnIpv4;
         merged.vpnIpv6 = copied.vpnIpv6;
     }
+    // Without it another TAP adapter would count as the VPN's, and never be
+    // switched back.
+    if (merged.vpnAdapter.isEmpty())
+        merged.vpnAdapter = copied.vpnAdapter;
     return merged;
 }
 
@@ -332,7 +338,7 @@ QStringList DnsDataFile::switchedIds(const QList<InterfaceEntry> &current) const
 
 bool DnsDataFile::recordSwitch(const QList<InterfaceEntry> &entries, const QString &ipv4,
                                const QString &ipv6, const QStringList &switched,
-                               const QStringList &listed)
+                               const QStringList &listed, const QString &adapter)
 {
     Record wanted;
     // The rule that finds switched interfaces by their servers cannot see
@@ -347,6 +353,7 @@ bool DnsDataFile::recordSwitch(const QList<InterfaceEntry> &entries, const QStri
     wanted.switchedRecorded = true;
     wanted.switched = switched;
     wanted.switchedFor = switchedFor(ipv4, ipv6);
+    wanted.vpnAdapter = adapter;
     return write(wanted);
 }
 
@@ -364,6 +371,7 @@ void DnsDataFile::recordSwitchBack(const QStringList &stillSwitched)
         wanted.vpnIpv4.clear();
         wanted.vpnIpv6.clear();
         wanted.switchedFor.clear();
+        wanted.vpnAdapter.clear();
     }
     if (rewriteDue || keyValues(wanted) != keyValues(record))
         write(wanted);
@@ -382,6 +390,8 @@ QList<QPair<QString, QString>> DnsDataFile::keyValues(const Record &record)
         values.append({ipv6Key, record.vpnIpv6});
         values.append({switchedKey, record.switched.join(separator)});
         values.append({switchedForKey, record.switchedFor});
+        if (!record.vpnAdapter.isEmpty())
+            values.append({adapterKey, record.vpnAdapter});
     }
     return values;
 }

@@ -23,6 +23,9 @@
 //                         not yet confirmed restored, joined by ";"
 //   [VpnDns]  SwitchedFor the IPv4 and IPv6 values, joined by ",", that
 //                         "Switched" was written with
+//   [VpnDns]  Adapter     the ID of the VPN's own TAP adapter, where the vpn
+//                         run's entries named it; without it every TAP
+//                         adapter counts as the VPN's
 //
 // "[VpnDns]" exists while any interface is switched. Versions before
 // "Switched" wrote the other keys alike, and may still rewrite them during a
@@ -90,6 +93,10 @@ public:
     // The VPN servers of the last vpn run as recorded; empty when none.
     QString vpnIpv4() const { return record.vpnIpv4; }
     QString vpnIpv6() const { return record.vpnIpv6; }
+    // Whether a record holds a switch to the VPN ("[VpnDns]"), and the ID of
+    // the VPN's own adapter it names; empty where it names none.
+    bool vpnRecorded() const { return hasRecord() && record.vpnRecorded; }
+    QString vpnAdapter() const { return record.vpnAdapter; }
     // The servers that mark an interface as switched to the VPN: the VPN's
     // default servers and those either file records.
     QStringList vpnServers() const;
@@ -109,7 +116,8 @@ public:
     // that does not read whole is first set aside. True only when the record
     // reached the disk: read back, each file is what was written.
     bool recordSwitch(const QList<InterfaceEntry> &entries, const QString &ipv4,
-                      const QString &ipv6, const QStringList &switched, const QStringList &listed);
+                      const QString &ipv6, const QStringList &switched, const QStringList &listed,
+                      const QString &adapter);
     // After a switch back: keeps the interfaces not restored as switched, or
     // forgets the VPN record when none remains. Writes only a record that
     // changes or that a file does not hold yet (the copy replacing dns.dat,
@@ -127,6 +135,7 @@ private:
         bool switchedRecorded = false;
         QStringList switched;
         QString switchedFor;   // empty in files of versions without it
+        QString vpnAdapter;    // empty where no entry named the VPN's adapter
         int unreadEntries = 0; // past entriesPerRun(), left out of `saved`
     };
 
