@@ -9,7 +9,6 @@
 #include "statusrun.h"
 
 #include <QCoreApplication>
-#include <cstdio>
 
 namespace {
 
@@ -17,9 +16,11 @@ const char usage[] = "usage: tarnwick-dns vpn|user ENTRY... | tarnwick-dns reset
                      " | tarnwick-dns status [--json] | tarnwick-dns --help|--version"
                      "  (ENTRY: {INTERFACE-GUID}@SERVER,SERVER,...)\n";
 
+// Through the same stream as every other line, so that lines keep their
+// order where the C library buffers standard error (a pipe on Windows).
 void printUsage()
 {
-    std::fputs(usage, stderr);
+    writeText(StandardStream::Error, QString::fromLatin1(usage));
 }
 
 // The answer to a lone "--help" or "--version", printed before anything
