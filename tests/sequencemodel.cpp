@@ -452,13 +452,18 @@ QString SequenceModel::expectedState() const
     });
     if (!written && !copied && loneDefault)
         return QStringLiteral("partial");
-    if (std::none_of(interfaces.cbegin(), interfaces.cend(),
-                     [](const Interface &interface) { return interface.switched; }))
+    if (!anySwitched())
         return QStringLiteral("none");
     ids.append(sample::tap);
     const bool allOnVpn = std::all_of(ids.cbegin(), ids.cend(),
                                       [&](const QString &id) { return held(id) == recordVpn; });
     return allOnVpn ? QStringLiteral("switched") : QStringLiteral("partial");
+}
+
+bool SequenceModel::anySwitched() const
+{
+    return std::any_of(interfaces.cbegin(), interfaces.cend(),
+                       [](const Interface &interface) { return interface.switched; });
 }
 
 QString SequenceModel::checkStatus(int exitCode, const QJsonObject &answer) const
@@ -471,9 +476,7 @@ QString SequenceModel::checkStatus(int exitCode, const QJsonObject &answer) cons
         problems.append(QStringLiteral("status answered '%1' (exit code %2), the model '%3'")
                             .arg(state, QString::number(exitCode), expected));
     }
-    const bool switchRecorded =
-        std::any_of(interfaces.cbegin(), interfaces.cend(),
-                    [](const Interface &interface) { return interface.switched; });
+    const bool switchRecorded = anySwitched();
     for (const QJsonValue &value : answer.value(QStringLiteral("interfaces")).toArray()) {
         const QJsonObject interface = value.toObject();
         const QString name = interface.value(QStringLiteral("name")).toString();

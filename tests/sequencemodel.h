@@ -112,6 +112,8 @@ private:
     void followRewrite(const class QSettings &written, const QSettings &copied, bool withGeneration,
                        bool edited);
     QString expectedState() const;
+    // Whether the record holds any interface switched.
+    bool anySwitched() const;
     Servers held(const QString &id) const;
     QString difference(const QString &name, const QString &id, const Servers &expected,
                        const QString &expectation) const;

@@ -7,8 +7,6 @@
 #include <QSettings>
 #include <QTextCodec>
 
-#include <functional>
-
 #include <unistd.h>
 
 const QString unreadableStep = QStringLiteral("cannot read the step");
@@ -267,42 +265,35 @@ QString SequenceRunner::damageDataFile(const QString &step)
 // top of its range (generation).
 QString SequenceRunner::damageBothFiles(const QString &kind)
 {
-    const QString copyPath = machine.dataFilePath() + QStringLiteral(".copy");
-    if (!QFile::exists(machine.dataFilePath()) || !QFile::exists(copyPath))
+    const QStringList paths{machine.dataFilePath(),
+                            machine.dataFilePath() + QStringLiteral(".copy")};
+    if (!QFile::exists(paths.first()) || !QFile::exists(paths.last()))
         return QString();
-    const auto rewrite = [](const QString &path,
-                            const std::function<QByteArray(QByteArray)> &edit) {
-        QFile file(path);
-        if (!file.open(QIODevice::ReadOnly))
-            return false;
-        const QByteArray bytes = edit(file.readAll());
-        file.close();
-        return file.open(QIODevice::WriteOnly | QIODevice::Truncate) &&
-               file.write(bytes) == bytes.size() && file.flush();
-    };
-    const auto empty = [](const QByteArray &) {
-        return QByteArray();
-    };
-    bool done = false;
-    if (kind == QLatin1String("generation")) {
-        const auto top = [](const QByteArray &bytes) {
-            return QString::fromLatin1(bytes)
-                .replace(QRegularExpression(QStringLiteral("Generation=\\d+")),
-                         QStringLiteral("Generation=18446744073709551615"))
-                .toLatin1();
-        };
-        done = rewrite(machine.dataFilePath(), top) && rewrite(copyPath, top);
-        model.readRecord(true);
-        return done ? QString() : QStringLiteral("cannot write %1").arg(machine.dataFilePath());
-    }
-    if (kind == QLatin1String("empty"))
-        done = rewrite(machine.dataFilePath(), empty) && rewrite(copyPath, empty);
-    else if (kind == QLatin1String("lost"))
-        done = rewrite(machine.dataFilePath(), empty) && QFile::remove(copyPath);
-    else
+    const bool generation = kind == QLatin1String("generation");
+    if (!generation && kind != QLatin1String("empty") && kind != QLatin1String("lost"))
         return unreadableStep;
-    model.loseRecord();
-    return done ? QString() : QStringLiteral("cannot write %1").arg(machine.dataFilePath());
+    bool done = true;
+    for (const QString &path : paths) {
+        QFile file(path);
+        QString text;
+        if (generation && file.open(QIODevice::ReadOnly)) {
+            text = QString::fromLatin1(file.readAll())
+                       .replace(QRegularExpression(QStringLiteral("Generation=\\d+")),
+                                QStringLiteral("Generation=18446744073709551615"));
+            file.close();
+        }
+        const QByteArray bytes = text.toLatin1();
+        done = done && (kind == QLatin1String("lost") && path == paths.last()
+                            ? file.remove()
+                            : file.open(QIODevice::WriteOnly | QIODevice::Truncate) &&
+                                  file.write(bytes) == bytes.size());
+    }
+    if (generation)
+        model.readRecord(true);
+    else
+        model.loseRecord();
+    return done ? QString()
+                : QStringLiteral("cannot write %1").arg(paths.join(QStringLiteral(", ")));
 }
 
 // dns.order as a power loss or another program leaves it: its first line

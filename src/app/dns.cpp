@@ -164,13 +164,12 @@ bool Dns::isInvalid()
     const bool invalid = args.isEmpty() ? mode != Reset : mode == Unknown;
     // A mistyped server would leave its protocol's list cleared, which on
     // Windows means the network's own servers: a leak reported as a switch.
-    const QStringList badItems =
-        !invalid && mode == Vpn ? nonEmptyRejectedItems(args) : QStringList();
+    const QString badItems = invalid ? QString() : notAddresses();
     // Without a server a vpn run would clear every list.
     const bool noServer = !invalid && badItems.isEmpty() && mode == Vpn && !namesAnyServer(args);
     QString warning = QStringLiteral("Invalid command line arguments");
     if (!badItems.isEmpty())
-        warning += QStringLiteral(": not addresses: ") + boundedForLog(quotedItems(badItems));
+        warning += QStringLiteral(": not addresses: ") + badItems;
     else if (noServer)
         warning += QStringLiteral(": no VPN server");
     // The warning is written once, however often the check runs.
@@ -182,14 +181,17 @@ bool Dns::isInvalid()
     return rejected;
 }
 
+QString Dns::notAddresses() const
+{
+    const QStringList items = mode == Vpn ? nonEmptyRejectedItems(args) : QStringList();
+    return items.isEmpty() ? QString() : boundedForLog(quotedItems(items));
+}
+
 QString Dns::invalidItemsLine() const
 {
-    if (mode != Vpn)
-        return QString();
-    const QStringList badItems = nonEmptyRejectedItems(args);
-    return badItems.isEmpty() ? QString()
-                              : QStringLiteral("tarnwick-dns: not addresses: %1\n")
-                                    .arg(boundedForLog(quotedItems(badItems)));
+    const QString items = notAddresses();
+    return items.isEmpty() ? QString()
+                           : QStringLiteral("tarnwick-dns: not addresses: %1\n").arg(items);
 }
 
 int Dns::exitCodeOf(Outcome outcome)

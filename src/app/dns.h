@@ -58,6 +58,9 @@ private:
     // Takes a request number, waits for the run lock, and runs unless it
     // yields to a later request (runorder.h).
     void runInTurn(const VendorFolder &vendorFolder);
+    // A vpn run's items that are no address, quoted and bounded for a line;
+    // empty when there is none.
+    QString notAddresses() const;
     // Logs the warning of a run that changes nothing, and keeps its cause.
     void leaveUnchanged(const QString &warning, const QString &cause);
     // The run itself, once it holds the run lock; it starts no system

@@ -3,7 +3,6 @@
 #include "dns/dnsmanager.h"
 #include "dns/interfaceid.h"
 #include "store/dnsdatafile.h"
-#include "utils/text.h"
 
 #include <algorithm>
 
@@ -56,14 +55,9 @@ QStringList switchedIds(DnsManager &manager, const DnsDataFile &dataFile)
     // switched by it, and must not be recorded with those as its own.
     if (!dataFile.vpnRecorded() || !dataFile.vpnAdapter().isEmpty())
         return ids;
-    QStringList recorded;
-    for (const QString &server : {dataFile.vpnIpv4(), dataFile.vpnIpv6()}) {
-        if (!server.isEmpty())
-            recorded.append(canonicalAddress(server));
-    }
     for (const InterfaceEntry &entry : switchableEntries(manager)) {
         if (manager.vpnAdapters().isTapAdapter(entry.id) &&
-            holdsAnyOf(entry.ipv4 + entry.ipv6, recorded))
+            holdsAnyOf(entry.ipv4 + entry.ipv6, dataFile.recordVpnServers()))
             ids = unitedIds(ids, {entry.id});
     }
     return ids;

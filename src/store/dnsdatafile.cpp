@@ -289,7 +289,12 @@ bool DnsDataFile::hasRecord() const
 
 QStringList DnsDataFile::vpnServers() const
 {
-    QStringList servers = vpnDefaultServers() + otherVpnServers;
+    return vpnDefaultServers() + otherVpnServers + recordVpnServers();
+}
+
+QStringList DnsDataFile::recordVpnServers() const
+{
+    QStringList servers;
     // Earlier versions recorded them as given.
     for (const QString &server : {record.vpnIpv4, record.vpnIpv6}) {
         if (!server.isEmpty())

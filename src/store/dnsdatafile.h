@@ -100,6 +100,9 @@ public:
     // The servers that mark an interface as switched to the VPN: the VPN's
     // default servers and those either file records.
     QStringList vpnServers() const;
+    // The record's own VPN servers (vpnIpv4, vpnIpv6), in the form that
+    // compares; empty when none.
+    QStringList recordVpnServers() const;
     // The IDs of the switched interfaces. Without a "Switched" that belongs
     // to the recorded VPN servers, or for a Rewritten record, the IDs of the
     // `current` entries (the servers in force of the interfaces a switch
