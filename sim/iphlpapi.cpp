@@ -3,7 +3,8 @@
 // (adapteraddresses.h). Every call is journaled as "iphlpapi" and
 // "GetAdaptersAddresses" and obeys ROOT/faults/iphlpapi: "fail" returns
 // ERROR_NOT_ENOUGH_MEMORY, "noop" succeeds with no adapters (ERROR_NO_DATA,
-// as Windows answers then), "crash" ends the calling process. The simulated
+// as Windows answers then), "crash" ends the calling process, "hang" hangs
+// as a command that never answers does (standin.h) before it lists. The simulated
 // machine has no hidden adapters, and the structures hold nothing the flags
 // would leave out, so the flags change nothing.
 //
@@ -73,6 +74,8 @@ GetAdaptersAddresses(unsigned long family, unsigned long /*flags*/, void * /*res
         crash();
     if (action == QLatin1String("fail"))
         return simiphlpapi::errorNotEnoughMemory;
+    if (action == QLatin1String("hang"))
+        hang(root);
     if (!sizePointer || (family != simiphlpapi::afUnspec && family != simiphlpapi::afInet &&
                          family != simiphlpapi::afInet6))
         return simiphlpapi::errorInvalidParameter;

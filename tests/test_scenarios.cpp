@@ -49,6 +49,8 @@ private slots:
     void failingListersWarnOnceAndChangeNothing_data();
     void failingListersWarnOnceAndChangeNothing();
     void failingNetshIsLoggedAndTheRunGoesOn();
+    void hungSystemCallLeavesTheRunWithinItsBound_data();
+    void hungSystemCallLeavesTheRunWithinItsBound();
     void runsCreateNoRegistryKey();
     void killedRunLeavesNoCommandBehind();
 
@@ -246,6 +248,58 @@ void TestScenarios::failingNetshIsLoggedAndTheRunGoesOn()
     QVERIFY(lines.contains("info\tDnsManager: Replace DNS settings for ID: " + sample::wifi +
                            ", name: 'Wi-Fi' () -> (172.16.0.1), status: 'false', via netsh"));
     QCOMPARE(machine->dataFileValue("VpnDns/IPv4"), vpnIpv4);
+}
+
+void TestScenarios::hungSystemCallLeavesTheRunWithinItsBound_data()
+{
+    QTest::addColumn<QStringList>("arguments");
+    QTest::addColumn<QString>("library");
+    QTest::addColumn<QString>("rule");
+    QTest::addColumn<int>("exitCode");
+    QTest::addColumn<QString>("warning");
+    QTest::addColumn<int>("ipconfigCalls");
+
+    const QString listing = "Listing adapters failed with wmic (exited with code 1) and with "
+                            "GetAdaptersAddresses (did not return within 1000 ms), no interface "
+                            "is listed";
+    // After a call that did not return, a run flushes with ipconfig alone.
+    QTest::newRow("listing, vpn") << vpnArguments() << "iphlpapi"
+                                  << "hang GetAdaptersAddresses" << 0 << listing << 1;
+    QTest::newRow("listing, status") << QStringList{"status"} << "iphlpapi"
+                                     << "hang GetAdaptersAddresses" << 12 << listing << 0;
+    QTest::newRow("flush") << vpnArguments() << "dnsapi"
+                           << "hang" << 0 << "DnsFlushResolverCache did not return within 1000 ms"
+                           << 1;
+}
+
+void TestScenarios::hungSystemCallLeavesTheRunWithinItsBound()
+{
+    SIMULATED_MACHINE_ONLY("under Wine the calls are Wine's own, and never hang");
+    QFETCH(QStringList, arguments);
+    QFETCH(QString, library);
+    QFETCH(QString, rule);
+    QFETCH(int, exitCode);
+    QFETCH(QString, warning);
+    QFETCH(int, ipconfigCalls);
+
+    // The stand-in hangs for 120 s; the tool gives the call 1 s.
+    QFile timeout(machine->root() + "/dns-call-timeout-ms");
+    QVERIFY(timeout.open(QIODevice::WriteOnly) && timeout.write("1000") == 4 && timeout.flush());
+    QVERIFY(machine->breakProgram("wmic", "fail"));
+    machine->setFaults(library, {rule});
+    QElapsedTimer timer;
+    timer.start();
+    const TestMachine::Run run = machine->runTool(arguments);
+    QCOMPARE(run.exitCode, exitCode);
+    QVERIFY2(timer.elapsed() < 20000, qPrintable(QString::number(timer.elapsed())));
+    // The status mode's warnings go to standard error, a run's to its log.
+    const QString said = arguments.first() == "status" ? QString::fromUtf8(run.standardError)
+                                                       : machine->logLines().join('\n');
+    QVERIFY2(said.contains(warning), qPrintable(said));
+    QVERIFY2(said.trimmed().endsWith("A system call has not returned, the process ends without "
+                                     "its clean-up"),
+             qPrintable(said));
+    QCOMPARE(machine->journalOf("ipconfig").size(), ipconfigCalls);
 }
 
 void TestScenarios::runsCreateNoRegistryKey()

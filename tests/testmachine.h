@@ -70,6 +70,8 @@ public:
     // Runs a Windows program under Wine inside the Windows machine and waits
     // for it: `arguments` are wine's, such as cmd, /c and a batch file.
     Run runInWine(const QStringList &arguments) const;
+    // The same without waiting.
+    void startInWine(QProcess &process, const QStringList &arguments) const;
     // `tarnwick-sim show`.
     QString show() const;
 
@@ -113,7 +115,6 @@ private:
     // Brings the registry that was changed last to the other side.
     void readBackFromWine() const;
     void loadIntoWine() const;
-    void startInWine(QProcess &process, const QStringList &arguments) const;
 
     QTemporaryDir directory;
     bool valid = false;

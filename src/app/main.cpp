@@ -6,7 +6,9 @@
 #include "environment.h"
 #include "logging/logger.h"
 #include "logging/logline.h"
+#include "processend.h"
 #include "statusrun.h"
+#include "utils/boundedcall.h"
 
 #include <QCoreApplication>
 
@@ -54,6 +56,22 @@ bool answeredQuestion(int argc, char **argv)
     return true;
 }
 
+// The end of a run that did its work, status included. Where a call into a
+// system library was abandoned and may still run, the process terminates
+// itself with the same exit code rather than end the ordinary way, which
+// could hang the caller with it (processend.h). Its byte of "dns.alive" was
+// unlocked and its data files closed as the run ended; every log line
+// reached the file as it was written.
+int ended(int exitCode)
+{
+    if (anyBoundedCallRunning()) {
+        logWarning(QStringLiteral("Dns"), QStringLiteral("A system call has not returned, the "
+                                                         "process ends without its clean-up"));
+        terminateProcess(exitCode);
+    }
+    return exitCode;
+}
+
 } // namespace
 
 int main(int argc, char **argv)
@@ -85,7 +103,7 @@ int main(int argc, char **argv)
         const int exitCode = runStatus(argc, argv);
         if (exitCode < 0)
             printUsage();
-        return exitCode;
+        return ended(exitCode);
     }
 
     Dns dns(argc, argv);
@@ -108,5 +126,5 @@ int main(int argc, char **argv)
                                                         "unchanged: see the log\n")
                                              .arg(dns.unchangedReason()));
     }
-    return Dns::exitCodeOf(outcome);
+    return ended(Dns::exitCodeOf(outcome));
 }

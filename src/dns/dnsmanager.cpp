@@ -7,6 +7,7 @@
 #include "netshcommand.h"
 #include "servers.h"
 #include "systemcommand.h"
+#include "utils/boundedcall.h"
 #include "utils/machinebound.h"
 #include "utils/registry.h"
 #include "utils/text.h"
@@ -25,7 +26,8 @@ QString protocolName(bool ipv4)
 {
     return ipv4 ? QStringLiteral("IPv4") : QStringLiteral("IPv6");
 }
-// How long the end of a run waits for the fallback flush.
+// How long the end of a run waits for the fallback flush, and how long a
+// run waits for the direct one.
 const int flushWaitMs = 10000;
 
 const QString connectionKeyTemplate = QStringLiteral(
@@ -77,6 +79,7 @@ struct AdapterListing
     QString problem;
     double elapsedMs = 0;
     bool notInstalled = false;
+    bool abandoned = false; // the native call did not return in time
 };
 
 // A lister that answered with no GUID failed too.
@@ -107,12 +110,20 @@ AdapterListing listWithWmic()
     return checkedListing({parseAdapterGuids(outcome.output), problem, 0, notInstalled}, timer);
 }
 
-AdapterListing listNatively()
+// On a worker thread, since the call waits on the adapter stack, given
+// `timeoutMs`.
+AdapterListing listNatively(int timeoutMs)
 {
     QElapsedTimer timer;
     timer.start();
-    const NativeAdapterList listed = listAdaptersNatively();
-    return checkedListing({adapterGuidsOfNames(listed.names), listed.problem}, timer);
+    const auto listed = std::make_shared<NativeAdapterList>();
+    const BoundedCall call([listed] { *listed = listAdaptersNatively(); });
+    if (!call.waitUntil(Deadline(timeoutMs))) {
+        return checkedListing(
+            {{}, QStringLiteral("did not return within %1 ms").arg(timeoutMs), 0, false, true},
+            timer);
+    }
+    return checkedListing({adapterGuidsOfNames(listed->names), listed->problem}, timer);
 }
 
 QSet<QString> answered(const QString &source, const QString &lister, const AdapterListing &listing)
@@ -147,7 +158,8 @@ NameServerList nameServerAddresses(const QString &source, const QString &value, 
 } // namespace
 
 DnsManager::DnsManager(Deadline commandDeadline, QObject *parent)
-    : QObject(parent), commandDeadline(commandDeadline)
+    : QObject(parent), commandDeadline(commandDeadline),
+      nativeDns(std::make_unique<InterfaceDns>()), resolverCacheFlush(findResolverCacheFlush())
 {
     setObjectName(QStringLiteral("DnsManager"));
     connect(&process, &ChildProcess::processFinished, this, &DnsManager::onProcessFinished);
@@ -193,7 +205,9 @@ QSet<QString> DnsManager::adapterGuids()
             objectName(),
             QStringLiteral("wmic is not installed, listing adapters with %1").arg(nativeLister));
     }
-    const AdapterListing nativeListing = listNatively();
+    const AdapterListing nativeListing =
+        listNatively(boundOnThisMachine("dns-call-timeout-ms", commandTimeoutMs));
+    nativeAbandoned = nativeAbandoned || nativeListing.abandoned;
     if (nativeListing.problem.isEmpty()) {
         if (!wmicListing.notInstalled) {
             logWarning(
@@ -362,8 +376,7 @@ QString DnsManager::readNameServer(const QString &id, bool ipv4) const
 bool DnsManager::setNatively(const QString &id, const QString &name, const QString &servers,
                              bool ipv4)
 {
-    if (!nativeDns)
-        nativeDns = std::make_unique<InterfaceDns>();
+    nativeAsked = true;
     // Past the deadline the netsh path names what is left undone.
     if (!nativeDns->isAvailable() || nativeAbandoned || commandDeadline.hasExpired())
         return false;
@@ -510,7 +523,7 @@ void DnsManager::mergeUserDns(const QList<InterfaceInfo> &saved)
 
 void DnsManager::finishRun()
 {
-    if (nativeDns && !nativeDns->isAvailable()) {
+    if (nativeAsked && !nativeDns->isAvailable()) {
         logInfo(objectName(), QStringLiteral("SetInterfaceDnsSettings is not in iphlpapi.dll "
                                              "(Windows before 10 2004), DNS lists are set with "
                                              "netsh"));
@@ -519,8 +532,7 @@ void DnsManager::finishRun()
     // deadline (or now, without one) would have.
     const Deadline bound((commandDeadline.isNever() ? 0 : commandDeadline.remainingMs()) +
                          boundOnThisMachine("dns-call-timeout-ms", commandTimeoutMs));
-    for (const InterfaceDns::Abandoned &call :
-         nativeDns ? nativeDns->waitForAbandoned(bound) : QList<InterfaceDns::Abandoned>()) {
+    for (const InterfaceDns::Abandoned &call : nativeDns->waitForAbandoned(bound)) {
         const InterfaceInfo *record = interfaceWithId(call.id);
         const QString which = QStringLiteral("'%1' (%2)")
                                   .arg(record ? record->name() : call.id, protocolName(!call.ipv6));
@@ -542,9 +554,33 @@ void DnsManager::finishRun()
                               .arg(qRound64(netshNs / 1e6)));
 }
 
+bool DnsManager::flushDirectly()
+{
+    if (nativeAbandoned) {
+        logInfo(objectName(), QStringLiteral("DnsFlushResolverCache not called after a system "
+                                             "call that did not return"));
+        return false;
+    }
+    const auto outcome = std::make_shared<FlushOutcome>();
+    const BoundedCall call([outcome, flush = resolverCacheFlush] { *outcome = flush(); });
+    const int timeoutMs = boundOnThisMachine("dns-call-timeout-ms", flushWaitMs);
+    if (!call.waitUntil(Deadline(timeoutMs))) {
+        nativeAbandoned = true;
+        logWarning(
+            objectName(),
+            QStringLiteral("DnsFlushResolverCache did not return within %1 ms").arg(timeoutMs));
+        return false;
+    }
+    if (outcome->failure.isEmpty())
+        return true;
+    logWarning(QStringLiteral("Dns"),
+               QStringLiteral("%1: %2").arg(outcome->failure).arg(outcome->error));
+    return false;
+}
+
 void DnsManager::flushDns()
 {
-    const bool ok = flushResolverCache();
+    const bool ok = flushDirectly();
     logInfo(objectName(),
             QStringLiteral("Flush DNS finished with status '%1'").arg(boolToString(ok)));
     if (ok || deadlineExpired(QStringLiteral("Flush DNS (failback)")))

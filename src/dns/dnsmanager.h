@@ -1,6 +1,7 @@
 #pragma once
 
 #include "childprocess.h"
+#include "flush.h"
 #include "interfacedns.h"
 #include "interfaceinfo.h"
 
@@ -128,6 +129,10 @@ private:
     // Sets the list through SetInterfaceDnsSettings; true when it reads back
     // as asked. False, with a warning, when it does not, so that netsh sets it.
     bool setNatively(const QString &id, const QString &name, const QString &servers, bool ipv4);
+    // DnsFlushResolverCache on a worker thread, given 10 s; true when it
+    // succeeded, else false with a warning. Not tried once a call of the run
+    // was abandoned.
+    bool flushDirectly();
     void leaveOut(const QString &id, const QString &name, const QString &reason);
     // Warns, naming what is left undone, when the deadline has expired.
     bool deadlineExpired(const QString &undone) const;
@@ -140,8 +145,14 @@ private:
     bool listed = false;
     std::optional<VpnAdapters> vpnAdapterReading;
     QStringList ownCandidates;
-    std::unique_ptr<InterfaceDns> nativeDns; // found at the first list set
-    bool nativeAbandoned = false;            // a call did not return in time
+    // Both functions are found when the run starts, before any call can be
+    // abandoned (flush.h).
+    std::unique_ptr<InterfaceDns> nativeDns;
+    ResolverCacheFlush resolverCacheFlush;
+    bool nativeAsked = false; // a list was to be set natively
+    // A call into a system library did not return in time: none is risked
+    // again in this run.
+    bool nativeAbandoned = false;
     // The interfaces with such a call, which stay switched.
     QStringList abandonedIds;
     int nativeLists = 0;

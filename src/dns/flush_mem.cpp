@@ -2,7 +2,9 @@
 // a killed run's too, so that none falls back on ipconfig's process.
 #include "flush.h"
 
-bool flushResolverCache()
+ResolverCacheFlush findResolverCacheFlush()
 {
-    return true;
+    return [] {
+        return FlushOutcome();
+    };
 }

@@ -2,7 +2,6 @@
 // the Windows error number.
 #include "flush.h"
 
-#include "flushwarning.h"
 #include "simregistry.h"
 
 #include <QFile>
@@ -13,29 +12,34 @@ namespace {
 
 using FlushFunction = unsigned int (*)();
 
+ResolverCacheFlush failedLookup(const char *step)
+{
+    const FlushOutcome outcome{QString::fromLatin1(step), static_cast<unsigned long>(errno)};
+    return [outcome] {
+        return outcome;
+    };
+}
+
 } // namespace
 
-bool flushResolverCache()
+ResolverCacheFlush findResolverCacheFlush()
 {
     const QByteArray path =
         QFile::encodeName(SimRegistry::rootFromEnvironment() + QStringLiteral("/lib/libdnsapi.so"));
     errno = 0;
+    // Never closed: an abandoned flush may still run in it.
     void *library = dlopen(path.constData(), RTLD_NOW | RTLD_LOCAL);
-    if (!library) {
-        logFlushFailure(QStringLiteral("Failed loading dnsapi.dll"), errno);
-        return false;
-    }
+    if (!library)
+        return failedLookup("Failed loading dnsapi.dll");
     errno = 0;
     const auto flush = reinterpret_cast<FlushFunction>(dlsym(library, "DnsFlushResolverCache"));
-    if (!flush) {
-        logFlushFailure(QStringLiteral("Failed loading function for dnsapi.dll"), errno);
-        dlclose(library);
-        return false;
-    }
-    errno = 0;
-    const unsigned int result = flush();
-    if (result == 0)
-        logFlushFailure(QStringLiteral("Failed execute function"), errno);
-    dlclose(library);
-    return result != 0;
+    if (!flush)
+        return failedLookup("Failed loading function for dnsapi.dll");
+    return [flush] {
+        errno = 0;
+        if (flush() != 0)
+            return FlushOutcome();
+        return FlushOutcome{QStringLiteral("Failed execute function"),
+                            static_cast<unsigned long>(errno)};
+    };
 }

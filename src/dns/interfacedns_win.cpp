@@ -1,6 +1,7 @@
 #include "interfacedns.h"
 
 #include <QUuid>
+#include <cstddef>
 #include <windows.h>
 
 namespace {
@@ -21,6 +22,14 @@ struct DnsInterfaceSettings
     ULONG QueryAdapterName;
     PWSTR ProfileNameServer;
 };
+// A wrong declaration would hand Windows a NameServer it reads elsewhere:
+// the layout of Microsoft's headers, 64-bit and 32-bit.
+constexpr bool is64Bit = sizeof(void *) == 8;
+static_assert(offsetof(DnsInterfaceSettings, Flags) == 8 &&
+                  offsetof(DnsInterfaceSettings, NameServer) == (is64Bit ? 24 : 20) &&
+                  offsetof(DnsInterfaceSettings, ProfileNameServer) == (is64Bit ? 56 : 44) &&
+                  sizeof(DnsInterfaceSettings) == (is64Bit ? 64 : 48),
+              "DNS_INTERFACE_SETTINGS as Windows lays it out");
 const ULONG dnsInterfaceSettingsVersion1 = 1;
 const ULONG64 dnsSettingIpv6 = 0x0001;
 const ULONG64 dnsSettingNameServer = 0x0002;
@@ -31,8 +40,11 @@ using SetFunction = DWORD(WINAPI *)(GUID, const DnsInterfaceSettings *);
 
 SetInterfaceDns findSetInterfaceDnsSettings()
 {
-    // From the system directory alone; kept loaded for the process, since an
-    // abandoned call may still run in it.
+    // iphlpapi.dll is an import of the tool, loaded before main ran, and this
+    // returns that module whichever folder it came from: the flag protects
+    // nothing here. What keeps a planted iphlpapi.dll out is the tool's
+    // folder, which only administrators may write. Kept loaded for the
+    // process, since an abandoned call may still run in it.
     HMODULE library = LoadLibraryExW(L"iphlpapi.dll", nullptr, LOAD_LIBRARY_SEARCH_SYSTEM32);
     const auto function = library ? reinterpret_cast<SetFunction>(reinterpret_cast<void (*)()>(
                                         GetProcAddress(library, "SetInterfaceDnsSettings")))

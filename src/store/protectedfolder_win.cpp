@@ -41,8 +41,10 @@ const ACCESS_MASK lockingRights = changingRights | FILE_READ_DATA | GENERIC_READ
 const DWORD shareAll = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
 
 // The rename class whose FILE_RENAME_INFO starts with FILE_RENAME_FLAG_
-// values (Windows 10 1607 and later). MinGW-w64's minwinbase.h leaves it out
-// of FILE_INFO_BY_HANDLE_CLASS for the _WIN32_WINNT it builds with.
+// values, documented from Windows 10 1607, though 1607 itself is reported to
+// refuse it (ERROR_INVALID_FUNCTION), and ReFS may (ERROR_NOT_SUPPORTED):
+// those fall back on the plain rename. MinGW-w64's minwinbase.h leaves it
+// out of FILE_INFO_BY_HANDLE_CLASS for the _WIN32_WINNT it builds with.
 const FILE_INFO_BY_HANDLE_CLASS fileRenameInfoEx = FILE_INFO_BY_HANDLE_CLASS(22);
 // ERROR_FILE_SYSTEM_LIMITATION, which MinGW-w64's winerror.h lacks: what a
 // file system without POSIX renames (exFAT) answers FileRenameInfoEx with.
@@ -483,9 +485,10 @@ bool renameOnHandle(HANDLE handle, const QString &to, DWORD flags = 0,
     return SetFileInformationByHandle(handle, infoClass, rename, DWORD(buffer.size()));
 }
 
-// True for the errors with which a system before Windows 10 1607 refuses
-// FileRenameInfoEx (Windows 8.1: ERROR_INVALID_PARAMETER) and a file system
-// or emulation (Wine) without POSIX renames refuses it or its flags.
+// True for the errors with which a system refuses FileRenameInfoEx: one
+// before it (Windows 8.1: ERROR_INVALID_PARAMETER), Windows 10 1607
+// (ERROR_INVALID_FUNCTION), and a file system or emulation without POSIX
+// renames, ReFS (ERROR_NOT_SUPPORTED), exFAT or Wine, for it or its flags.
 bool isUnsupportedRename(DWORD error)
 {
     switch (error) {

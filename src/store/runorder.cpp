@@ -60,8 +60,13 @@ RunOrder::RunOrder(const VendorFolder &folder, Kind kind) : folder(folder), kind
 
 RunOrder::~RunOrder()
 {
-    if (alive >= 0)
-        closeDescriptor(alive);
+    if (alive < 0)
+        return;
+    // Unlocked before the close, which on Windows releases it only once the
+    // system gets to it: till then a later run would see this one alive.
+    if (lockedByte)
+        unlockByte(alive, *lockedByte);
+    closeDescriptor(alive);
 }
 
 void RunOrder::takeNumber()
@@ -70,8 +75,10 @@ void RunOrder::takeNumber()
     std::optional<quint64> taken;
     const bool counted = alive >= 0 && withCounter([&](Counter &counter) {
                              const quint64 next = counter.taken + 1;
-                             if (!lockByte(alive, kind == UserRun ? userRunBytes + next : next))
+                             const quint64 byte = kind == UserRun ? userRunBytes + next : next;
+                             if (!lockByte(alive, byte))
                                  return;
+                             lockedByte = byte;
                              counter.taken = next;
                              taken = next;
                          });

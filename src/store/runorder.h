@@ -54,7 +54,7 @@ public:
     // The counter in `folder`, which must outlive this object, for a run of
     // `kind`.
     RunOrder(const VendorFolder &folder, Kind kind);
-    // Closes "dns.alive": the run is no longer alive.
+    // Unlocks its byte and closes "dns.alive": the run is no longer alive.
     ~RunOrder();
     RunOrder(const RunOrder &) = delete;
     RunOrder &operator=(const RunOrder &) = delete;
@@ -88,5 +88,6 @@ private:
     const VendorFolder &folder;
     const Kind kind;
     std::optional<quint64> number;
-    int alive = -1; // "dns.alive", open for the whole run
+    int alive = -1;                    // "dns.alive", open for the whole run
+    std::optional<quint64> lockedByte; // the byte of it that marks this run alive
 };

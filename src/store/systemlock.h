@@ -49,6 +49,8 @@ private:
 // Takes the lock of the byte at `offset` unless another process holds it;
 // never waits. False when it is not taken.
 bool lockByte(int descriptor, quint64 offset);
+// Releases the lock of the byte at `offset` that this process holds.
+void unlockByte(int descriptor, quint64 offset);
 // Whether another process holds a lock on a byte in [first, last]; none
 // when that cannot be told. A range holding a byte this process locked is
 // never asked about (Windows would see its own lock there).

@@ -25,6 +25,8 @@ bool lockByte(int, quint64)
            MemMachine::Effect::Happens;
 }
 
+void unlockByte(int, quint64) {}
+
 std::optional<bool> isRangeLockedByAnother(int, quint64, quint64)
 {
     return false;

@@ -46,6 +46,12 @@ bool lockByte(int descriptor, quint64 offset)
     return fcntl(descriptor, F_SETLK, &byte) == 0;
 }
 
+void unlockByte(int descriptor, quint64 offset)
+{
+    struct flock byte = byteRange(F_UNLCK, offset, offset);
+    fcntl(descriptor, F_SETLK, &byte);
+}
+
 std::optional<bool> isRangeLockedByAnother(int descriptor, quint64 first, quint64 last)
 {
     // F_GETLK reports a lock that would conflict, which only another

@@ -70,6 +70,12 @@ bool lockByte(int descriptor, quint64 offset)
     return lockRange(descriptor, offset, 1);
 }
 
+void unlockByte(int descriptor, quint64 offset)
+{
+    OVERLAPPED start = at(offset);
+    UnlockFileEx(handleOf(descriptor), 0, 1, 0, &start);
+}
+
 std::optional<bool> isRangeLockedByAnother(int descriptor, quint64 first, quint64 last)
 {
     // Windows has no test for a lock: the range is locked and at once

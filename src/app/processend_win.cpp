@@ -1,0 +1,8 @@
+#include "processend.h"
+
+#include <windows.h>
+
+void terminateProcess(int exitCode)
+{
+    TerminateProcess(GetCurrentProcess(), UINT(exitCode));
+}
