@@ -6,6 +6,7 @@
 #include <QDir>
 #include <QDirIterator>
 #include <QFile>
+#include <QFileInfo>
 #include <QProcess>
 #include <QSettings>
 #include <QTextStream>
@@ -157,17 +158,21 @@ void TestMachine::startInWine(QProcess &process, const QStringList &arguments) c
 
 TestMachine::Run TestMachine::runTool(const QStringList &arguments) const
 {
+    const qint64 logSizeBefore = QFileInfo(logFilePath()).size();
     QProcess tool;
     startTool(tool, arguments);
     const Run run = waitForRun(tool);
     // Under Wine on a loaded machine a program now and then dies as it
     // starts, before any code of its own: exit code 1, which the tool never
-    // uses, and no output. Such a run did nothing and runs once more.
-    if (!isWindows() || run.exitCode != 1 || !run.standardOutput.isEmpty() ||
-        !run.standardError.isEmpty())
+    // uses, or Wine's own process ends on a signal (-1), with no output and
+    // no line logged. Such a run did nothing and runs once more.
+    const bool diedAsItStarted = (run.exitCode == 1 || run.exitCode == -1) &&
+                                 run.standardOutput.isEmpty() && run.standardError.isEmpty() &&
+                                 QFileInfo(logFilePath()).size() == logSizeBefore;
+    if (!isWindows() || !diedAsItStarted)
         return run;
-    qWarning("tarnwick-dns %s died under Wine as it started; run once more",
-             qPrintable(arguments.join(QLatin1Char(' '))));
+    qWarning("tarnwick-dns %s died under Wine as it started (exit code %d); run once more",
+             qPrintable(arguments.join(QLatin1Char(' '))), run.exitCode);
     QProcess again;
     startTool(again, arguments);
     return waitForRun(again);
