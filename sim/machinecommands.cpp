@@ -9,6 +9,13 @@
 
 namespace {
 
+// What separates the servers of a NameServer value.
+const QRegularExpression &serverSeparators()
+{
+    static const QRegularExpression separators(QStringLiteral("[,\\s]+"));
+    return separators;
+}
+
 CommandAnswer wmic(const RegistryAccess &registry, const QStringList &arguments, bool utf16)
 {
     const QStringList expected = {QStringLiteral("nic"), QStringLiteral("where"),
@@ -101,7 +108,7 @@ CommandAnswer netsh(const RegistryAccess &registry, const QStringList &a)
         if (!ok || index < 1)
             return failedWith("The parameter is incorrect.");
         servers = registry.value(key, QStringLiteral("NameServer"))
-                      .split(QRegularExpression(QStringLiteral("[,\\s]+")), Qt::SkipEmptyParts);
+                      .split(serverSeparators(), Qt::SkipEmptyParts);
         if (servers.contains(address))
             return failedWith("The object already exists.");
         servers.insert(std::min(index - 1, int(servers.size())), address);
@@ -162,8 +169,7 @@ QString dnsStackKey(const QString &guid, bool ipv6)
 std::optional<QString> storedDnsServers(const QString &servers, bool ipv6)
 {
     QStringList stored;
-    for (const QString &server :
-         servers.split(QRegularExpression(QStringLiteral("[,\\s]+")), Qt::SkipEmptyParts)) {
+    for (const QString &server : servers.split(serverSeparators(), Qt::SkipEmptyParts)) {
         const QHostAddress address(server);
         if (address.protocol() !=
             (ipv6 ? QAbstractSocket::IPv6Protocol : QAbstractSocket::IPv4Protocol))

@@ -15,7 +15,13 @@ MemMachine *currentMachine = nullptr;
 
 QString normalized(const QString &keyPath)
 {
-    return keyPath.split(QLatin1Char('\\'), Qt::SkipEmptyParts).join(QLatin1Char('\\')).toUpper();
+    // Most paths have no empty part to drop: only upper-cased.
+    const bool plain = !keyPath.contains(QLatin1String("\\\\")) &&
+                       !keyPath.startsWith(QLatin1Char('\\')) &&
+                       !keyPath.endsWith(QLatin1Char('\\'));
+    return (plain ? keyPath
+                  : keyPath.split(QLatin1Char('\\'), Qt::SkipEmptyParts).join(QLatin1Char('\\')))
+        .toUpper();
 }
 
 } // namespace

@@ -109,7 +109,8 @@ MemTool::Run MemTool::run(const QStringList &arguments, const MemMachine::RunFau
 
 MemTool::Snapshot MemTool::snapshot() const
 {
-    Snapshot snapshot{machine->registry(), {}};
+    Snapshot snapshot{
+        machine->registry(), QDir(vendorFolder()).entryList(QDir::Dirs | QDir::NoDotAndDotDot), {}};
     for (const QFileInfo &entry : QDir(vendorFolder()).entryInfoList(QDir::Files | QDir::Hidden)) {
         QFile file(entry.filePath());
         if (file.open(QIODevice::ReadOnly))
@@ -127,6 +128,10 @@ void MemTool::restore(const Snapshot &snapshot)
     QDir folder(vendorFolder());
     for (const QString &name : folder.entryList(QDir::Files | QDir::Hidden))
         folder.remove(name);
+    for (const QString &name : folder.entryList(QDir::Dirs | QDir::NoDotAndDotDot))
+        QDir(folder.filePath(name)).removeRecursively();
+    for (const QString &name : snapshot.folders)
+        folder.mkdir(name);
     for (const Snapshot::File &saved : snapshot.files) {
         QFile file(folder.filePath(saved.name));
         if (file.open(QIODevice::WriteOnly) && file.write(saved.bytes) == saved.bytes.size()) {

@@ -35,11 +35,13 @@ public:
     };
     Run run(const QStringList &arguments, const MemMachine::RunFaults &faults = {});
 
-    // The registry and every file of the vendor folder, with its owner, to
-    // be put back whole; the log and the journal start empty then.
+    // The registry and every file of the vendor folder, with its owner, and
+    // the names of its folders (put back empty), to be put back whole; the
+    // log and the journal start empty then.
     struct Snapshot
     {
         MemMachine::Registry registry;
+        QStringList folders;
         struct File
         {
             QString name;

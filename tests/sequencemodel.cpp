@@ -127,13 +127,22 @@ bool quoteOpenAtLineEnd(const QByteArray &bytes)
 // a byte order mark, which QSettings reads as a line of its own; none when
 // it is missing, another account's, or does not read whole (bytes that are
 // no UTF-8 text, a last line cut short, a quote not closed on its line, a
-// value that is no text, no value at all).
-std::unique_ptr<QSettings> readDataFile(const QString &path)
+// value that is no text, no value at all, an item of "Switched" that is no
+// interface ID). Readings are kept by the file's
+// bytes: a search reads the same few files again and again.
+std::shared_ptr<const QSettings> readDataFile(const QString &path)
 {
     QFile file(path);
     if (!file.open(QIODevice::ReadOnly) || QFileInfo(path).ownerId() != 0)
         return nullptr;
     QByteArray bytes = file.readAll();
+    static QHash<QByteArray, std::shared_ptr<const QSettings>> readings;
+    const auto known = readings.constFind(bytes);
+    if (known != readings.constEnd())
+        return *known;
+    if (readings.size() > 10000)
+        readings.clear();
+    std::shared_ptr<const QSettings> &reading = readings[bytes];
     if (bytes.startsWith("\xef\xbb\xbf"))
         bytes = bytes.mid(3);
     if (bytes.contains('\0') || QString::fromUtf8(bytes).toUtf8() != bytes ||
@@ -146,7 +155,7 @@ std::unique_ptr<QSettings> readDataFile(const QString &path)
         return nullptr;
     stripped.close();
     // QSettings reads the file whole as it is made.
-    auto settings = std::make_unique<QSettings>(stripped.fileName(), QSettings::IniFormat);
+    auto settings = std::make_shared<QSettings>(stripped.fileName(), QSettings::IniFormat);
     stripped.remove();
     if (settings->allKeys().isEmpty())
         return nullptr;
@@ -154,7 +163,43 @@ std::unique_ptr<QSettings> readDataFile(const QString &path)
         if (settings->value(key).userType() != QMetaType::QString)
             return nullptr;
     }
-    return settings->status() == QSettings::NoError ? std::move(settings) : nullptr;
+    // An item of "Switched" that is no interface ID was mistyped.
+    static const QRegularExpression guid(
+        QStringLiteral("^\\{[0-9A-F]{8}(-[0-9A-F]{4}){3}-[0-9A-F]{12}\\}$"),
+        QRegularExpression::CaseInsensitiveOption);
+    for (const QString &id : settings->value(QStringLiteral("VpnDns/Switched"))
+                                 .toString()
+                                 .split(';', Qt::SkipEmptyParts)) {
+        if (!guid.match(id.trimmed()).hasMatch() && !id.trimmed().isEmpty())
+            return nullptr;
+    }
+    if (settings->status() == QSettings::NoError)
+        reading = settings;
+    return reading;
+}
+
+// The copy, which only the tool writes: always with its generation, the
+// user's entries, the VPN's four keys or none, and nothing else. Any other
+// copy lost lines and holds no record.
+std::shared_ptr<const QSettings> readCopy(const QString &path)
+{
+    std::shared_ptr<const QSettings> copy = readDataFile(path);
+    if (!copy || !copy->contains(QStringLiteral("Record/Generation")) ||
+        !copy->contains(QStringLiteral("UserDns/Args")))
+        return nullptr;
+    const QStringList vpnKeys{QStringLiteral("VpnDns/IPv4"), QStringLiteral("VpnDns/IPv6"),
+                              QStringLiteral("VpnDns/Switched"),
+                              QStringLiteral("VpnDns/SwitchedFor")};
+    const auto present = std::count_if(vpnKeys.cbegin(), vpnKeys.cend(),
+                                       [&](const QString &key) { return copy->contains(key); });
+    const QStringList written =
+        vpnKeys + QStringList{QStringLiteral("Record/Generation"), QStringLiteral("UserDns/Args"),
+                              QStringLiteral("VpnDns/Adapter")};
+    const QStringList keys = copy->allKeys();
+    const bool onlyWritten = std::all_of(keys.cbegin(), keys.cend(), [&](const QString &key) {
+        return written.contains(key, Qt::CaseInsensitive);
+    });
+    return onlyWritten && (present == 0 || present == vpnKeys.size()) ? copy : nullptr;
 }
 
 bool sameRecord(const QSettings &one, const QSettings &other)
@@ -175,11 +220,21 @@ std::optional<quint64> generationOf(const QSettings &settings)
     return ok && generation < generationBound ? std::optional<quint64>(generation) : std::nullopt;
 }
 
-bool generationOutOfRange(const QSettings &settings)
+// A generation that is no number in range, which only an edit leaves,
+// reads as older than any.
+bool generationSpoiled(const QSettings &settings)
 {
-    bool ok = false;
-    const quint64 generation = settings.value(QStringLiteral("Record/Generation")).toULongLong(&ok);
-    return ok && generation >= generationBound;
+    return settings.contains(QStringLiteral("Record/Generation")) && !generationOf(settings);
+}
+
+// Whether the copy holds a later record than dns.dat: a run stopped between
+// its two writes, or one that could not replace dns.dat.
+bool isCopyAhead(const QSettings &written, const QSettings &copied)
+{
+    const auto writtenGeneration = generationOf(written);
+    const auto copiedGeneration = generationOf(copied);
+    return copiedGeneration && (writtenGeneration ? *copiedGeneration > *writtenGeneration
+                                                  : generationSpoiled(written));
 }
 
 // Whether an entry's servers text holds plain addresses only: an item that
@@ -247,7 +302,7 @@ bool SequenceModel::maySpoil(bool ofCopy) const
         return recordsAlike();
     // The copy must hold every entry whole too: one spoiled in both files is
     // a loss the README names.
-    const std::unique_ptr<QSettings> copied = readPair().second;
+    const std::shared_ptr<const QSettings> copied = readPair().second;
     if (!copied)
         return false;
     const QStringList entries =
@@ -256,12 +311,10 @@ bool SequenceModel::maySpoil(bool ofCopy) const
                        [](const QString &entry) { return isWholeEntry(entry.section('@', 1)); });
 }
 
-std::pair<std::unique_ptr<QSettings>, std::unique_ptr<QSettings>> SequenceModel::readPair() const
+std::pair<SequenceModel::Reading, SequenceModel::Reading> SequenceModel::readPair() const
 {
-    std::unique_ptr<QSettings> written = readDataFile(machine->dataFilePath());
-    std::unique_ptr<QSettings> copied =
-        readDataFile(machine->dataFilePath() + QStringLiteral(".copy"));
-    return {std::move(written), std::move(copied)};
+    return {readDataFile(machine->dataFilePath()),
+            readCopy(machine->dataFilePath() + QStringLiteral(".copy"))};
 }
 
 // Which interfaces the tool holds switched, as its record says: only those
@@ -279,13 +332,9 @@ void SequenceModel::readRecord(bool edited)
     const auto [written, copied] = readPair();
     const QSettings *record = written ? written.get() : copied.get();
     if (written && copied && !sameRecord(*written, *copied)) {
-        const auto writtenGeneration = generationOf(*written);
-        const auto copiedGeneration = generationOf(*copied);
-        const bool copyAhead =
-            copiedGeneration && (writtenGeneration ? *copiedGeneration > *writtenGeneration
-                                                   : generationOutOfRange(*written));
-        if (!copyAhead) {
-            followRewrite(*written, *copied, writtenGeneration || copiedGeneration, edited);
+        if (!isCopyAhead(*written, *copied)) {
+            followRewrite(*written, *copied, generationOf(*written) || generationOf(*copied),
+                          edited);
             settleLosses();
             return;
         }
@@ -396,14 +445,30 @@ bool SequenceModel::recordHidden() const
            (ours(machine->dataFilePath()) || ours(machine->dataFilePath() + ".copy"));
 }
 
+bool SequenceModel::readsAsRewrite() const
+{
+    const auto [written, copied] = readPair();
+    return written && copied && !sameRecord(*written, *copied) && !isCopyAhead(*written, *copied);
+}
+
 bool SequenceModel::recordsAlike() const
 {
-    const QString copyPath = machine->dataFilePath() + QStringLiteral(".copy");
-    if (!QFile::exists(machine->dataFilePath()) && !QFile::exists(copyPath))
+    if (!QFile::exists(machine->dataFilePath()) &&
+        !QFile::exists(machine->dataFilePath() + QStringLiteral(".copy")))
         return true;
-    const std::unique_ptr<QSettings> written = readDataFile(machine->dataFilePath());
-    const std::unique_ptr<QSettings> copied = readDataFile(copyPath);
+    const auto [written, copied] = readPair();
     return written && copied && sameRecord(*written, *copied);
+}
+
+QString SequenceModel::checkOnUser(const QStringList &names) const
+{
+    QStringList differences;
+    for (const QString &name : names) {
+        differences.append(difference(name, userInterfaceIds().value(name),
+                                      interfaces.value(name).user,
+                                      QStringLiteral("not the servers the user run gave it")));
+    }
+    return joinProblems(differences);
 }
 
 QString SequenceModel::checkOnVpn(const QString &set) const

@@ -87,12 +87,17 @@ public:
     void loseRecord();
     // Whether dns.dat and its copy hold the same record (or neither exists).
     bool recordsAlike() const;
+    // Whether dns.dat reads whole but other than its copy, the copy not
+    // ahead: as the tool reads another writer's rewrite.
+    bool readsAsRewrite() const;
     // Whether a data file of the tool's exists, but neither reads whole.
     bool recordHidden() const;
     // Whether a step may spoil the copy (`ofCopy`) or dns.dat: only while
     // the other file holds the record whole, each entry whole.
     bool maySpoil(bool ofCopy) const;
 
+    // What differs from the user's servers on the interfaces `names`.
+    QString checkOnUser(const QStringList &names) const;
     // What differs from the servers of vpn set `set` on any listed interface.
     QString checkOnVpn(const QString &set) const;
     // What `status --json` answered (its exit code and JSON) differs from
@@ -106,7 +111,8 @@ public:
 private:
     // dns.dat and its copy as the tool reads them; none for one that does
     // not read whole.
-    std::pair<std::unique_ptr<class QSettings>, std::unique_ptr<QSettings>> readPair() const;
+    using Reading = std::shared_ptr<const class QSettings>;
+    std::pair<Reading, Reading> readPair() const;
     // Settles the loss of each interface no longer switched (beforeLoss).
     void settleLosses();
     void followRewrite(const class QSettings &written, const QSettings &copied, bool withGeneration,

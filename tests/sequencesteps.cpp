@@ -89,6 +89,8 @@ QString SequenceRunner::execute(const QString &step)
         return damageDataFile(step.mid(damage.size()));
     if (step.startsWith(garbleOrder))
         return garbleCounter(step.mid(garbleOrder.size()));
+    if (step.startsWith(QLatin1String("alive ")))
+        return spoilAliveFile(step.mid(6));
     if (step.startsWith(together))
         return runTogether(step.mid(together.size()));
     if (step.startsWith(change))
@@ -104,10 +106,19 @@ QString SequenceRunner::runAlone(const QString &run, const QString &fault)
     const QStringList arguments = toolArguments(run);
     if (arguments.isEmpty())
         return unreadableStep;
+    const bool rewriteBefore = model.readsAsRewrite();
+    const QByteArray dataFileBefore = fileBytes(machine.dataFilePath());
     const std::optional<StepMachine::RunEnd> end = machine.run(arguments, fault, run);
     if (!end)
         return unreadableStep;
     model.readRecord();
+    // Killed or not, a run of the tool's own never leaves what reads as
+    // another writer's rewrite, unless it found one and left dns.dat as it
+    // was: it wrote nothing, or could not replace dns.dat.
+    if (model.readsAsRewrite() &&
+        !(rewriteBefore && fileBytes(machine.dataFilePath()) == dataFileBefore))
+        return QStringLiteral("'%1' left dns.dat and its copy as another writer's rewrite")
+            .arg(run);
     if (!end->problem.isEmpty() || fault == QLatin1String("no listing") ||
         (end->killed && !isVpnRun(run)))
         return end->problem;
@@ -119,8 +130,20 @@ QString SequenceRunner::runAlone(const QString &run, const QString &fault)
         return QStringLiteral("dns.dat and its copy differ after '%1'").arg(run);
     const bool undisturbed = fault.isEmpty() || fault == QLatin1String("wmic fail") ||
                              (fault.startsWith(QLatin1String("kill ")) && !end->killed);
-    return isVpnRun(run) && undisturbed ? model.checkOnVpn(run.section(QLatin1Char(' '), 1))
-                                        : QString();
+    if (!undisturbed || end->killed)
+        return QString();
+    if (isVpnRun(run))
+        return model.checkOnVpn(run.section(QLatin1Char(' '), 1));
+    const QStringList named = run.section(QLatin1Char(' '), 1).split(QLatin1Char(','));
+    return run.startsWith(QLatin1String("user ")) && named.filter(QStringLiteral("!")).isEmpty()
+               ? model.checkOnUser(named)
+               : QString();
+}
+
+QByteArray SequenceRunner::fileBytes(const QString &path)
+{
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray("-");
 }
 
 QString SequenceRunner::runTogether(const QString &pair)
@@ -160,10 +183,8 @@ QString SequenceRunner::changeServers(const QString &entry)
 
 namespace {
 
-// The text cut in its `number`-th line that is not blank (counted from 1,
-// round the lines as often as it takes): in the middle, or just after its
-// first `after` ("@" or ",") where it holds one.
-QString cutInLine(const QString &text, int number, const QString &after)
+// The start and length of each line that is not blank.
+QList<QPair<int, int>> lineSpans(const QString &text)
 {
     static const QRegularExpression line(QStringLiteral("^[^\r\n]+"),
                                          QRegularExpression::MultilineOption);
@@ -172,14 +193,81 @@ QString cutInLine(const QString &text, int number, const QString &after)
         const QRegularExpressionMatch match = it.next();
         lines.append({match.capturedStart(), match.capturedLength()});
     }
-    if (lines.isEmpty())
-        return text;
-    const QPair<int, int> cut = lines.at((qMax(1, number) - 1) % lines.size());
-    const int mark = after.isEmpty() ? -1 : text.mid(cut.first, cut.second).indexOf(after);
-    return text.left(cut.first + (mark < 0 ? cut.second / 2 : mark + 1));
+    return lines;
+}
+
+// Where the first item of a line ends: the first server after its "@", else
+// its value after "=" (past an opening quote); -1 for a group's line, whose
+// name is no item.
+int itemEnd(const QString &line)
+{
+    const int at = line.indexOf(QLatin1Char('@'));
+    const int equals = line.indexOf(QLatin1Char('='));
+    if (equals < 0)
+        return -1;
+    int start = at >= 0 ? at + 1 : equals + 1;
+    if (start < line.size() && line.at(start) == QLatin1Char('"'))
+        ++start;
+    int end = start;
+    while (end < line.size() && !QStringLiteral(",;\"]").contains(line.at(end)))
+        ++end;
+    return end > start ? end : -1;
 }
 
 } // namespace
+
+QString editedInLine(const QString &text, const QString &kind)
+{
+    static const QRegularExpression form(
+        QStringLiteral("^(cut in|cut at|typo in|drop|repeat) ([1-9]\\d*)([@,]?)$"));
+    const QRegularExpressionMatch match = form.match(kind);
+    const QList<QPair<int, int>> lines = lineSpans(text);
+    if (!match.hasMatch() || lines.isEmpty())
+        return QString();
+    const QString edit = match.captured(1);
+    const QPair<int, int> span = lines.at((match.captured(2).toInt() - 1) % lines.size());
+    const QString line = text.mid(span.first, span.second);
+    const int lineEnd = span.first + span.second;
+    if (edit == QLatin1String("drop") || edit == QLatin1String("repeat")) {
+        const int next = text.indexOf(QLatin1Char('\n'), lineEnd);
+        const int after = next < 0 ? text.size() : next + 1;
+        const QString whole = text.mid(span.first, after - span.first);
+        return text.left(span.first) +
+               (edit == QLatin1String("repeat") ? whole + whole : QString()) + text.mid(after);
+    }
+    if (edit == QLatin1String("typo in")) {
+        const int end = itemEnd(line);
+        if (end < 0)
+            return text;
+        const QChar typed =
+            line.at(end - 1) == QLatin1Char('x') ? QLatin1Char('y') : QLatin1Char('x');
+        return text.left(span.first + end - 1) + typed + text.mid(span.first + end);
+    }
+    const int mark = match.captured(3).isEmpty() ? -1 : line.indexOf(match.captured(3));
+    const QString cut = text.left(span.first + (mark < 0 ? span.second / 2 : mark + 1));
+    // An editor that saves a file cut there writes a line after it.
+    return edit == QLatin1String("cut in") ? cut + QStringLiteral("; end\r\n") : cut;
+}
+
+QStringList lineEditKinds(const QString &text)
+{
+    QStringList kinds;
+    const QList<QPair<int, int>> lines = lineSpans(text);
+    for (int number = 1; number <= lines.size(); ++number) {
+        const QString line = text.mid(lines.at(number - 1).first, lines.at(number - 1).second);
+        for (const QString &cut : {QStringLiteral("cut in %1"), QStringLiteral("cut at %1")}) {
+            kinds.append(cut.arg(number));
+            for (const char *mark : {"@", ","}) {
+                if (line.contains(QLatin1String(mark)))
+                    kinds.append(cut.arg(number) + QLatin1String(mark));
+            }
+        }
+        for (const QString &edit :
+             {QStringLiteral("typo in %1"), QStringLiteral("drop %1"), QStringLiteral("repeat %1")})
+            kinds.append(edit.arg(number));
+    }
+    return kinds;
+}
 
 // Edits dns.dat or its copy as a careless hand, another editor or another
 // writer would. Where one file no longer holds the record, the other does.
@@ -230,10 +318,8 @@ QString SequenceRunner::damageDataFile(const QString &step)
             QRegularExpression(QStringLiteral("^(Args=\"?[^@\r\n]*@[^;\"\r\n]*)[^;\"\r\n]"),
                                QRegularExpression::MultilineOption),
             QStringLiteral("\\1x"));
-    else if (kind.startsWith(QLatin1String("cut in "))) // as an editor saves a file cut there
-        edited = cutInLine(edited, kind.mid(7).remove(QRegularExpression("\\D")).toInt(),
-                           kind.mid(7).remove(QRegularExpression("\\d"))) +
-                 QStringLiteral("; end\r\n");
+    else if (!editedInLine(edited, kind).isNull())
+        edited = editedInLine(edited, kind);
     else if (kind == QLatin1String("empty")) // cut to nothing
         edited.clear();
     else if (kind == QLatin1String("rewrite")) // an older version's entries, in its order
@@ -296,9 +382,9 @@ QString SequenceRunner::damageBothFiles(const QString &kind)
                 : QStringLiteral("cannot write %1").arg(paths.join(QStringLiteral(", ")));
 }
 
-// dns.order as a power loss or another program leaves it: its first line
-// garbled (first), its second line above its first (above) or at the top of
-// the range (top).
+// dns.order as a power loss or another program leaves it: its first or
+// second line garbled (first, second), its lines swapped (swap), its second
+// line above its first (above) or at the top of the range (top).
 QString SequenceRunner::garbleCounter(const QString &kind) const
 {
     QFile counter(machine.vendorFolder() + QStringLiteral("/dns.order"));
@@ -311,6 +397,10 @@ QString SequenceRunner::garbleCounter(const QString &kind) const
     QByteArray second = lines.value(1);
     if (kind == QLatin1String("first"))
         first = "xx" + first.mid(2);
+    else if (kind == QLatin1String("second"))
+        second = "xx" + second.mid(2);
+    else if (kind == QLatin1String("swap"))
+        std::swap(first, second);
     else if (kind == QLatin1String("above"))
         second = QByteArray::number(taken + 5);
     else if (kind == QLatin1String("top"))
@@ -321,6 +411,18 @@ QString SequenceRunner::garbleCounter(const QString &kind) const
     if (!counter.open(QIODevice::WriteOnly | QIODevice::Truncate) ||
         counter.write(bytes) != bytes.size())
         return QStringLiteral("cannot write %1").arg(counter.fileName());
+    return QString();
+}
+
+// dns.alive deleted (missing), or a folder in its place (folder).
+QString SequenceRunner::spoilAliveFile(const QString &kind) const
+{
+    const QString path = machine.vendorFolder() + QStringLiteral("/dns.alive");
+    if (kind != QLatin1String("missing") && kind != QLatin1String("folder"))
+        return unreadableStep;
+    QFile::remove(path);
+    if (kind == QLatin1String("folder") && !QDir().mkpath(path))
+        return QStringLiteral("cannot make the folder %1").arg(path);
     return QString();
 }
 

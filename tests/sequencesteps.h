@@ -46,8 +46,8 @@
 //                               rewrite of "Args" (rewrite), the file cut
 //                               short (cut), cut to nothing (empty), one
 //                               character of the first entry's last server
-//                               mistyped (typo), cut in its N-th line with a
-//                               line saved after (cut in N)
+//                               mistyped (typo), or one of its lines edited
+//                               (editedInLine)
 //   damage copy KIND            dns.dat.copy re-saved as UTF-16 (utf16), cut
 //                               short (cut) or to nothing (empty), deleted
 //                               (delete), given to another account
@@ -57,10 +57,24 @@
 //                               to nothing and its copy deleted (lost), both
 //                               generations at the top of their range
 //                               (generation)
-//   garble order KIND           dns.order's first line garbled (first), its
+//   garble order KIND           dns.order's first or second line garbled
+//                               (first, second), its lines swapped (swap), its
 //                               second line above the first (above) or at the
 //                               top of its range (top)
+//   alive KIND                  dns.alive deleted (missing) or a folder in its
+//                               place (folder)
 //
+
+// A data file's text with one of its lines edited (counted from 1 among the
+// lines that are not blank, round them as often as it takes): "cut in
+// N[@|,]" cuts it in its middle, or just after its first "@" or ",", and
+// saves a line after it, as an editor does; "cut at N[@|,]" cuts it so,
+// with nothing after; "typo in N" mistypes the last character of its first
+// item (its first server, else its value, else its group's name); "drop N"
+// deletes it and "repeat N" repeats it. A null text for another kind.
+QString editedInLine(const QString &text, const QString &kind);
+// Every such edit of the lines `text` holds.
+QStringList lineEditKinds(const QString &text);
 
 extern const QString unreadableStep;
 extern const QString notOnThisMachine;
@@ -172,10 +186,14 @@ private:
     QString changeServers(const QString &entry);
     QString garbleLock(const QString &hexBytes) const;
     QString garbleCounter(const QString &kind) const;
+    QString spoilAliveFile(const QString &kind) const;
     QString damageDataFile(const QString &step);
     QString damageBothFiles(const QString &kind);
     QString userEntry(const QString &named) const;
     QStringList toolArguments(const QString &run) const;
+    // A file's bytes, "-" when it cannot be read, to tell whether a run
+    // wrote it.
+    static QByteArray fileBytes(const QString &path);
 
     StepMachine &machine;
     SequenceModel model;

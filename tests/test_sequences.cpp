@@ -421,12 +421,16 @@ QString StepGenerator::damage()
     // Wine keeps no owners.
     if (where == Where::InProcess || !TestMachine::windowsWanted())
         kinds.append(QStringLiteral("copy untrusted"));
-    // A cut inside any line of either file, as an editor saves it.
-    const QString cut =
-        QStringLiteral("cut in %1%2").arg(random.bounded(1, 10)).arg(pick({"", "@", ","}));
-    kinds << cut << QStringLiteral("copy ") + cut;
+    // An edit of any line of either file (editedInLine).
+    const QString edit = pick({"cut in", "cut at", "typo in", "drop", "repeat"});
+    const QString line =
+        QStringLiteral("%1 %2%3")
+            .arg(edit)
+            .arg(random.bounded(1, 10))
+            .arg(edit.startsWith(QLatin1String("cut")) ? pick({"", "@", ","}) : QString());
+    kinds << line << QStringLiteral("copy ") + line;
     if (random.bounded(4) == 0)
-        return QStringLiteral("garble order ") + pick({"first", "above", "top"});
+        return QStringLiteral("garble order ") + pick({"first", "second", "swap", "above", "top"});
     return QStringLiteral("damage ") + pick(kinds);
 }
 
@@ -741,6 +745,14 @@ void TestSequences::regressionsLoseNothing_data()
     QTest::newRow("generation at the top of its range, a run stopped between its writes")
         << "vpn B; damage pair generation; reset | kill between writes; "
            "change Ethernet@203.0.113.5; reset";
+    QTest::newRow("vpn run listing nothing beside an emptied pair")
+        << "vpn A; damage pair empty; vpn A | no listing";
+    QTest::newRow("copy cut after its generation line")
+        << "vpn A; damage pair generation; damage copy cut in 2";
+    QTest::newRow("generation no number, a run stopped between its writes")
+        << "vpn B; damage typo in 2; vpn A | kill between writes";
+    QTest::newRow("another product's TAP adapter switched, then an emptied pair")
+        << "with a second TAP adapter; vpn A; user Wi-Fi,Other VPN!3; vpn A; damage pair empty";
     QTest::newRow("empty lock file") << "garble lock; vpn A";
     QTest::newRow("garbled lock file") << "garble lock 9c0e41ff7a; vpn A";
 }

@@ -373,8 +373,14 @@ void Dns::switchToVpn(DnsManager &manager, DnsDataFile &dataFile, const QString 
     // works still leaves what a reset needs.
     const QString ownAdapter = manager.vpnAdapters().own();
     const InterfaceInfo *ownListed = manager.interfaceWithId(ownAdapter);
-    if (!dataFile.recordSwitch(entries, lastIpv4, lastIpv6, unitedIds(switched, targets), listed,
-                               ownListed ? ownListed->id() : ownAdapter)) {
+    if (manager.interfaces().isEmpty() && !dataFile.hasRecord()) {
+        // Nothing is switched, and a record written now would say that none
+        // is, where files that do not read whole, or were deleted, may have
+        // known better: the next reset then finds the VPN's servers by
+        // themselves.
+        logInfo(objectName(), QStringLiteral("No adapter listed, the DNS data file left as it is"));
+    } else if (!dataFile.recordSwitch(entries, lastIpv4, lastIpv6, unitedIds(switched, targets),
+                                      listed, ownListed ? ownListed->id() : ownAdapter)) {
         leaveUnchanged(
             QStringLiteral("Cannot record the user's DNS servers, DNS servers left unchanged"),
             QStringLiteral("the user's DNS servers cannot be recorded"));
@@ -435,7 +441,10 @@ QList<InterfaceInfo> Dns::defaultRecords(DnsManager &manager, const QStringList 
     logInfo(objectName(), QStringLiteral("Clear current DNS entries"));
     QList<InterfaceInfo> records;
     for (InterfaceInfo record : manager.interfaces()) {
-        if (record.isVpn())
+        // Where nothing tells which of several TAP adapters is the VPN's own,
+        // each may be another product's that a vpn run switched: they are
+        // cleared as the others are.
+        if (record.isVpn() && !manager.vpnAdapters().isAmbiguous())
             continue;
         // Only a list a vpn run could have left goes; the user's own
         // servers, a default one among them, stay.
@@ -461,6 +470,11 @@ void Dns::switchToUser(DnsManager &manager, DnsDataFile &dataFile,
     QStringList targets;
     for (const InterfaceInfo &record : records)
         targets.append(record.id());
+    // Found by their servers, the switched interfaces are on record before
+    // the first change: one that a killed run left half restored would no
+    // longer be found so.
+    if (dataFile.switchedByRule())
+        dataFile.recordSwitchBack(switched);
     const QStringList stillSwitched = idsWithout(switched, manager.setDnsFromUser(targets));
     if (!stillSwitched.isEmpty()) {
         // With the record kept, the next vpn run keeps their saved entries and

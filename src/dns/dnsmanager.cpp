@@ -259,7 +259,7 @@ void DnsManager::loadInterfaces()
     if (vpnCount > 1) {
         logWarning(objectName(), QStringLiteral("%1 TAP adapters are listed and no entry or record "
                                                 "names the VPN's own: every one counts as the "
-                                                "VPN's, and none is switched back")
+                                                "VPN's, and none is switched back from a record")
                                      .arg(vpnCount));
     }
 }
@@ -498,7 +498,9 @@ QStringList DnsManager::setDnsFromUser(const QStringList &ids)
     logInfo(objectName(), QStringLiteral("Set DNS settings from user"));
     QStringList restored;
     for (const InterfaceInfo &record : qAsConst(inventory)) {
-        if (record.isVpn() || !containsId(ids, record.id()))
+        // The VPN's own adapter keeps the VPN's servers; where none of several
+        // TAP adapters is known as its own, one the caller names is restored.
+        if (!containsId(ids, record.id()) || (record.isVpn() && !vpnAdapters().isAmbiguous()))
             continue;
         if (replaceInterfaceDns(record, record.ipv4Dns(), record.ipv6Dns()))
             restored.append(record.id());

@@ -22,6 +22,10 @@ public:
     bool isTapAdapter(const QString &id) const;
     // The VPN's own adapter's ID in lower case; empty where it is not known.
     QString own() const { return ownId; }
+    // True when several TAP adapters are installed and none is known as the
+    // VPN's own: any of them may be another product's that a vpn run
+    // switched.
+    bool isAmbiguous() const { return ownId.isEmpty() && lowerCaseIds.size() > 1; }
 
 private:
     QSet<QString> lowerCaseIds;

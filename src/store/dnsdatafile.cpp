@@ -85,14 +85,49 @@ std::optional<quint64> generationOf(const IniText &ini)
     return ok && generation < generationBound ? std::optional<quint64>(generation) : std::nullopt;
 }
 
-// Whether the text's generation is a number past the range: none can be
-// higher, so a run that writes after it starts again low, and a dns.dat that
-// still holds it after a run stopped between its two writes is the older.
-bool generationOutOfRange(const IniText &ini)
+// Whether the text holds a generation that reads as none: a number past the
+// range, or no number at all, which only an edit leaves. None can be higher,
+// so a run that writes after it starts again low, and a dns.dat that still
+// holds it after a run stopped between its two writes is the older.
+bool generationSpoiled(const IniText &ini)
 {
-    bool ok = false;
-    const quint64 generation = ini.text(generationKey).toULongLong(&ok);
-    return ok && generation >= generationBound;
+    return ini.contains(generationKey) && !generationOf(ini);
+}
+
+// Every version writes "Switched" as interface IDs: an item that is none was
+// mistyped, and the interface it stood for would read as not switched.
+QString foreignSwitchedItem(const IniText &ini)
+{
+    for (const QString &id : parseSavedArgs(ini.text(switchedKey), separator)) {
+        if (!isInterfaceGuid(id))
+            return QStringLiteral("'%1' holds '%2', which is no interface ID")
+                .arg(switchedKey, boundedForLog(id));
+    }
+    return QString();
+}
+
+// Why a copy that parses cannot be a record as written, or an empty text.
+// Only this version writes the copy, always with its generation and the
+// user's entries, with the VPN's four keys or none of them, and nothing
+// else: a copy otherwise was cut at a line's end or lost lines, and may hide
+// a switch.
+QString incompleteCopy(const IniText &ini)
+{
+    for (const QString &key : {generationKey, argsKey}) {
+        if (!ini.contains(key))
+            return QStringLiteral("'%1' is missing").arg(key);
+    }
+    const QStringList vpnKeys{ipv4Key, ipv6Key, switchedKey, switchedForKey};
+    const auto present = std::count_if(vpnKeys.cbegin(), vpnKeys.cend(),
+                                       [&ini](const QString &key) { return ini.contains(key); });
+    if (present != 0 && present != vpnKeys.size())
+        return QStringLiteral("some of the VPN's keys are missing");
+    const QStringList written = vpnKeys + QStringList{generationKey, argsKey, adapterKey};
+    for (const QString &key : ini.values.keys()) {
+        if (!written.contains(key, Qt::CaseInsensitive))
+            return QStringLiteral("it holds '%1', which no copy holds").arg(key);
+    }
+    return QString();
 }
 
 bool isAbsent(const VendorFolder::FileRead &file)
@@ -151,7 +186,11 @@ void DnsDataFile::decide(const VendorFolder::FileRead &file, const VendorFolder:
     for (IniText *ini : {&written, &copied}) {
         if (ini->isWhole() && ini->values.isEmpty())
             ini->damage = QStringLiteral("it holds nothing");
+        else if (ini->isWhole())
+            ini->damage = foreignSwitchedItem(*ini);
     }
+    if (copied.isWhole())
+        copied.damage = incompleteCopy(copied);
     auto noteDamage = [this](const QString &name, const VendorFolder::FileRead &read,
                              const IniText &ini) {
         if (read.status != VendorFolder::FileRead::Read || ini.isWhole())
@@ -169,7 +208,7 @@ void DnsDataFile::decide(const VendorFolder::FileRead &file, const VendorFolder:
     highestGeneration = qMax(fileRecord.generation.value_or(0), copyRecord.generation.value_or(0));
     const bool copyAhead = copyRecord.generation &&
                            (fileRecord.generation ? *copyRecord.generation > *fileRecord.generation
-                                                  : generationOutOfRange(written));
+                                                  : generationSpoiled(written));
     rewriteDue = !(fileWhole && copyWhole && sameRecord(written, copied));
     if (isAbsent(file) && isAbsent(copy)) {
         recordSource = Source::None;

@@ -113,6 +113,9 @@ public:
     // alone never makes a listed interface switched: an older version may
     // have restored it since, and the user changed its servers.
     QStringList switchedIds(const QList<InterfaceEntry> &current) const;
+    // Whether switchedIds() finds them by their servers rather than by the
+    // record's "Switched".
+    bool switchedByRule() const;
 
     // Replaces both files' content with the record of a switch to the VPN,
     // keeping the entries of interfaces `listed` or `switched` only. A file
@@ -148,7 +151,6 @@ private:
     static Record rewrittenRecord(const Record &written, const Record &copied);
     static bool switchedBelongsToVpn(const Record &record);
     bool switchedIsTrusted() const;
-    bool switchedByRule() const;
     bool write(Record wanted);
     bool writeOne(const QString &name, const QList<QPair<QString, QString>> &values) const;
     bool setAsideDamaged();

@@ -11,16 +11,26 @@
 //   the user changing an interface that is not switched, a VPN server among
 //   its new servers;
 //   one of those runs killed at each of its effects, with each of its calls
-//   failing, hanging or doing nothing, or with no adapter listed;
-//   each edit of the data files the random test knows, and a run during
-//   which dns.dat cannot be replaced.
-// A path holds at most one fault or kill; edits do not count. States are
-// told apart by the registry's values, both data files' bytes and owners,
-// the model and whether a fault was spent: not by the log, set-aside files,
-// the request counter or the lock.
+//   failing, hanging or doing nothing, with no adapter listed or wmic
+//   failing, or with dns.dat that cannot be replaced;
+//   each edit of the data files the random test knows, each file emptied or
+//   both, both deleted, both generations at the top of their range;
+//   edits of each line of dns.dat and of its copy as they stand: cut inside
+//   it (the middle, just after an "@" or a ",") with and without a line
+//   saved after it, one character of its first item changed, the line
+//   deleted or repeated;
+//   dns.order garbled, its lines swapped or its second line above the
+//   first; dns.alive missing or a folder.
+// The machine starts with and without SetInterfaceDnsSettings. A path holds
+// at most two faults or kills and LINE-EDITS edits of a line; other edits do
+// not count. States are told apart by the registry's values, both data
+// files' bytes and owners, dns.order and dns.alive once edited, the model
+// and what the path spent: not by the log, set-aside files, or the request
+// counter and the lock while unedited.
 //
-// Usage: tarnwick-explore DEPTH INTERFACES [SECONDS]
-// Searches to DEPTH steps, or until SECONDS have passed, and prints each
+// Usage: tarnwick-explore DEPTH INTERFACES [SECONDS [LINE-EDITS]]
+// Searches to DEPTH steps, or until SECONDS have passed, with at most
+// LINE-EDITS (0 or 1, default 1) edits of a line on a path, and prints each
 // depth's new states and seconds. Exits 1 with the shortest failing sequence
 // as a replay string for test_sequences (TARNWICK_REPLAY).
 #include "sequencesteps.h"
@@ -41,24 +51,48 @@ struct Node
     QStringList path;
     MemTool::Snapshot snapshot;
     SequenceModel model;
-    bool faultSpent = false;
+    bool withDnsApi = false; // the machine's iphlpapi has SetInterfaceDnsSettings
+    int faults = 0;          // faults and kills on the path
+    bool lineEdited = false; // a line of a data file was edited on the path
+    // dns.order or dns.alive was edited on the path: from then on they are
+    // part of the state.
+    bool lockFilesEdited = false;
 };
 
-const QStringList editSteps = {
-    QStringLiteral("damage bom"),           QStringLiteral("damage comment"),
-    QStringLiteral("damage blank"),         QStringLiteral("damage unquote"),
-    QStringLiteral("damage tap"),           QStringLiteral("damage cut"),
-    QStringLiteral("damage empty"),         QStringLiteral("damage utf16"),
-    QStringLiteral("damage rewrite"),       QStringLiteral("damage delete"),
-    QStringLiteral("damage copy utf16"),    QStringLiteral("damage copy cut"),
-    QStringLiteral("damage copy empty"),    QStringLiteral("damage copy delete"),
-    QStringLiteral("damage copy untrusted")};
+// How many faults and kills a path may hold.
+const int faultsPerPath = 2;
+
+const QStringList lockFileSteps = {
+    QStringLiteral("garble order first"), QStringLiteral("garble order second"),
+    QStringLiteral("garble order swap"),  QStringLiteral("garble order above"),
+    QStringLiteral("garble order top"),   QStringLiteral("alive missing"),
+    QStringLiteral("alive folder")};
+
+const QStringList editSteps = {QStringLiteral("damage bom"),
+                               QStringLiteral("damage comment"),
+                               QStringLiteral("damage blank"),
+                               QStringLiteral("damage unquote"),
+                               QStringLiteral("damage tap"),
+                               QStringLiteral("damage cut"),
+                               QStringLiteral("damage empty"),
+                               QStringLiteral("damage utf16"),
+                               QStringLiteral("damage rewrite"),
+                               QStringLiteral("damage delete"),
+                               QStringLiteral("damage copy utf16"),
+                               QStringLiteral("damage copy cut"),
+                               QStringLiteral("damage copy empty"),
+                               QStringLiteral("damage copy delete"),
+                               QStringLiteral("damage copy untrusted"),
+                               QStringLiteral("damage pair empty"),
+                               QStringLiteral("damage pair lost"),
+                               QStringLiteral("damage pair generation")};
 
 class Explorer
 {
 public:
-    Explorer(const QStringList &names, qint64 budgetMs)
-        : names(names), machine(names), runner(machine, names), budgetMs(budgetMs)
+    Explorer(const QStringList &names, qint64 budgetMs, int lineEditsPerPath)
+        : names(names), machine(names), runner(machine, names), budgetMs(budgetMs),
+          lineEditsPerPath(lineEditsPerPath)
     {
         clock.start();
     }
@@ -70,23 +104,28 @@ private:
     // Runs the step from the node's state, then `status`; what failed, or
     // an empty text. The run's effects and calls are kept for faultsOf.
     QString step(const Node &node, const QString &step);
+    // The edits of each line of dns.dat and of its copy, as they stand in
+    // the node's state, each that changes the file once.
+    QStringList lineEdits(const Node &node);
     // The fault steps of `run` from the node's state, after its plain run
     // showed how many effects and calls it has.
     QStringList faultsOf(const QString &run, int ticks, int calls) const;
-    QByteArray fingerprint(bool faultSpent) const;
-    // Takes the state reached by `path` unless it was seen; false with a
-    // report when its final reset fails.
-    bool reach(const QStringList &path, bool faultSpent, QList<Node> *next);
-    void report(const QStringList &path, const QString &failure) const;
+    QByteArray fingerprint(const Node &node) const;
+    // Takes the state that `reached` (its path and counts) stands for unless
+    // it was seen; false with a report when its final reset fails.
+    bool reach(Node reached, QList<Node> *next);
+    void report(const Node &node, const QStringList &path, const QString &failure) const;
     bool outOfTime() const { return clock.elapsed() >= budgetMs; }
 
     const QStringList names;
     MemoryMachine machine;
     SequenceRunner runner;
     const qint64 budgetMs;
+    const int lineEditsPerPath; // 0 or 1
     QElapsedTimer clock;
     QSet<QByteArray> seen;
     int lastTicks = 0;
+    int totalSteps = 0;
     int lastCalls = 0;
 };
 
@@ -101,7 +140,7 @@ QStringList Explorer::runs() const
 
 QStringList Explorer::faultsOf(const QString &run, int ticks, int calls) const
 {
-    QStringList faults{run + QStringLiteral(" | no listing")};
+    QStringList faults{run + QStringLiteral(" | no listing"), run + QStringLiteral(" | wmic fail")};
     for (int tick = 1; tick <= ticks; ++tick)
         faults.append(QStringLiteral("%1 | kill at %2").arg(run).arg(tick));
     for (int call = 1; call <= calls; ++call) {
@@ -114,6 +153,7 @@ QStringList Explorer::faultsOf(const QString &run, int ticks, int calls) const
 QString Explorer::step(const Node &node, const QString &text)
 {
     machine.memTool().restore(node.snapshot);
+    machine.memTool().memory().withDnsApi = node.withDnsApi;
     runner.setState(node.model);
     const QString failure = runner.execute(text);
     lastTicks = machine.memTool().memory().ticks();
@@ -121,35 +161,67 @@ QString Explorer::step(const Node &node, const QString &text)
     return failure.isEmpty() ? runner.checkStatus() : failure;
 }
 
-QByteArray Explorer::fingerprint(bool faultSpent) const
+QStringList Explorer::lineEdits(const Node &node)
+{
+    machine.memTool().restore(node.snapshot);
+    QStringList edits;
+    for (const QString &prefix : {QString(), QStringLiteral("copy ")}) {
+        QFile file(machine.vendorFolder() + QStringLiteral("/dns.dat") +
+                   (prefix.isEmpty() ? QString() : QStringLiteral(".copy")));
+        if (!file.open(QIODevice::ReadOnly) || !node.model.maySpoil(!prefix.isEmpty()))
+            continue;
+        const QByteArray bytes = file.readAll();
+        const QString text = QString::fromLatin1(bytes.constData(), bytes.size());
+        QSet<QString> results{text};
+        for (const QString &kind : lineEditKinds(text)) {
+            const QString edited = editedInLine(text, kind);
+            if (!results.contains(edited)) {
+                results.insert(edited);
+                edits.append(QStringLiteral("damage ") + prefix + kind);
+            }
+        }
+    }
+    return edits;
+}
+
+QByteArray Explorer::fingerprint(const Node &node) const
 {
     QCryptographicHash hash(QCryptographicHash::Md5);
     hash.addData(machine.memTool().memory().registryText().toUtf8());
-    for (const QString &name : {QStringLiteral("dns.dat"), QStringLiteral("dns.dat.copy")}) {
+    QStringList names{QStringLiteral("dns.dat"), QStringLiteral("dns.dat.copy")};
+    if (node.lockFilesEdited)
+        names << QStringLiteral("dns.order") << QStringLiteral("dns.alive");
+    for (const QString &name : qAsConst(names)) {
         QFile file(machine.vendorFolder() + QLatin1Char('/') + name);
-        hash.addData(file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray("-"));
+        hash.addData(file.open(QIODevice::ReadOnly) ? file.readAll()
+                     : QFileInfo(file).isDir()      ? QByteArray("folder")
+                                                    : QByteArray("-"));
         hash.addData(QByteArray::number(QFileInfo(file).ownerId()));
     }
     hash.addData(runner.state().text().toUtf8());
-    hash.addData(faultSpent ? "fault spent" : "");
+    hash.addData(QByteArray::number(node.faults) + (node.withDnsApi ? "native" : "") +
+                 (node.lineEdited ? "line edited" : "") +
+                 (node.lockFilesEdited ? "lock files edited" : ""));
     return hash.result();
 }
 
-bool Explorer::reach(const QStringList &path, bool faultSpent, QList<Node> *next)
+bool Explorer::reach(Node reached, QList<Node> *next)
 {
-    const QByteArray print = fingerprint(faultSpent);
+    const QByteArray print = fingerprint(reached);
     if (seen.contains(print))
         return true;
     seen.insert(print);
-    next->append(Node{path, machine.memTool().snapshot(), runner.state(), faultSpent});
+    reached.snapshot = machine.memTool().snapshot();
+    reached.model = runner.state();
+    next->append(reached);
     const QString failure = runner.finalReset();
     if (failure.isEmpty())
         return true;
-    report(path + QStringList(QStringLiteral("(final reset)")), failure);
+    report(reached, reached.path + QStringList(QStringLiteral("(final reset)")), failure);
     return false;
 }
 
-void Explorer::report(const QStringList &path, const QString &failure) const
+void Explorer::report(const Node &node, const QStringList &path, const QString &failure) const
 {
     QStringList steps = path;
     steps.removeAll(QStringLiteral("(final reset)"));
@@ -159,55 +231,87 @@ void Explorer::report(const QStringList &path, const QString &failure) const
                 qPrintable(machine.logLines()
                                .mid(qMax(0, int(machine.logLines().size()) - 40))
                                .join(QStringLiteral("\n    "))));
-    std::printf("  it replays %s\n", runsAsProcesses(steps)
-                                         ? "in-process, on the simulated machine and under Wine"
-                                         : "in-process only (a kill or fault by number)");
+    std::printf("  it replays %s%s\n",
+                runsAsProcesses(steps) ? "in-process, on the simulated machine and under Wine"
+                                       : "in-process only (a kill or fault by number)",
+                node.withDnsApi ? ", with TARNWICK_TEST_DNS_API=with" : "");
 }
 
 bool Explorer::search(int depth)
 {
     QList<Node> frontier;
-    if (!reach({}, false, &frontier))
-        return false;
+    // Machines with SetInterfaceDnsSettings, as most in use, and without.
+    for (const bool withDnsApi : {false, true}) {
+        machine.memTool().memory().withDnsApi = withDnsApi;
+        Node root{{}, machine.memTool().snapshot(), runner.state()};
+        root.withDnsApi = withDnsApi;
+        if (!reach(root, &frontier))
+            return false;
+    }
     for (int level = 1; level <= depth && !frontier.isEmpty(); ++level) {
         const qint64 start = clock.elapsed();
         QList<Node> next;
         int steps = 0;
         for (const Node &node : qAsConst(frontier)) {
-            QStringList candidates;
+            // Each candidate with what it spends: a fault, a line edit, an
+            // edit of dns.order or dns.alive.
+            const auto advanced = [&](const QString &step, int faults, bool lineEdit,
+                                      bool lockEdit) {
+                Node reached = node;
+                reached.path.append(step);
+                reached.faults += faults;
+                reached.lineEdited = reached.lineEdited || lineEdit;
+                reached.lockFilesEdited = reached.lockFilesEdited || lockEdit;
+                return reached;
+            };
+            QList<QPair<QString, Node>> candidates;
+            const auto add = [&](const QString &step, int faults, bool lineEdit, bool lockEdit) {
+                candidates.append({step, advanced(step, faults, lineEdit, lockEdit)});
+            };
             for (const QString &run : runs()) {
+                // Runs first: their plain run tells how many effects and
+                // calls their faults may pick.
                 const QString failure = step(node, run);
                 ++steps;
                 if (!failure.isEmpty()) {
-                    report(node.path + QStringList(run), failure);
+                    report(node, node.path + QStringList(run), failure);
                     return false;
                 }
-                if (!reach(node.path + QStringList(run), node.faultSpent, &next))
+                if (!reach(advanced(run, 0, false, false), &next))
                     return false;
-                candidates.append(run + QStringLiteral(" | replace fails"));
-                if (!node.faultSpent)
-                    candidates += faultsOf(run, lastTicks, lastCalls);
+                add(run + QStringLiteral(" | replace fails"), 0, false, false);
+                if (node.faults < faultsPerPath) {
+                    for (const QString &fault : faultsOf(run, lastTicks, lastCalls))
+                        add(fault, 1, false, false);
+                }
             }
             for (const QString &name : names) {
                 if (!node.model.interfaces.value(name).switched)
-                    candidates.append(QStringLiteral("change %1@203.0.113.9,10.8.0.1").arg(name));
+                    add(QStringLiteral("change %1@203.0.113.9,10.8.0.1").arg(name), 0, false,
+                        false);
             }
-            candidates += editSteps;
-            for (const QString &candidate : qAsConst(candidates)) {
+            for (const QString &edit : editSteps)
+                add(edit, 0, false, false);
+            for (const QString &edit : lockFileSteps)
+                add(edit, 0, false, true);
+            if (int(node.lineEdited) < lineEditsPerPath) {
+                for (const QString &edit : lineEdits(node))
+                    add(edit, 0, true, false);
+            }
+            for (const auto &[candidate, reached] : qAsConst(candidates)) {
                 const QString failure = step(node, candidate);
                 ++steps;
                 if (!failure.isEmpty()) {
-                    report(node.path + QStringList(candidate), failure);
+                    report(node, reached.path, failure);
                     return false;
                 }
-                const bool fault = candidate.contains(QLatin1String(" | ")) &&
-                                   !candidate.endsWith(QLatin1String("| replace fails"));
-                if (!reach(node.path + QStringList(candidate), node.faultSpent || fault, &next))
+                if (!reach(reached, &next))
                     return false;
             }
             if (outOfTime())
                 break;
         }
+        totalSteps += steps;
         std::printf("depth %d%s: %d steps, %d new states, %.1f s\n", level,
                     outOfTime() ? " (cut short by the time bound)" : "", steps, int(next.size()),
                     (clock.elapsed() - start) / 1000.0);
@@ -216,7 +320,8 @@ bool Explorer::search(int depth)
             break;
         frontier = next;
     }
-    std::printf("states: %d, %.1f s\n", int(seen.size()), clock.elapsed() / 1000.0);
+    std::printf("states: %d, %.1f s, %.2f ms a step\n", int(seen.size()), clock.elapsed() / 1000.0,
+                double(clock.elapsed()) / qMax(1, totalSteps));
     return true;
 }
 
@@ -231,8 +336,11 @@ int main(int argc, char **argv)
     const int depth = arguments.value(0).toInt(&depthOk);
     const int count = arguments.value(1).toInt(&countOk);
     const qint64 seconds = arguments.value(2, QStringLiteral("86400")).toLongLong();
-    if (!depthOk || !countOk || count < 1 || count > 3 || arguments.size() > 3) {
-        std::fputs("usage: tarnwick-explore DEPTH INTERFACES(1-3) [SECONDS]\n", stderr);
+    const int lineEdits = arguments.value(3, QStringLiteral("1")).toInt();
+    if (!depthOk || !countOk || count < 1 || count > 3 || lineEdits < 0 || lineEdits > 1 ||
+        arguments.size() > 4) {
+        std::fputs("usage: tarnwick-explore DEPTH INTERFACES(1-3) [SECONDS [LINE-EDITS(0-1)]]\n",
+                   stderr);
         return 2;
     }
     const QStringList names = QStringList{QStringLiteral("Ethernet"), QStringLiteral("Wi-Fi"),
@@ -240,6 +348,6 @@ int main(int argc, char **argv)
                                   .mid(0, count);
     std::printf("exploring to depth %d with %s and the TAP adapter\n", depth,
                 qPrintable(names.join(QStringLiteral(", "))));
-    Explorer explorer(names, seconds * 1000);
+    Explorer explorer(names, seconds * 1000, lineEdits);
     return explorer.search(depth) ? 0 : 1;
 }
