@@ -28,15 +28,29 @@ struct BoundedCall::State
 BoundedCall::BoundedCall(std::function<void()> work) : state(std::make_shared<State>())
 {
     ++runningCalls;
-    // Detached: a call that never returns must not keep the process from
-    // ending.
-    std::thread([state = state, work = std::move(work)] {
+    worker = std::thread([state = state, work = std::move(work)] {
         work();
         std::lock_guard<std::mutex> lock(state->mutex);
         state->done = true;
         --runningCalls;
         state->ended.notify_all();
-    }).detach();
+    });
+}
+
+BoundedCall::~BoundedCall()
+{
+    bool done = false;
+    {
+        std::lock_guard<std::mutex> lock(state->mutex);
+        done = state->done;
+    }
+    // The worker itself may hold the last reference to its call's owner.
+    // A thread still ending while the process ends can crash it (seen under
+    // Wine), so one whose call returned is waited for: it is past `work`.
+    if (done && worker.get_id() != std::this_thread::get_id())
+        worker.join();
+    else
+        worker.detach();
 }
 
 bool BoundedCall::waitUntil(Deadline deadline) const

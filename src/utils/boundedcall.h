@@ -4,6 +4,7 @@
 
 #include <functional>
 #include <memory>
+#include <thread>
 
 // A call into a system library that can block for good, such as one that
 // waits on a hung DNS Client service or adapter stack: it runs on a worker
@@ -20,6 +21,12 @@ public:
     // Starts `work`, which must touch nothing but what it owns or shares
     // through its captures: it may outlive the caller.
     explicit BoundedCall(std::function<void()> work);
+    // Waits for the worker thread of a call that has returned, so that no
+    // thread is still ending when the process ends; leaves an abandoned
+    // call's thread to run.
+    ~BoundedCall();
+    BoundedCall(const BoundedCall &) = delete;
+    BoundedCall &operator=(const BoundedCall &) = delete;
 
     // Whether `work` has returned by `deadline`. What it wrote is the
     // caller's to read only when it has.
@@ -28,6 +35,7 @@ public:
 private:
     struct State;
     std::shared_ptr<State> state;
+    std::thread worker;
 };
 
 // Whether a call started in this process has not returned yet.

@@ -11,6 +11,8 @@ BoundedCall::BoundedCall(std::function<void()> work)
     work();
 }
 
+BoundedCall::~BoundedCall() = default;
+
 bool BoundedCall::waitUntil(Deadline) const
 {
     return true;
